@@ -1,0 +1,7 @@
+// Entry point: the application object does the start-up.
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    return 0;
+}

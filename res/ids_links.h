@@ -1,0 +1,2 @@
+// Resource numbers of links/.
+#pragma once

@@ -1,0 +1,2 @@
+// Resource numbers of terminal/.
+#pragma once
