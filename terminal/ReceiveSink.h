@@ -1,0 +1,10 @@
+// Where a link hands what the switch sends: the document's receive operation.
+// Called on the delivering thread (a read thread, or the GUI thread for LAN).
+#pragma once
+
+class ReceiveSink {
+public:
+    virtual ~ReceiveSink() = default;
+    // text ends at its first NUL; length is the block's byte count as read.
+    virtual void AppendReceived(const char* text, int length) = 0;
+};
