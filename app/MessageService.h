@@ -27,6 +27,8 @@ public:
                            MsgIcon icon, MsgButtons buttons) = 0;
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<std::string> saveFileName(const SaveFileRequest& request) = 0;
+    // File > Open's chooser; the same request fields (overwritePrompt unused).
+    virtual std::optional<std::string> openFileName(const SaveFileRequest&) { return std::nullopt; }
 
     static MessageService& get();
     // nullptr restores the default, which answers every box with its first button.

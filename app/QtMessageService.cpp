@@ -77,3 +77,16 @@ std::optional<std::string> QtMessageService::saveFileName(const SaveFileRequest&
     });
     return result;
 }
+
+std::optional<std::string> QtMessageService::openFileName(const SaveFileRequest& request) {
+    std::optional<std::string> result;
+    SendToGui([&] {
+        QFileDialog dlg(g_parent.data(), QString::fromLatin1(request.title.c_str()));
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        dlg.setNameFilter(ConvertFileFilter(request.filter));
+        if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
+            result = dlg.selectedFiles().first().toLocal8Bit().toStdString();
+    });
+    return result;
+}

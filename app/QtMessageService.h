@@ -12,6 +12,7 @@ public:
     int messageBox(const std::string& text, const std::string& title, MsgIcon icon,
                    MsgButtons buttons) override;
     std::optional<std::string> saveFileName(const SaveFileRequest& request) override;
+    std::optional<std::string> openFileName(const SaveFileRequest& request) override;
 
     // Parent window for the boxes (the main frame once it exists).
     static void setParentWindow(QWidget* parent);

@@ -24,6 +24,10 @@ public:
     int messageBox(const std::string& text, const std::string& title, MsgIcon icon,
                    MsgButtons buttons) override;
     std::optional<std::string> saveFileName(const SaveFileRequest& request) override;
+    // Open answers come from the same queue as save answers.
+    std::optional<std::string> openFileName(const SaveFileRequest& request) override {
+        return saveFileName(request);
+    }
 
     // Answers used in order; when the script is empty a box gets its first button.
     void answer(int id);
