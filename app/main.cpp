@@ -1,7 +1,8 @@
 // Entry point: the application object does the start-up.
-#include <QApplication>
+#include "app/CTRQDiagApp.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    CTRQDiagApp app(argc, argv);
+    if (!app.InitInstance()) return 1;
+    return app.exec();
 }

@@ -1,0 +1,343 @@
+// The main window's construction, menus, bars, enable rules, File > Open, Clear New
+// and the close order. All on the GUI thread.
+#include "app/CMainFrame.h"
+
+#include "app/AppGlobals.h"
+#include "app/AppIcons.h"
+#include "app/CAboutDlg.h"
+#include "app/CommandMenuTable.h"
+#include "app/DialogRunner.h"
+#include "app/MessageService.h"
+#include "app/Profile.h"
+#include "commands/CInputBoxBar.h"
+#include "res/resource.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <filesystem>
+
+namespace {
+constexpr int kRecentFiles = 4;
+const char* const kRecentSection = "Recent File List";
+const QString kFrameTitle = QStringLiteral("PMX Remote Diagnostic Tool");
+} // namespace
+
+CMainFrame::CMainFrame() {
+    setObjectName(QStringLiteral("MainFrame"));
+    setWindowIcon(AppIcon());
+    setDocumentTitle(QStringLiteral("Untitled"));
+    resize(900, 640);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QAction* CMainFrame::addCommand(QMenu* menu, int id, const QString& text, const QString& prompt) {
+    auto* act = new QAction(text.section('\t', 0, 0), this);
+    SetControlId(act, id);
+    const QString shortcut = text.section('\t', 1);
+    if (!shortcut.isEmpty()) act->setShortcut(QKeySequence(shortcut));
+    if (!prompt.isEmpty()) {
+        act->setStatusTip(prompt.section('\n', 0, 0));
+        act->setToolTip(prompt.section('\n', 1).isEmpty() ? act->text().remove('&')
+                                                          : prompt.section('\n', 1));
+    }
+    act->setEnabled(false);
+    if (menu) menu->addAction(act);
+    actions_.insert(id, act);
+    return act;
+}
+
+void CMainFrame::buildMenus() {
+    QMenuBar* bar = menuBar();
+
+    fileMenu_ = bar->addMenu(QStringLiteral("&File"));
+    addCommand(fileMenu_, ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"),
+               QStringLiteral("Open an existing document\nOpen"));
+    addCommand(fileMenu_, ID_CAPTURE_ON, QStringLiteral("Capture On"),
+               QStringLiteral("Start saving the received trace data to a file\nCapture On"));
+    addCommand(fileMenu_, ID_CAPTURE_OFF, QStringLiteral("Capture Off"),
+               QStringLiteral("Stop saving the trace data\nCapture Off"));
+    recentSeparator_ = fileMenu_->addSeparator();
+    for (int i = 0; i < kRecentFiles; ++i) {
+        auto* act = new QAction(this);
+        SetControlId(act, ID_FILE_MRU_FILE1 + i);
+        act->setStatusTip(QStringLiteral("Open this document"));
+        act->setVisible(false);
+        fileMenu_->addAction(act);
+        recentActions_.append(act);
+        connect(act, &QAction::triggered, this, [this, i] {
+            if (i < recent_.size() && !IsAnyLinkConnected()) {
+                if (!OpenDocumentFile(recent_[i].toLocal8Bit().toStdString()))
+                    ShowMessage("Failed to open document.", "", MsgIcon::Warning);
+            }
+        });
+    }
+    fileMenu_->addSeparator();
+    exitAction_ = addCommand(fileMenu_, ID_APP_EXIT, QStringLiteral("E&xit"),
+                             QStringLiteral("Quit the application; prompts to save documents\nExit"));
+
+    QMenu* conn = bar->addMenu(QStringLiteral("&Connection"));
+    addCommand(conn, ID_SERIAL_CONNECT, QStringLiteral("&Serial Port Connect"),
+               QStringLiteral("Establish serial port connection\nSerial Port Connect"));
+    addCommand(conn, ID_SERIAL_DISCONNECT, QStringLiteral("Serial Port &Disconnect"),
+               QStringLiteral("Disconnect serial port connection\nSerial Port Disconnect"));
+    addCommand(conn, ID_SERIAL_CONFIGURE, QStringLiteral("Serial Port C&onfigure"),
+               QStringLiteral("Configure serial port\nSerial Port Configure"));
+    conn->addSeparator();
+    addCommand(conn, ID_MODEM_CONNECT, QStringLiteral("&Modem Connect"),
+               QStringLiteral("Establish modem connection\nModem Connect"));
+    addCommand(conn, ID_MODEM_DISCONNECT, QStringLiteral("Modem Dis&connect"),
+               QStringLiteral("Disconnect modem connection\nModem Disconnect"));
+    addCommand(conn, ID_MODEM_CONFIGURE, QStringLiteral("Modem Confi&gure"),
+               QStringLiteral("Configure modem\nModem Configure"));
+    conn->addSeparator();
+    addCommand(conn, ID_LAN_CONNECT, QStringLiteral("&LAN Connect"),
+               QStringLiteral("Establish LAN connection"));
+    addCommand(conn, ID_LAN_DISCONNECT, QStringLiteral("L&AN Disconnect"),
+               QStringLiteral("Disconnect LAN communication"));
+    addCommand(conn, ID_LAN_CONFIGURE, QStringLiteral("LA&N Configure"),
+               QStringLiteral("Configure LAN"));
+    conn->addSeparator();
+    addCommand(conn, ID_ISDN_CONNECT, QStringLiteral("&ISDN Connect"),
+               QStringLiteral("Estiblish ISDN connections"));
+    addCommand(conn, ID_ISDN_DISCONNECT, QStringLiteral("ISDN D&isconnect"),
+               QStringLiteral("Disconnect ISDN connection"));
+    addCommand(conn, ID_ISDN_CONFIGURE, QStringLiteral("ISDN Con&figure"),
+               QStringLiteral("Config ISDN connection"));
+
+    QMenu* cmds = bar->addMenu(QStringLiteral("Co&mmands"));
+    QMenu* monitor = cmds->addMenu(QStringLiteral("Monitor"));
+    QMenu* maint = cmds->addMenu(QStringLiteral("Maintenance"));
+    for (const CommandMenuItem& item : kCommandMenu) {
+        addCommand(item.position < kMonitorItems ? monitor : maint, item.id,
+                   QString::fromLatin1(item.text), QString());
+    }
+    cmds->addSeparator();
+    addCommand(cmds, ID_CMD_LOG_OUT, QStringLiteral("Log Out"),
+               QStringLiteral("Log out from the switch\nLog Out"));
+
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    QAction* tb = addCommand(view, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"),
+                             QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
+    tb->setCheckable(true);
+    QAction* cb = addCommand(view, ID_VIEW_COMMANDBAR, QStringLiteral("Co&mmand Bar"),
+                             QStringLiteral("Show or hide the command bar\nToggle CommandBar"));
+    cb->setCheckable(true);
+    QAction* ib = addCommand(view, ID_VIEW_INPUTBOXBAR, QStringLiteral("&Input Box Bar"),
+                             QStringLiteral("Show or hide the input box bar\nToggle CommandBar"));
+    ib->setCheckable(true);
+    addCommand(view, ID_VIEW_CLEARNEW, QStringLiteral("&Clear New"),
+               QStringLiteral("Clear the screen and start a new document\nClear New"));
+
+    QMenu* book = bar->addMenu(QStringLiteral("&PhoneBook"));
+    addCommand(book, ID_PHONEBOOK, QStringLiteral("PhoneBook"),
+               QStringLiteral("Edit the phone book and call a switch\nPhoneBook"));
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    addCommand(help, ID_APP_ABOUT, QStringLiteral("&About PMX Remote Diagnostic Tool..."),
+               QStringLiteral("Display program information, version number and copyright\nAbout"));
+
+    // Accelerators of the document template that have no menu item. Only New and
+    // Open have handlers; the rest stay disabled.
+    struct Accel { int id; const char* keys; };
+    const Accel accels[] = {
+        {ID_FILE_NEW, "Ctrl+N"}, {ID_FILE_SAVE, "Ctrl+S"}, {ID_FILE_PRINT, "Ctrl+P"},
+        {ID_EDIT_UNDO, "Ctrl+Z"}, {ID_EDIT_CUT, "Ctrl+X"}, {ID_EDIT_COPY, "Ctrl+C"},
+        {ID_EDIT_PASTE, "Ctrl+V"}, {ID_NEXT_PANE, "F6"}, {ID_PREV_PANE, "Shift+F6"},
+    };
+    for (const Accel& a : accels) {
+        QAction* act = addCommand(nullptr, a.id, QString(), QString());
+        act->setShortcut(QKeySequence(QString::fromLatin1(a.keys)));
+        addAction(act);
+    }
+    addCommand(nullptr, ID_FILE_SAVE_AS, QString(), QString());
+    const std::pair<int, const char*> alternates[] = {
+        {ID_EDIT_UNDO, "Alt+Backspace"}, {ID_EDIT_CUT, "Shift+Del"},
+        {ID_EDIT_COPY, "Ctrl+Ins"}, {ID_EDIT_PASTE, "Shift+Ins"}};
+    for (const auto& [id, keys] : alternates) {
+        QAction* act = actions_.value(id);
+        act->setShortcuts({act->shortcut(), QKeySequence(QString::fromLatin1(keys))});
+    }
+
+    for (QMenu* m : bar->findChildren<QMenu*>())
+        connect(m, &QMenu::aboutToShow, this, &CMainFrame::updateCommandUi);
+
+    connect(action(ID_FILE_OPEN), &QAction::triggered, this, &CMainFrame::OnFileOpen);
+    connect(action(ID_FILE_NEW), &QAction::triggered, this, &CMainFrame::OnClearNew);
+    connect(action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+    connect(action(ID_APP_ABOUT), &QAction::triggered, this, &CMainFrame::OnAppAbout);
+    connect(action(ID_VIEW_CLEARNEW), &QAction::triggered, this, &CMainFrame::OnClearNew);
+    connect(action(ID_VIEW_INPUTBOXBAR), &QAction::triggered, this, [this] {
+        inputBar_->setVisible(!inputBar_->isVisible());
+        updateCommandUi();
+    });
+}
+
+void CMainFrame::buildToolBar() {
+    toolBar_ = new QToolBar(QStringLiteral("Toolbar"), this);
+    toolBar_->setObjectName(QStringLiteral("ToolBar"));
+    SetControlId(toolBar_, AFX_IDW_TOOLBAR);
+    toolBar_->setIconSize(QSize(16, 15));
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    const int order[] = {ID_FILE_OPEN, ID_CAPTURE_ON, ID_CAPTURE_OFF, 0,
+                         ID_SERIAL_CONNECT, ID_SERIAL_DISCONNECT, 0,
+                         ID_MODEM_CONNECT, ID_MODEM_DISCONNECT, 0,
+                         ID_LAN_CONNECT, ID_LAN_DISCONNECT, 0,
+                         ID_ISDN_CONNECT, ID_ISDN_DISCONNECT, 0,
+                         ID_VIEW_CLEARNEW, 0, ID_APP_ABOUT};
+    for (int id : order) {
+        if (id == 0) {
+            toolBar_->addSeparator();
+            continue;
+        }
+        QAction* act = action(id);
+        act->setIcon(ToolbarIcon(id));
+        toolBar_->addAction(act);
+    }
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+    connect(action(ID_VIEW_TOOLBAR), &QAction::triggered, this, [this] {
+        toolBar_->setVisible(!toolBar_->isVisible());
+        updateCommandUi();
+    });
+}
+
+void CMainFrame::buildStatusBar() {
+    QStatusBar* sb = statusBar();
+    SetControlId(sb, AFX_IDW_STATUS_BAR);
+    auto pane = [sb](const QString& text, int id) {
+        auto* l = new QLabel(text, sb);
+        SetControlId(l, id);
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        l->setAlignment(Qt::AlignCenter);
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("SCRLX")));
+        // The lock keys' state cannot be read portably: the panes keep their place
+        // and show their names greyed.
+        l->setEnabled(false);
+        sb->addPermanentWidget(l);
+        return l;
+    };
+    capsPane_ = pane(QStringLiteral("CAP"), ID_INDICATOR_CAPS);
+    numPane_ = pane(QStringLiteral("NUM"), ID_INDICATOR_NUM);
+    scrlPane_ = pane(QStringLiteral("SCRL"), ID_INDICATOR_SCRL);
+    sb->showMessage(QStringLiteral("Ready"));
+    // Back to the idle text when a menu prompt goes away.
+    connect(sb, &QStatusBar::messageChanged, this, [sb](const QString& m) {
+        if (m.isEmpty()) sb->showMessage(QStringLiteral("Ready"));
+    });
+}
+
+bool CMainFrame::OnCreate() {
+    buildMenus();
+    buildToolBar();
+    buildStatusBar();
+
+    inputBar_ = new CInputBoxBar(this);
+    addDockWidget(Qt::BottomDockWidgetArea, inputBar_);
+    setDockOptions(dockOptions() | QMainWindow::AllowNestedDocks);
+
+    loadRecentFiles();
+    updateCommandUi();
+    return true;
+}
+
+bool CMainFrame::IsAnyLinkConnected() const {
+    return m_serialConnected || m_modemConnected || m_lanConnected || m_isdnConnected;
+}
+
+void CMainFrame::updateCommandUi() {
+    const bool anyLink = IsAnyLinkConnected();
+    for (auto it = actions_.begin(); it != actions_.end(); ++it) {
+        const int id = it.key();
+        QAction* act = it.value();
+        bool enabled = false;
+        switch (id) {
+        case ID_FILE_OPEN: enabled = !anyLink; break;
+        case ID_FILE_NEW:
+        case ID_APP_EXIT:
+        case ID_APP_ABOUT:
+        case ID_VIEW_TOOLBAR:
+        case ID_VIEW_INPUTBOXBAR:
+        case ID_VIEW_CLEARNEW: enabled = true; break;
+        default: enabled = false; break;  // no handler yet, or always disabled (Save, Save As)
+        }
+        act->setEnabled(enabled);
+    }
+    action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ && toolBar_->isVisible());
+    action(ID_VIEW_INPUTBOXBAR)->setChecked(inputBar_ && inputBar_->isVisible());
+    for (QAction* act : recentActions_) act->setEnabled(!anyLink);
+}
+
+void CMainFrame::setDocumentTitle(const QString& name) {
+    setWindowTitle(name + QStringLiteral(" - ") + kFrameTitle);
+}
+
+void CMainFrame::loadRecentFiles() {
+    recent_.clear();
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        std::string v = Profile::get().getString(kRecentSection, "File" + std::to_string(i), "");
+        if (!v.empty()) recent_.append(QString::fromLocal8Bit(v.c_str()));
+    }
+    rebuildRecentMenu();
+}
+
+void CMainFrame::addRecentFile(const QString& path) {
+    const QString abs = QFileInfo(path).absoluteFilePath();
+    recent_.removeAll(abs);
+    recent_.prepend(abs);
+    while (recent_.size() > kRecentFiles) recent_.removeLast();
+    for (int i = 0; i < kRecentFiles; ++i) {
+        Profile::get().writeString(kRecentSection, "File" + std::to_string(i + 1),
+                                   i < recent_.size() ? recent_[i].toLocal8Bit().toStdString() : "");
+    }
+    rebuildRecentMenu();
+}
+
+void CMainFrame::rebuildRecentMenu() {
+    for (int i = 0; i < recentActions_.size(); ++i) {
+        QAction* act = recentActions_[i];
+        if (i < recent_.size()) {
+            act->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(recent_[i]).fileName()));
+            act->setVisible(true);
+        } else {
+            act->setVisible(false);
+        }
+    }
+    recentSeparator_->setVisible(!recent_.isEmpty());
+}
+
+void CMainFrame::OnFileOpen() {
+    if (IsAnyLinkConnected()) return;
+    SaveFileRequest req;
+    req.title = "Open";
+    req.filter = "TRQDiag file (*.txt)|*.txt|All Files (*.*)|*.*||";
+    req.defaultExt = "txt";
+    auto path = MessageService::get().openFileName(req);
+    if (!path) return;
+    if (!OpenDocumentFile(*path)) ShowMessage("Failed to open document.", "", MsgIcon::Warning);
+}
+
+bool CMainFrame::OpenDocumentFile(const std::string& path) {
+    (void)path;
+    return false;
+}
+
+void CMainFrame::OnClearNew() {
+    setDocumentTitle(QStringLiteral("Untitled"));
+}
+
+void CMainFrame::OnAppAbout() {
+    CAboutDlg dlg(this);
+    RunModal(dlg);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    event->accept();
+}

@@ -1,0 +1,62 @@
+// Input box bar: widgets and their control IDs; the Enter key in the edit presses "Enter".
+#include "commands/CInputBoxBar.h"
+#include "app/DialogRunner.h"
+#include "res/resource.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+
+CInputBoxBar::CInputBoxBar(QWidget* parent) : QDockWidget(parent) {
+    setObjectName(QStringLiteral("InputBoxBar"));
+    setWindowTitle(QStringLiteral("Input Box"));
+    SetControlId(this, IDD_INPUTBOX);
+    setAllowedAreas(Qt::TopDockWidgetArea | Qt::BottomDockWidgetArea);
+    setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    // A dialog bar has no caption of its own.
+    setTitleBarWidget(new QWidget(this));
+
+    auto* body = new QWidget(this);
+    auto* row = new QHBoxLayout(body);
+    row->setContentsMargins(6, 4, 6, 4);
+
+    edit_ = new QLineEdit(body);
+    SetControlId(edit_, IDC_INPUT_EDIT);
+    edit_->setMinimumWidth(260);
+    edit_->setFont(QFont(QStringLiteral("Monospace")));
+
+    enter_ = new QPushButton(QStringLiteral("Enter"), body);
+    SetControlId(enter_, IDC_INPUT_ENTER);
+    enter_->setDefault(true);
+    enter_->setAutoDefault(true);
+
+    list_ = new QComboBox(body);
+    SetControlId(list_, IDC_INPUT_COMMANDS);
+    list_->setEditable(true);
+    list_->setInsertPolicy(QComboBox::NoInsert);
+    list_->setMinimumWidth(200);
+
+    execute_ = new QPushButton(QStringLiteral("Execute"), body);
+    SetControlId(execute_, IDC_INPUT_EXECUTE);
+
+    row->addWidget(edit_, 2);
+    row->addWidget(enter_);
+    row->addSpacing(16);
+    row->addWidget(list_, 1);
+    row->addWidget(execute_);
+    row->addStretch(1);
+    setWidget(body);
+
+    list_->hide();
+    execute_->hide();
+
+    connect(enter_, &QPushButton::clicked, this, &CInputBoxBar::enterClicked);
+    connect(edit_, &QLineEdit::returnPressed, this, &CInputBoxBar::enterClicked);
+    connect(execute_, &QPushButton::clicked, this, &CInputBoxBar::executeClicked);
+}
+
+void CInputBoxBar::setCommandListVisible(bool visible) {
+    list_->setVisible(visible);
+    execute_->setVisible(visible);
+}

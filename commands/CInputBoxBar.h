@@ -1,0 +1,33 @@
+// The input box bar docked at the bottom of the main window: an edit with "Enter",
+// and a command list with "Execute". The frame handles what the buttons do.
+#pragma once
+
+#include <QDockWidget>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+class CInputBoxBar : public QDockWidget {
+    Q_OBJECT
+public:
+    explicit CInputBoxBar(QWidget* parent);
+
+    QLineEdit* edit() const { return edit_; }
+    QPushButton* enterButton() const { return enter_; }
+    QComboBox* commandList() const { return list_; }
+    QPushButton* executeButton() const { return execute_; }
+
+    // Shows or hides the command list and its "Execute" button.
+    void setCommandListVisible(bool visible);
+
+signals:
+    void enterClicked();
+    void executeClicked();
+
+private:
+    QLineEdit* edit_;
+    QPushButton* enter_;
+    QComboBox* list_;
+    QPushButton* execute_;
+};
