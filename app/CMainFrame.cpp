@@ -244,6 +244,7 @@ bool CMainFrame::OnCreate() {
     setDockOptions(dockOptions() | QMainWindow::AllowNestedDocks);
 
     loadRecentFiles();
+    registerShellRules();
     updateCommandUi();
     return true;
 }
@@ -253,26 +254,27 @@ bool CMainFrame::IsAnyLinkConnected() const {
 }
 
 void CMainFrame::updateCommandUi() {
-    const bool anyLink = IsAnyLinkConnected();
     for (auto it = actions_.begin(); it != actions_.end(); ++it) {
-        const int id = it.key();
-        QAction* act = it.value();
-        bool enabled = false;
-        switch (id) {
-        case ID_FILE_OPEN: enabled = !anyLink; break;
-        case ID_FILE_NEW:
-        case ID_APP_EXIT:
-        case ID_APP_ABOUT:
-        case ID_VIEW_TOOLBAR:
-        case ID_VIEW_INPUTBOXBAR:
-        case ID_VIEW_CLEARNEW: enabled = true; break;
-        default: enabled = false; break;  // no handler yet, or always disabled (Save, Save As)
-        }
-        act->setEnabled(enabled);
+        auto rule = enableRules_.constFind(it.key());
+        it.value()->setEnabled(rule != enableRules_.constEnd() && (*rule)());
+        auto check = checkRules_.constFind(it.key());
+        if (check != checkRules_.constEnd()) it.value()->setChecked((*check)());
     }
-    action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ && toolBar_->isVisible());
-    action(ID_VIEW_INPUTBOXBAR)->setChecked(inputBar_ && inputBar_->isVisible());
+    const bool anyLink = IsAnyLinkConnected();
     for (QAction* act : recentActions_) act->setEnabled(!anyLink);
+}
+
+void CMainFrame::registerShellRules() {
+    auto always = [] { return true; };
+    setEnableRule(ID_FILE_OPEN, [this] { return !IsAnyLinkConnected(); });
+    setEnableRule(ID_FILE_NEW, always);
+    setEnableRule(ID_APP_EXIT, always);
+    setEnableRule(ID_APP_ABOUT, always);
+    setEnableRule(ID_VIEW_TOOLBAR, always);
+    setEnableRule(ID_VIEW_INPUTBOXBAR, always);
+    setEnableRule(ID_VIEW_CLEARNEW, always);
+    setCheckRule(ID_VIEW_TOOLBAR, [this] { return toolBar_ && toolBar_->isVisible(); });
+    setCheckRule(ID_VIEW_INPUTBOXBAR, [this] { return inputBar_ && inputBar_->isVisible(); });
 }
 
 void CMainFrame::setDocumentTitle(const QString& name) {

@@ -6,7 +6,10 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include <QHash>
+
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,8 +41,11 @@ public:
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
 
     // Sets every action's enabled/checked state from the rules; run before a menu
-    // shows and after every state change.
+    // shows and after every state change. An action without an enable rule is grey.
     void updateCommandUi();
+    // Each subsystem registers the enable (and check) rules of its commands.
+    void setEnableRule(int id, std::function<bool()> rule) { enableRules_[id] = std::move(rule); }
+    void setCheckRule(int id, std::function<bool()> rule) { checkRules_[id] = std::move(rule); }
 
     // File > Open of a text file into the terminal; false when it cannot be read.
     bool OpenDocumentFile(const std::string& path);
@@ -55,6 +61,7 @@ private:
     void buildMenus();
     void buildToolBar();
     void buildStatusBar();
+    void registerShellRules();
     void loadRecentFiles();
     void addRecentFile(const QString& path);
     void rebuildRecentMenu();
@@ -64,6 +71,8 @@ private:
     void OnAppAbout();
 
     QMap<int, QAction*> actions_;
+    QHash<int, std::function<bool()>> enableRules_;
+    QHash<int, std::function<bool()>> checkRules_;
     QToolBar* toolBar_ = nullptr;
     CInputBoxBar* inputBar_ = nullptr;
     QMenu* fileMenu_ = nullptr;
