@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 #include <filesystem>
@@ -35,6 +36,15 @@ CMainFrame::CMainFrame() {
     setWindowIcon(AppIcon());
     setDocumentTitle(QStringLiteral("Untitled"));
     resize(900, 640);
+
+    responseTimer_ = new QTimer(this);
+    responseTimer_->setObjectName(QStringLiteral("timer1075"));
+    responseTimer_->setProperty("pmxId", int(TIMER_RESPONSE));
+    connect(responseTimer_, &QTimer::timeout, this, &CMainFrame::OnResponseTimer);
+    wakeupTimer_ = new QTimer(this);
+    wakeupTimer_->setObjectName(QStringLiteral("timer1074"));
+    wakeupTimer_->setProperty("pmxId", int(TIMER_WAKEUP));
+    connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
 }
 
 CMainFrame::~CMainFrame() = default;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class QAction;
@@ -19,6 +20,10 @@ class QLabel;
 class QMenu;
 class QToolBar;
 class CInputBoxBar;
+class QTimer;
+
+// The four link kinds, in the order they are always tested.
+enum class LinkKind { Serial = 0, Modem = 1, Lan = 2, Isdn = 3 };
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -36,6 +41,32 @@ public:
     std::atomic<int> m_modemConnected{0};
     std::atomic<int> m_lanConnected{0};
     std::atomic<int> m_isdnConnected{0};
+
+    // ---- Connection manager ----
+    // Every outgoing line goes through here: the recovery confirmations, the modem
+    // refusal, the response timer and the connected link's write. Returns the write's
+    // result, or 1 when nothing was written. GUI thread.
+    int SendToLink(const char* text, int length, bool startResponseTimer);
+    // Writes to the connected link, tested in link order, with no confirmation and no
+    // timer (the wake-up's and the cancel reply's carriage return).
+    int WriteToConnectedLink(const char* text, int length);
+    // The view's line message: text, then one carriage return, to the connected link.
+    int SendLine(const char* text);
+    // Each link registers its write operation while its object exists; an empty
+    // function means there is no link object.
+    void setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer);
+    bool hasLinkWriter(LinkKind kind) const;
+
+    // Timers 1075 (response) and 1074 (wake-up). Start on the GUI thread only.
+    void StartResponseTimer();
+    void StopResponseTimer();
+    void StartWakeupTimer();
+    void StopWakeupTimer();
+    // Text arrived from the switch: stops both timers. Safe from any thread; off the
+    // GUI thread the timers are stopped there, without waiting.
+    void StopTimersOnArrival();
+    bool responseTimerActive() const;
+    bool wakeupTimerActive() const;
 
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
@@ -56,6 +87,10 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+private slots:
+    void OnResponseTimer();
+    void OnWakeupTimer();
+
 private:
     QAction* addCommand(QMenu* menu, int id, const QString& text, const QString& prompt);
     void buildMenus();
@@ -69,6 +104,15 @@ private:
 
     void OnFileOpen();
     void OnAppAbout();
+
+    enum : unsigned char { kResponseBit = 1, kWakeupBit = 2 };
+    void stopTimer(unsigned char bit, QTimer* timer);
+
+    std::function<int(const char*, int)> linkWriters_[4];
+    QTimer* responseTimer_ = nullptr;
+    QTimer* wakeupTimer_ = nullptr;
+    mutable std::mutex timerLock_;
+    unsigned char pendingResponse_ = 0;  // under timerLock_
 
     QMap<int, QAction*> actions_;
     QHash<int, std::function<bool()>> enableRules_;

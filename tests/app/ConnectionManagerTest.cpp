@@ -1,0 +1,163 @@
+// The send routine and the two timers of the main frame, with recording link writers.
+#include "app/CMainFrame.h"
+#include "res/resource.h"
+#include "tests/support/ScriptedMessages.h"
+
+#include <QTest>
+#include <QTimer>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+struct Recorder {
+    std::vector<std::string> writes;
+    std::function<int(const char*, int)> writer() {
+        return [this](const char* t, int n) { writes.emplace_back(t, n); return 1; };
+    }
+};
+} // namespace
+
+class ConnectionManagerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void recoveryConfirmations_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("station") << "rxo 12" << "Are you sure to execute 'Station Recovery' command ?";
+        QTest::newRow("co") << "r e" << "Are you sure to execute 'CO Recovery' command ?";
+        QTest::newRow("short") << "ro" << "";
+        QTest::newRow("other") << "sto" << "";
+    }
+    void recoveryConfirmations() {
+        QFETCH(QString, text);
+        QFETCH(QString, question);
+        const std::string t = text.toStdString();
+        for (int answer : {IDCANCEL, IDOK}) {
+            CMainFrame frame;
+            frame.OnCreate();
+            Recorder serial;
+            frame.setLinkWriter(LinkKind::Serial, serial.writer());
+            frame.m_serialConnected = 1;
+            ScriptedMessages boxes;
+            boxes.answer(answer);
+            QCOMPARE(frame.SendToLink(t.data(), int(t.size()), true), 1);
+            if (question.isEmpty()) {
+                QCOMPARE(boxes.count(), size_t(0));
+                QCOMPARE(serial.writes.size(), size_t(1));
+                break;
+            }
+            QCOMPARE(boxes.count(), size_t(1));
+            QCOMPARE(boxes.boxes()[0].text, question.toStdString());
+            QCOMPARE(boxes.boxes()[0].title, std::string("Warning"));
+            QVERIFY(boxes.boxes()[0].buttons == MsgButtons::OkCancel);
+            const bool sent = answer == IDOK;
+            QCOMPARE(serial.writes.size(), size_t(sent ? 1 : 0));
+            QCOMPARE(frame.responseTimerActive(), sent);
+        }
+    }
+
+    void modemRefusesThirdCharacterG() {
+        CMainFrame frame;
+        frame.OnCreate();
+        Recorder modem, serial;
+        frame.setLinkWriter(LinkKind::Modem, modem.writer());
+        frame.setLinkWriter(LinkKind::Serial, serial.writer());
+        ScriptedMessages boxes;
+        frame.m_modemConnected = 1;
+        frame.SendToLink("rxg", 3, true);
+        QVERIFY(modem.writes.empty());
+        QVERIFY(boxes.sawText("This command cannot be executed on modem connection..."));
+        QVERIFY(!frame.responseTimerActive());
+        frame.m_modemConnected = 0;
+        frame.m_serialConnected = 1;
+        frame.SendToLink("rxg", 3, true);
+        QCOMPARE(serial.writes, std::vector<std::string>{"rxg"});
+    }
+
+    void lanAndIsdnNeverStartTheResponseTimer() {
+        for (LinkKind kind : {LinkKind::Lan, LinkKind::Isdn}) {
+            CMainFrame frame;
+            frame.OnCreate();
+            Recorder link;
+            frame.setLinkWriter(kind, link.writer());
+            (kind == LinkKind::Lan ? frame.m_lanConnected : frame.m_isdnConnected) = 1;
+            frame.SendToLink("t d", 3, true);
+            QCOMPARE(link.writes, std::vector<std::string>{"t d"});
+            QVERIFY(!frame.responseTimerActive());
+        }
+    }
+
+    void nothingConnectedDropsEverything() {
+        CMainFrame frame;
+        frame.OnCreate();
+        Recorder serial;
+        frame.setLinkWriter(LinkKind::Serial, serial.writer());
+        QCOMPARE(frame.SendToLink("t d", 3, true), 1);
+        frame.SendLine("velmod");
+        QVERIFY(serial.writes.empty());
+        QVERIFY(!frame.responseTimerActive());
+    }
+
+    void sendLineWritesTextThenCarriageReturn() {
+        CMainFrame frame;
+        frame.OnCreate();
+        Recorder lan, serial;
+        frame.setLinkWriter(LinkKind::Serial, serial.writer());
+        frame.setLinkWriter(LinkKind::Lan, lan.writer());
+        frame.m_lanConnected = 1;
+        frame.SendLine("rxo");  // no confirmation on this path
+        QCOMPARE(lan.writes, (std::vector<std::string>{"rxo", "\r"}));
+        QVERIFY(serial.writes.empty());
+    }
+
+    void silenceAfterASendWarns() {
+        CMainFrame frame;
+        frame.OnCreate();
+        Recorder serial;
+        frame.setLinkWriter(LinkKind::Serial, serial.writer());
+        frame.m_serialConnected = 1;
+        ScriptedMessages boxes;
+        frame.SendToLink("t d", 3, true);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.count() == 1, 5000);
+        QCOMPARE(boxes.boxes()[0].text, std::string("No response from PMX..."));
+        QCOMPARE(boxes.boxes()[0].title, std::string("Connection Warning"));
+        QVERIFY(!frame.responseTimerActive());
+    }
+
+    void textFromAReaderThreadStopsBothTimers() {
+        CMainFrame frame;
+        frame.OnCreate();
+        Recorder modem;
+        frame.setLinkWriter(LinkKind::Modem, modem.writer());
+        frame.m_modemConnected = 1;
+        ScriptedMessages boxes;
+        frame.StartWakeupTimer();
+        frame.SendToLink("t d", 3, true);
+        std::thread reader([&] { frame.StopTimersOnArrival(); });
+        reader.join();
+        QTRY_VERIFY(!frame.responseTimerActive() && !frame.wakeupTimerActive());
+        QTest::qWait(3600);
+        QCOMPARE(boxes.count(), size_t(0));
+        QCOMPARE(modem.writes, std::vector<std::string>{"t d"});
+    }
+
+    void wakeupRepeatsCarriageReturnUntilAnswered() {
+        CMainFrame frame;
+        frame.OnCreate();
+        Recorder modem;
+        frame.setLinkWriter(LinkKind::Modem, modem.writer());
+        frame.m_modemConnected = 1;
+        frame.StartWakeupTimer();
+        QTRY_VERIFY_WITH_TIMEOUT(modem.writes.size() >= 2, 6000);
+        for (const auto& w : modem.writes) QCOMPARE(w, std::string("\r"));
+        frame.StopTimersOnArrival();
+        const size_t n = modem.writes.size();
+        QTest::qWait(2000);
+        QCOMPARE(modem.writes.size(), n);
+    }
+};
+
+QTEST_MAIN(ConnectionManagerTest)
+#include "ConnectionManagerTest.moc"
