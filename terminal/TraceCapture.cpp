@@ -1,0 +1,108 @@
+// Trace capture file writing; core. Each write opens the file for appending and closes
+// it again, so the file on disk is complete after every write and a file deleted
+// during capture is created again.
+#include "terminal/TraceCapture.h"
+
+#include <cstdio>
+#include <locale.h>
+
+namespace {
+const std::string kLineBreak = "\r\n";
+const std::string kRule(75, '=');
+} // namespace
+
+std::string TraceCapture::FormatTime(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    // Month names and AM/PM in the C locale, whatever locale the toolkit has set.
+    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    char buf[64];
+    size_t n = strftime_l(buf, sizeof buf, "%I:%M:%S%p, %B %d, %Y", &local, cLocale);
+    return std::string(buf, n);
+}
+
+std::string TraceCapture::Banner(bool start, std::time_t when) {
+    std::string s = kLineBreak + kLineBreak + kRule + kLineBreak + "\t";
+    s += start ? "Start to Save Trace Data at  " : "Stop Saving Trace Data at  ";
+    s += FormatTime(when);
+    s += kLineBreak + kRule + kLineBreak;
+    if (start) s += "maint> ";
+    return s;
+}
+
+std::string TraceCapture::ConvertReceived(const char* text) {
+    std::string out;
+    if (!text) return out;
+    for (const char* p = text; *p; ++p) {
+        switch (*p) {
+        case '\r': out += kLineBreak; break;
+        case '\t': out.append(8, ' '); break;
+        case '\n': break;
+        default: out += *p; break;
+        }
+    }
+    return out;
+}
+
+bool TraceCapture::append(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "ab");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return (std::fclose(f) == 0) && ok;
+}
+
+bool TraceCapture::Begin(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    std::fclose(f);
+    std::lock_guard lock(mutex_);
+    path_ = path;
+    pending_.clear();
+    state_ = State::Starting;
+    return true;
+}
+
+bool TraceCapture::Confirm() {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::Starting) return false;
+    const bool ok = append(path_, Banner(true, std::time(nullptr)) + pending_);
+    pending_.clear();
+    state_ = State::On;
+    return ok;
+}
+
+std::string TraceCapture::End() {
+    std::lock_guard lock(mutex_);
+    std::string p = path_;
+    if (state_ == State::Starting && !pending_.empty()) append(path_, pending_);
+    state_ = State::Off;
+    path_.clear();
+    pending_.clear();
+    return p;
+}
+
+bool TraceCapture::WriteLabel(const std::string& path, bool start, std::time_t when) {
+    return append(path, Banner(start, when));
+}
+
+bool TraceCapture::SaveReceived(const char* text) {
+    std::lock_guard lock(mutex_);
+    if (state_ == State::Off) return true;
+    std::string bytes = ConvertReceived(text);
+    if (bytes.empty()) return true;
+    if (state_ == State::Starting) {
+        pending_ += bytes;
+        return true;
+    }
+    return append(path_, bytes);
+}
+
+TraceCapture::State TraceCapture::state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+std::string TraceCapture::path() const {
+    std::lock_guard lock(mutex_);
+    return path_;
+}

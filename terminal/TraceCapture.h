@@ -1,0 +1,49 @@
+// Trace capture: what the switch sends, appended to a text file with CR LF line
+// breaks between a start and a stop banner. Started and stopped on the GUI thread;
+// written from whichever thread delivers received text. One lock guards the state
+// and the path, and is held for each write, so a write never uses a path that is
+// being changed and never interleaves with a banner.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <string>
+
+class TraceCapture {
+public:
+    enum class State { Off, Starting, On };
+
+    // Creates (empties) the chosen file and remembers it. Text received from now
+    // until Confirm() is kept in memory and written right after the start banner, so
+    // nothing that arrives while the user reads the confirmation is lost.
+    bool Begin(const std::string& path);
+    // Writes the start banner and then the text kept since Begin(); capture is on.
+    // False when the banner could not be written (the file could not be opened).
+    bool Confirm();
+    // Ends capture (no further text is written); returns the path to write the stop banner to.
+    std::string End();
+    // Appends a banner to a path (the stop banner after End()). False on open failure.
+    static bool WriteLabel(const std::string& path, bool start, std::time_t when);
+
+    // The received text of one piece: CR -> CR LF, TAB -> 8 blanks, LF dropped, the rest
+    // unchanged, up to the first NUL. False if the file could not be opened (the piece
+    // is lost, capture goes on).
+    bool SaveReceived(const char* text);
+
+    State state() const;
+    bool capturing() const { return state() != State::Off; }
+    std::string path() const;
+
+    static std::string Banner(bool start, std::time_t when);
+    static std::string FormatTime(std::time_t when);  // "03:07:09PM, December 06, 2026"
+    static std::string ConvertReceived(const char* text);
+
+private:
+    static bool append(const std::string& path, const std::string& bytes);
+
+    mutable std::mutex mutex_;
+    State state_ = State::Off;
+    std::string path_;
+    std::string pending_;  // received while Starting
+};
