@@ -255,6 +255,7 @@ bool CMainFrame::OnCreate() {
 
     loadRecentFiles();
     registerShellRules();
+    registerCaptureCommands();
     updateCommandUi();
     return true;
 }
@@ -351,5 +352,21 @@ void CMainFrame::OnAppAbout() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Links that read from a port are closed first; LAN and ISDN are left to the
+    // process's end.
+    CloseLinksOnExit();
+    if (m_captureRunning) {
+        const std::string path = trace_.End();
+        if (!TraceCapture::WriteLabel(path, false, std::time(nullptr)))
+            ShowMessage("file open failure in TraceSaveLabel", "", MsgIcon::Warning);
+        ShowMessage("Stop Saving trace data.", "Confirm stopping", MsgIcon::None, MsgButtons::Ok);
+        m_captureRunning = 0;
+    }
     event->accept();
+}
+
+void CMainFrame::CloseLinksOnExit() {
+    if (m_modemConnected && closeModemOnExit_) closeModemOnExit_();
+    if (m_serialConnected && closeSerialOnExit_) closeSerialOnExit_();
+    if (destroyProgressWindow_) destroyProgressWindow_();
 }

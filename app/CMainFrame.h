@@ -6,6 +6,8 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include "terminal/TraceCapture.h"
+
 #include <QHash>
 
 #include <atomic>
@@ -68,6 +70,17 @@ public:
     bool responseTimerActive() const;
     bool wakeupTimerActive() const;
 
+    // ---- Trace capture ----
+    TraceCapture& trace() { return trace_; }
+    void OnCaptureOn();
+    void OnCaptureOff();
+    // A disconnect command ends a running capture before its link closes.
+    void StopCaptureIfRunning();
+    // Received text for the trace file; any thread. A failed write is reported once,
+    // without blocking the delivering thread, until a write succeeds again.
+    void SaveTrace(const char* text);
+    bool captureRunning() const { return m_captureRunning != 0; }
+
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
 
@@ -84,8 +97,15 @@ public:
     void OnClearNew();
     const QStringList& recentFiles() const { return recent_; }
 
+    // The close order's link steps: the modem and serial disconnect routines (without
+    // confirmation) and the progress window, installed by those links.
+    std::function<void()> closeModemOnExit_;
+    std::function<void()> closeSerialOnExit_;
+    std::function<void()> destroyProgressWindow_;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void CloseLinksOnExit();
 
 private slots:
     void OnResponseTimer();
@@ -107,6 +127,13 @@ private:
 
     enum : unsigned char { kResponseBit = 1, kWakeupBit = 2 };
     void stopTimer(unsigned char bit, QTimer* timer);
+
+    void focusInputEdit();
+    void registerCaptureCommands();
+
+    TraceCapture trace_;
+    std::atomic<int> m_captureRunning{0};
+    std::atomic<bool> traceFailureShown_{false};
 
     std::function<int(const char*, int)> linkWriters_[4];
     QTimer* responseTimer_ = nullptr;

@@ -1,0 +1,69 @@
+// Capture On / Capture Off of the main frame and the hand-over of received text to
+// the trace file. Commands on the GUI thread; SaveTrace on the delivering thread.
+#include "app/CMainFrame.h"
+
+#include "app/GuiThread.h"
+#include "app/MessageService.h"
+#include "commands/CInputBoxBar.h"
+#include "res/resource.h"
+
+#include <QAction>
+#include <QLineEdit>
+
+void CMainFrame::registerCaptureCommands() {
+    setEnableRule(ID_CAPTURE_ON, [this] { return !m_captureRunning; });
+    setEnableRule(ID_CAPTURE_OFF, [this] { return m_captureRunning != 0; });
+    connect(action(ID_CAPTURE_ON), &QAction::triggered, this, &CMainFrame::OnCaptureOn);
+    connect(action(ID_CAPTURE_OFF), &QAction::triggered, this, &CMainFrame::OnCaptureOff);
+}
+
+void CMainFrame::focusInputEdit() {
+    if (inputBar_) inputBar_->edit()->setFocus();
+}
+
+void CMainFrame::OnCaptureOn() {
+    if (m_captureRunning) return;
+    SaveFileRequest req;
+    req.defaultExt = "txt";
+    req.initialName = "*.txt";
+    req.filter = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*||";
+    req.overwritePrompt = true;
+    const auto path = MessageService::get().saveFileName(req);
+    if (!path) return;
+    if (!trace_.Begin(*path)) {
+        ShowMessage("Failed to Open File", "", MsgIcon::Warning);
+        return;
+    }
+    m_captureRunning = 1;  // Capture On stays grey while the confirmation is up
+    traceFailureShown_ = false;
+    ShowMessage("Now Start to Save trace data.", "Confirm starting", MsgIcon::None, MsgButtons::Ok);
+    if (!trace_.Confirm()) ShowMessage("file open failure in TraceSaveLabel", "", MsgIcon::Warning);
+    updateCommandUi();
+    focusInputEdit();
+}
+
+void CMainFrame::OnCaptureOff() {
+    if (!m_captureRunning) return;
+    const std::string path = trace_.End();
+    ShowMessage("Stop Saving trace data.", "Confirm stopping", MsgIcon::None, MsgButtons::Ok);
+    if (!TraceCapture::WriteLabel(path, false, std::time(nullptr)))
+        ShowMessage("file open failure in TraceSaveLabel", "", MsgIcon::Warning);
+    m_captureRunning = 0;
+    updateCommandUi();
+    focusInputEdit();
+}
+
+void CMainFrame::StopCaptureIfRunning() {
+    if (m_captureRunning) OnCaptureOff();
+}
+
+void CMainFrame::SaveTrace(const char* text) {
+    if (trace_.SaveReceived(text)) {
+        traceFailureShown_ = false;
+        return;
+    }
+    // A reader thread must not wait for the user: the box is posted, and shown once
+    // per run of failures rather than once per received block.
+    if (!traceFailureShown_.exchange(true))
+        PostToGui([] { ShowMessage("file open failure in Save_Trace", "", MsgIcon::Warning); }, this);
+}
