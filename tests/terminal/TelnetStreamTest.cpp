@@ -185,13 +185,6 @@ TEST(TelnetStream, SendAnsweredBeforeSubnegotiationEnds)
     EXPECT_EQ(h.stream.suboptionState(), TelnetStream::SuboptionState::Start);
 }
 
-TEST(TelnetStream, GoAheadFlagNeverSet)
-{
-    TelnetHarness h;
-    h.Feed(Bytes({kIac, kWill, 3, kIac, kWont, 3, kIac, kWill, 3}));
-    EXPECT_FALSE(h.stream.goAhead());
-}
-
 // ---- connections ------------------------------------------------------------------------
 
 TEST(TelnetStream, SecondConnectionNegotiatesFreshly)
