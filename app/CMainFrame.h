@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include "terminal/TelnetStream.h"
 #include "terminal/TraceCapture.h"
 
 #include <QHash>
@@ -70,6 +71,15 @@ public:
     bool responseTimerActive() const;
     bool wakeupTimerActive() const;
 
+    // Where links hand received text: the document's receive operation.
+    ReceiveSink* receiveSink() const { return receiveSink_; }
+    void setReceiveSink(ReceiveSink* sink);
+    // The Telnet stream shared by the LAN link (fed on the GUI thread) and the ISDN
+    // link (fed on its reader thread); only one of them is connected at a time. Its
+    // replies go to the connected link, its data to the receive sink. Reset it at
+    // every LAN and ISDN connect.
+    TelnetStream& telnet() { return telnet_; }
+
     // ---- Trace capture ----
     TraceCapture& trace() { return trace_; }
     void OnCaptureOn();
@@ -131,6 +141,8 @@ private:
     void focusInputEdit();
     void registerCaptureCommands();
 
+    ReceiveSink* receiveSink_ = nullptr;
+    TelnetStream telnet_{nullptr, nullptr};
     TraceCapture trace_;
     std::atomic<int> m_captureRunning{0};
     std::atomic<bool> traceFailureShown_{false};

@@ -15,6 +15,15 @@ constexpr int kResponseMs = 3330;
 constexpr int kWakeupMs = 1770;
 } // namespace
 
+void CMainFrame::setReceiveSink(ReceiveSink* sink) {
+    receiveSink_ = sink;
+    telnet_.SetSink(sink);
+    // Negotiation replies go to whichever link is connected, unchanged (no doubling).
+    telnet_.SetWriter([this](const char* bytes, int count) {
+        return WriteToConnectedLink(bytes, count);
+    });
+}
+
 void CMainFrame::setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer) {
     linkWriters_[static_cast<int>(kind)] = std::move(writer);
 }
