@@ -39,7 +39,6 @@ public:
     int droppedCommands() const { return dropped_; }
     // Any position is safe: outside 0-39 this is an unset entry.
     const CommandEntry& entry(int position) const;
-    CommandEntry& at(int position) { return entries_.at(static_cast<size_t>(position)); }
 
     void clear();
 

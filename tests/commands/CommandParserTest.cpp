@@ -166,3 +166,32 @@ TEST(CommandTable, OutOfRangePositionsAreUnset) {
     ASSERT_TRUE(t.Parse(Commands(40) + "}"));
     for (int pos : {-1, -100, 40, 1000}) EXPECT_FALSE(t.entry(pos).isSet()) << pos;
 }
+
+TEST(CommandParser, ArbitraryBytesStayWithinTheTable) {
+    // Mostly the format's own characters, so the machine visits every state.
+    const std::string alphabet = "{}[];0123456789 ab\t\n\xff\x80";
+    unsigned seed = 12345;
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        size_t len = 1 + (seed >> 16) % 400;
+        for (size_t i = 0; i < len; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            text += alphabet[(seed >> 16) % alphabet.size()];
+        }
+        CommandTable t;
+        if (!t.Parse(text)) {
+            EXPECT_EQ(t.count(), 0);
+            continue;
+        }
+        ASSERT_LE(t.count(), CommandTable::kMaxEntries);
+        t.InsertBuiltIns();
+        ASSERT_GE(t.count(), 2);
+        ASSERT_LE(t.count(), CommandTable::kMaxFileCommands + 2);
+        for (int pos = 0; pos < CommandTable::kMaxEntries; ++pos) {
+            ASSERT_LE(t.entry(pos).argCount, 2);
+            if (pos >= t.count() && pos > CommandTable::kTraceSetupPos) {
+                ASSERT_FALSE(t.entry(pos).isSet()) << pos;
+            }
+        }
+    }
+}
