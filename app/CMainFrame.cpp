@@ -13,6 +13,7 @@
 #include "res/resource.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -252,6 +253,19 @@ bool CMainFrame::OnCreate() {
     inputBar_ = new CInputBoxBar(this);
     addDockWidget(Qt::BottomDockWidgetArea, inputBar_);
     setDockOptions(dockOptions() | QMainWindow::AllowNestedDocks);
+
+    // The start directory is read once; "CmdConf.txt", the phone book and the
+    // overflow dumps live there for the program's life.
+    std::error_code ec;
+    SetStartDirectory(std::filesystem::current_path(ec).string());
+    const CommandTable::LoadResult loaded = commandTable_.Load();
+    if (loaded != CommandTable::LoadResult::Ok) {
+        ShowCommandTableError(loaded);
+        return false;
+    }
+    for (int i = 0; i < commandTable_.count(); ++i)
+        inputBar_->commandList()->addItem(QString::fromLatin1(commandTable_.entry(i).name.c_str()));
+    inputBar_->commandList()->setCurrentIndex(-1);
 
     loadRecentFiles();
     registerShellRules();

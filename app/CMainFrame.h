@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include "commands/CommandTable.h"
 #include "terminal/TelnetStream.h"
 #include "terminal/TraceCapture.h"
 
@@ -70,6 +71,9 @@ public:
     void StopTimersOnArrival();
     bool responseTimerActive() const;
     bool wakeupTimerActive() const;
+
+    CommandTable& commandTable() { return commandTable_; }
+    const CommandTable& commandTable() const { return commandTable_; }
 
     // Where links hand received text: the document's receive operation.
     ReceiveSink* receiveSink() const { return receiveSink_; }
@@ -141,6 +145,7 @@ private:
     void focusInputEdit();
     void registerCaptureCommands();
 
+    CommandTable commandTable_;
     ReceiveSink* receiveSink_ = nullptr;
     TelnetStream telnet_{nullptr, nullptr};
     TraceCapture trace_;

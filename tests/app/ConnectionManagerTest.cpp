@@ -2,6 +2,7 @@
 #include "app/CMainFrame.h"
 #include "res/resource.h"
 #include "tests/support/ScriptedMessages.h"
+#include "tests/support/TempDir.h"
 
 #include <QTest>
 #include <QTimer>
@@ -21,7 +22,14 @@ struct Recorder {
 
 class ConnectionManagerTest : public QObject {
     Q_OBJECT
+    TempDir dir_;
+    std::unique_ptr<ScopedChdir> cwd_;
 private slots:
+    void initTestCase() {
+        dir_.write("CmdConf.txt", kTwoCommandConf);
+        cwd_ = std::make_unique<ScopedChdir>(dir_.path());
+    }
+
     void recoveryConfirmations_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("question");

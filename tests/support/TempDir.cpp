@@ -28,3 +28,13 @@ std::string TempDir::read(const std::string& name) const {
 }
 
 bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+ScopedChdir::ScopedChdir(const std::string& dir) {
+    previous_ = std::filesystem::current_path().string();
+    std::filesystem::current_path(dir);
+}
+
+ScopedChdir::~ScopedChdir() {
+    std::error_code ec;
+    std::filesystem::current_path(previous_, ec);
+}

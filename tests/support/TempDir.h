@@ -19,3 +19,18 @@ public:
 private:
     std::string path_;
 };
+
+// Makes a directory the working directory for a scope (the program's start directory).
+class ScopedChdir {
+public:
+    explicit ScopedChdir(const std::string& dir);
+    ~ScopedChdir();
+    ScopedChdir(const ScopedChdir&) = delete;
+    ScopedChdir& operator=(const ScopedChdir&) = delete;
+
+private:
+    std::string previous_;
+};
+
+// A small command file of two commands, for tests that only need a valid one.
+inline constexpr const char* kTwoCommandConf = "{t b[Set Board Trace] 1 [Board No];s s[Station Status] 0;}";
