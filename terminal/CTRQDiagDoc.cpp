@@ -1,0 +1,133 @@
+// The terminal's document: transcript storage, receive operation, file load and store.
+// AppendReceived is called on the delivering thread; the rest on the GUI thread.
+#include "terminal/CTRQDiagDoc.h"
+
+#include "app/AppGlobals.h"
+#include "terminal/TerminalDisplay.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+void CTRQDiagDoc::AppendReceived(const char* text, int length) {
+    // A block ends at its first NUL; the length bounds it too, since a read buffer
+    // handed over by a link need not be NUL-terminated.
+    std::string_view block;
+    if (text && length > 0) {
+        const void* nul = std::memchr(text, 0, static_cast<size_t>(length));
+        size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
+                       : static_cast<size_t>(length);
+        block = std::string_view(text, n);
+    }
+    {
+        std::lock_guard lock(transcriptLock_);
+        transcript_.append(block);
+    }
+    {
+        std::lock_guard lock(newTextLock_);
+        newText_.assign(block);
+    }
+    if (TerminalDisplay* view = view_.load()) {
+        // The block itself goes to the view: another thread may replace newText_
+        // before the view reads it.
+        view->ShowNewText(block);
+        view->UpdateScrollSizes();
+        view->ScrollToEnd();
+    }
+}
+
+std::string CTRQDiagDoc::GetTranscript() const {
+    std::lock_guard lock(transcriptLock_);
+    return transcript_;
+}
+
+std::string CTRQDiagDoc::GetNewText() const {
+    std::lock_guard lock(newTextLock_);
+    return newText_;
+}
+
+void CTRQDiagDoc::SetText(const std::string& text) {
+    {
+        std::lock_guard lock(transcriptLock_);
+        transcript_ = text;
+    }
+    std::lock_guard lock(newTextLock_);
+    newText_ = text;
+}
+
+void CTRQDiagDoc::ClearText() {
+    {
+        std::lock_guard lock(transcriptLock_);
+        transcript_.clear();
+    }
+    std::lock_guard lock(newTextLock_);
+    newText_.clear();
+}
+
+void CTRQDiagDoc::OnNewDocument() {
+    if (TerminalDisplay* view = view_.load())
+        view->ClearScreen();  // empties the text too, under the view's lock
+    else
+        ClearText();
+}
+
+namespace {
+// Only regular files: a directory reads as empty and a FIFO or device could block.
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// Keeps g_loading at 1 for as long as a file is being opened.
+struct LoadingFlag {
+    LoadingFlag() { g_loading.store(1); }
+    ~LoadingFlag() { g_loading.store(0); }
+};
+} // namespace
+
+bool CTRQDiagDoc::OpenDocument(const std::string& path) {
+    LoadingFlag loading;
+    std::string raw;
+    if (!ReadWholeFile(path, raw)) return false;
+
+    // Each line without its line end (LF, or CR LF), followed by one CR. The whole
+    // file is read before the screen is touched, so a failed read keeps the old text.
+    std::string text;
+    text.reserve(raw.size() + raw.size() / 32 + 1);
+    size_t start = 0;
+    while (start < raw.size()) {
+        size_t lf = raw.find('\n', start);
+        size_t end = lf == std::string::npos ? raw.size() : lf;
+        size_t lineEnd = end;
+        if (lf != std::string::npos && lineEnd > start && raw[lineEnd - 1] == '\r') --lineEnd;
+        text.append(raw, start, lineEnd - start);
+        text.push_back('\r');
+        start = end + 1;
+    }
+
+    TerminalDisplay* view = view_.load();
+    if (view) view->ClearScreen();
+    SetText(text);
+    if (view) view->TextReplaced();
+    return true;
+}
+
+bool CTRQDiagDoc::Store(const std::string& path, bool append) const {
+    std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
+    if (!f) return false;
+    bool ok;
+    {
+        std::lock_guard lock(transcriptLock_);
+        ok = std::fwrite(transcript_.data(), 1, transcript_.size(), f) == transcript_.size();
+    }
+    ok = (std::fclose(f) == 0) && ok;
+    return ok;
+}

@@ -1,0 +1,49 @@
+// The terminal's document: the transcript of the connection and the most recent
+// block received. AppendReceived runs on the delivering thread (serial, modem or
+// ISDN reader, or the GUI thread for LAN); everything else on the GUI thread,
+// except the overflow dump, which the view runs on the delivering thread.
+#pragma once
+
+#include "terminal/ReceiveSink.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+class TerminalDisplay;
+
+class CTRQDiagDoc : public ReceiveSink {
+public:
+    CTRQDiagDoc() = default;
+    CTRQDiagDoc(const CTRQDiagDoc&) = delete;
+    CTRQDiagDoc& operator=(const CTRQDiagDoc&) = delete;
+
+    // The view that shows this document; nullptr detaches it. Set before links deliver.
+    void SetView(TerminalDisplay* view) { view_.store(view); }
+    TerminalDisplay* GetView() const { return view_.load(); }
+
+    // Stores the block (up to its first NUL, and never beyond length bytes) and has
+    // the view lay it out, grow its scroll range and scroll to the end.
+    void AppendReceived(const char* text, int length) override;
+
+    std::string GetTranscript() const;
+    std::string GetNewText() const;
+    void SetText(const std::string& text);
+    void ClearText();
+
+    // File > New: an empty document and screen.
+    void OnNewDocument();
+    // File > Open: replaces the text with the file's lines, each ended by one CR.
+    // False when the file cannot be read; the old text then stays.
+    bool OpenDocument(const std::string& path);
+    // Writes the transcript's bytes exactly as received; append adds them to an
+    // existing file instead of replacing it. False when the file cannot be written.
+    bool Store(const std::string& path, bool append = false) const;
+
+private:
+    mutable std::mutex transcriptLock_;
+    std::string transcript_;
+    mutable std::mutex newTextLock_;
+    std::string newText_;
+    std::atomic<TerminalDisplay*> view_{nullptr};
+};

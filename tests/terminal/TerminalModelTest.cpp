@@ -1,0 +1,312 @@
+// Received text through the document into the line model: layout, hooks, scrolling
+// and the overflow dump. Runs on the test thread, plus two feeder threads.
+#include "app/AppGlobals.h"
+#include "terminal/CTRQDiagDoc.h"
+#include "terminal/TerminalModel.h"
+#include "tests/support/TempDir.h"
+#include "tests/terminal/FakeSurface.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+namespace {
+
+constexpr int kCW = FakeSurface::kCharWidth;
+
+struct Terminal {
+    CTRQDiagDoc doc;
+    FakeSurface surface;
+    TerminalModel model{doc, surface};
+    explicit Terminal(int lineHeight = 20, int clientHeight = 100) {
+        model.SetMetrics(lineHeight, kCW);
+        model.SetClientSize(720, clientHeight);
+        doc.SetView(&model);
+    }
+    void Feed(std::string_view s) { doc.AppendReceived(s.data(), static_cast<int>(s.size())); }
+};
+
+std::vector<std::string> ScreenLines(const std::string& text) {
+    std::vector<std::string> lines;
+    ForEachScreenLine(text, 0, 1 << 30,
+                      [&](int, std::string_view l) { lines.emplace_back(l); });
+    return lines;
+}
+
+struct LayoutCase {
+    const char* name;
+    std::vector<std::string> blocks;
+    std::vector<std::string> screen;
+    int lineCount;
+    int textXChars;
+};
+
+TEST(TerminalLayout, BlocksBecomeScreenLines) {
+    const LayoutCase cases[] = {
+        {"block continues the line", {"abc", "def\r\n"}, {"abcdef", ""}, 1, 0},
+        {"next block starts a new line", {"abc", "def\r\n", "gh"}, {"abcdef", "gh"}, 1, 2},
+        {"LF alone moves nothing", {"ab", "\n", "cd"}, {"abcd"}, 0, 4},
+        {"CR alone starts a line", {"ab", "\r", "cd"}, {"ab", "cd"}, 1, 2},
+        {"TAB is eight blanks", {"a\tb"}, {"a        b"}, 0, 10},
+        {"several lines in one block", {"1\r\n2\r\n3"}, {"1", "2", "3"}, 2, 1},
+        {"8-bit bytes kept", {"\xe9\xff\r"}, {"\xe9\xff", ""}, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        for (const auto& b : c.blocks) t.Feed(b);
+        EXPECT_EQ(ScreenLines(t.doc.GetTranscript()), c.screen);
+        auto st = t.model.Snapshot();
+        EXPECT_EQ(st.lineCount, c.lineCount);
+        EXPECT_EQ(st.textY, c.lineCount * 20);
+        EXPECT_EQ(st.textX, c.textXChars * kCW);
+        EXPECT_EQ(t.doc.GetNewText(), c.blocks.back());
+    }
+}
+
+TEST(TerminalLayout, BlockEndsAtNulOrLength) {
+    Terminal t;
+    t.doc.AppendReceived("ab\0cd", 5);
+    EXPECT_EQ(t.doc.GetTranscript(), "ab");
+    EXPECT_EQ(t.doc.GetNewText(), "ab");
+    const char unterminated[4] = {'x', 'y', 'z', 'w'};
+    t.doc.AppendReceived(unterminated, 3);  // read buffers are not NUL-terminated
+    EXPECT_EQ(t.doc.GetTranscript(), "abxyz");
+    t.doc.AppendReceived(nullptr, 10);
+    t.doc.AppendReceived("q", -1);
+    t.doc.AppendReceived("\0q", 2);
+    EXPECT_EQ(t.doc.GetTranscript(), "abxyz");
+    EXPECT_EQ(t.model.Snapshot().textX, 5 * kCW);
+}
+
+TEST(TerminalLayout, ScrollSizesAndScrollToEnd) {
+    Terminal t(20, 100);  // five visible lines
+    t.Feed("1\r2\r3\r");
+    EXPECT_EQ(t.surface.scrolledTo.load(), -1);  // still fits
+    auto s = t.surface.Sizes();
+    EXPECT_EQ(s.totalWidth, 90 * kCW);
+    EXPECT_EQ(s.totalHeight, 4 * 20);
+    EXPECT_EQ(s.pageWidth, 90 * kCW / 3);
+    EXPECT_EQ(s.pageHeight, 50);
+    EXPECT_EQ(s.lineWidth, 90 * kCW / 30);
+    EXPECT_EQ(s.lineHeight, 20);
+    t.Feed("4\r5\r6\r7\r8\r9\r10\r");
+    EXPECT_EQ(t.surface.scrolledTo.load(), (10 - 5 + 1) * 20);
+    EXPECT_EQ(t.surface.Sizes().totalHeight, 11 * 20);
+    t.model.ClearScreen();
+    EXPECT_EQ(t.doc.GetTranscript(), "");
+    EXPECT_EQ(t.model.Snapshot().lineCount, 0);
+    EXPECT_EQ(t.surface.Sizes().totalHeight, 20);
+}
+
+TEST(TerminalLayout, ZeroLineHeightDoesNotDivideByZero) {
+    Terminal t(0, 100);
+    t.Feed("a\rb\r");
+    EXPECT_GE(t.model.Snapshot().lineHeight, 1);
+}
+
+// Blocks from two threads land whole, each in one piece, and every CR is counted.
+TEST(TerminalThreads, TwoDeliverersInterleaveByBlock) {
+    Terminal t(1, 100);  // 1-pixel lines: no overflow dump during the run
+    constexpr int kBlocks = 2000;
+    auto feeder = [&](char c) {
+        for (int i = 0; i < kBlocks; ++i) t.Feed(std::string(37, c) + "\r\n");
+    };
+    std::thread a(feeder, 'A'), b(feeder, 'B');
+    a.join();
+    b.join();
+    const std::string text = t.doc.GetTranscript();
+    ASSERT_EQ(text.size(), 2u * kBlocks * 39);
+    for (size_t at = 0; at < text.size(); at += 39) {
+        const char c = text[at];
+        ASSERT_TRUE(c == 'A' || c == 'B');
+        ASSERT_EQ(text.compare(at, 39, std::string(37, c) + "\r\n"), 0) << "torn at " << at;
+    }
+    EXPECT_EQ(t.model.Snapshot().lineCount, 2 * kBlocks);
+}
+
+struct HookLog {
+    std::mutex m;
+    std::vector<std::string> events;
+    void Add(std::string e) {
+        std::lock_guard lock(m);
+        events.push_back(std::move(e));
+    }
+};
+
+TerminalHooks LoggingHooks(HookLog& log, bool capture) {
+    TerminalHooks h;
+    h.textArrived = [&log] { log.Add("arrived"); };
+    h.capturing = [capture] { return capture; };
+    h.traceText = [&log](std::string_view p) { log.Add("text:" + std::string(p)); };
+    h.traceLineBreak = [&log] { log.Add("break"); };
+    h.promptHandling = [&log](std::string_view s) { log.Add("prompt:" + std::string(s)); };
+    return h;
+}
+
+TEST(TerminalHooks, TraceGetsLinesAndBreaksInOrder) {
+    Terminal t;
+    HookLog log;
+    t.model.SetHooks(LoggingHooks(log, true));
+    t.Feed("ab\tc\r\nde");
+    t.Feed("f\r");
+    t.Feed("\n");
+    const std::vector<std::string> want = {
+        "arrived", "text:ab        c", "break", "text:de", "prompt:ab\tc\r\nde",
+        "arrived", "text:f", "break", "prompt:f\r",
+        "arrived", "prompt:\n"};
+    EXPECT_EQ(log.events, want);
+}
+
+TEST(TerminalHooks, NoTraceWhenNotCapturingOrLoading) {
+    Terminal t;
+    HookLog log;
+    t.model.SetHooks(LoggingHooks(log, false));
+    t.Feed("x\r");
+    EXPECT_EQ(log.events, (std::vector<std::string>{"arrived", "prompt:x\r"}));
+
+    HookLog log2;
+    t.model.SetHooks(LoggingHooks(log2, true));
+    g_loading.store(1);
+    t.Feed("y\r");
+    g_loading.store(0);
+    EXPECT_EQ(log2.events, (std::vector<std::string>{"arrived", "prompt:y\r"}));
+}
+
+// Prompt handling takes the view's prompt lock: the drawing lock must be free then.
+TEST(TerminalHooks, PromptHandlingRunsWithoutDrawingLock) {
+    Terminal t;
+    bool lockFree = false;
+    TerminalHooks h;
+    h.promptHandling = [&](std::string_view) {
+        auto f = std::async(std::launch::async, [&] { return t.model.Snapshot().lineCount; });
+        lockFree = f.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    };
+    t.model.SetHooks(h);
+    t.Feed("PASSWORD:");
+    EXPECT_TRUE(lockFree);
+}
+
+std::vector<std::string> DumpFiles(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string SwitchLine(int i) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%05d  TRUNK %03d\tIDLE   \xb0 status line of the switch\r\n", i,
+                  i % 256);
+    return buf;
+}
+
+// "T" + hour (00-23), minute, second as two digits each + ".dat".
+bool IsDumpName(const std::string& n) {
+    if (n.size() != 11 || n[0] != 'T' || n.substr(7) != ".dat") return false;
+    int v[3];
+    for (int i = 0; i < 3; ++i) {
+        const char a = n[1 + 2 * i], b = n[2 + 2 * i];
+        if (a < '0' || a > '9' || b < '0' || b > '9') return false;
+        v[i] = (a - '0') * 10 + (b - '0');
+    }
+    return v[0] < 24 && v[1] < 60 && v[2] < 60;
+}
+
+TEST(TerminalOverflow, DumpNameFromLocalTime) {
+    SetStartDirectory("/start");
+    const char* oldTz = std::getenv("TZ");
+    const std::string saved = oldTz ? oldTz : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(OverflowDumpPath(13 * 3600 + 5 * 60 + 9), "/start/T130509.dat");
+    EXPECT_EQ(OverflowDumpPath(0), "/start/T000000.dat");
+    if (oldTz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    tzset();
+    SetStartDirectory("");
+}
+
+TEST(TerminalOverflow, DumpHoldsExactBytesAndClearsScreen) {
+    TempDir dir;
+    SetStartDirectory(dir.path());
+    Terminal t(20, 100);
+    std::string fed;
+    // 32000 / 20 = 1600 lines fit; the 1601st line triggers the dump.
+    for (int i = 0; i < 1600; ++i) {
+        fed += SwitchLine(i);
+        t.Feed(SwitchLine(i));
+    }
+    EXPECT_TRUE(DumpFiles(dir.path()).empty());
+    fed += SwitchLine(1600);
+    const int erasesBefore = t.surface.erasingRepaints.load();
+    t.Feed(SwitchLine(1600));
+
+    auto files = DumpFiles(dir.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(IsDumpName(files[0])) << files[0];
+    EXPECT_EQ(dir.read(files[0]), fed);
+    EXPECT_EQ(t.doc.GetTranscript(), "");
+    auto st = t.model.Snapshot();
+    EXPECT_EQ(st.lineCount, 0);
+    EXPECT_EQ(st.textX, 0);
+    EXPECT_EQ(st.textY, 0);
+    EXPECT_GT(t.surface.erasingRepaints.load(), erasesBefore);
+    EXPECT_TRUE(t.surface.FailedDumps().empty());
+
+    t.Feed("after");
+    EXPECT_EQ(t.doc.GetTranscript(), "after");
+    SetStartDirectory("");
+}
+
+// Dumps within one second share a name: the later one must not overwrite the earlier.
+TEST(TerminalOverflow, RepeatedDumpsLoseNothing) {
+    TempDir dir;
+    SetStartDirectory(dir.path());
+    Terminal t(20, 100);
+    std::string fed;
+    for (int i = 0; i < 3 * 1601 + 10; ++i) {
+        fed += SwitchLine(i);
+        t.Feed(SwitchLine(i));
+    }
+    std::string dumped;
+    for (const auto& f : DumpFiles(dir.path())) dumped += dir.read(f);
+    EXPECT_EQ(dumped + t.doc.GetTranscript(), fed);
+    SetStartDirectory("");
+}
+
+TEST(TerminalOverflow, FailedDumpKeepsTheText) {
+    TempDir dir;
+    SetStartDirectory(dir.file("missing"));
+    Terminal t(20, 100);
+    std::string fed;
+    for (int i = 0; i < 1700; ++i) {
+        fed += SwitchLine(i);
+        t.Feed(SwitchLine(i));
+    }
+    EXPECT_EQ(t.doc.GetTranscript(), fed);
+    EXPECT_EQ(t.model.Snapshot().lineCount, 1700);
+    ASSERT_EQ(t.surface.FailedDumps().size(), 1u);  // reported once, not per block
+    EXPECT_EQ(t.surface.FailedDumps()[0].rfind(dir.file("missing/T"), 0), 0u);
+
+    // Once the directory is there, the next threshold dumps everything kept.
+    std::filesystem::create_directory(dir.file("missing"));
+    for (int i = 1700; i < 3300; ++i) {
+        fed += SwitchLine(i);
+        t.Feed(SwitchLine(i));
+    }
+    std::string dumped;
+    for (const auto& f : DumpFiles(dir.file("missing")))
+        dumped += dir.read("missing/" + f);
+    EXPECT_FALSE(dumped.empty());
+    EXPECT_EQ(dumped + t.doc.GetTranscript(), fed);
+    SetStartDirectory("");
+}
+
+} // namespace
