@@ -291,11 +291,11 @@ TEST(PhoneBookSave, EveryFailureAndCrashPointKeepsACompleteBook) {
             ASSERT_TRUE(dir.exists("PhoneNo.txt"));
             const std::string now = dir.read("PhoneNo.txt");
             EXPECT_TRUE(now == old || now == fresh);
-            if (saved) EXPECT_EQ(now, fresh);
+            if (saved) { EXPECT_EQ(now, fresh); }
             if (mode == FaultyFileOps::Mode::FailOne) {
-                if (!saved) EXPECT_EQ(now, old);
+                if (!saved) { EXPECT_EQ(now, old); }
                 EXPECT_FALSE(dir.exists("PhoneNo.tmp"));
-                if (!msgs.sawText("Cannot make a backup file...")) EXPECT_EQ(dir.read("PhoneNo.bak"), old);
+                if (!msgs.sawText("Cannot make a backup file...")) { EXPECT_EQ(dir.read("PhoneNo.bak"), old); }
                 if (!saved) {
                     const std::string last = msgs.boxes().back().text;
                     EXPECT_TRUE(last == "Cannot open 'PhoneNo.txt' file..." ||

@@ -33,7 +33,7 @@ TEST(PhoneBookFuzz, MillionRandomFiles) {
         const auto brackets = static_cast<std::size_t>(std::count(text.begin(), text.end(), '['));
         ASSERT_LE(entries.size(), brackets) << i;
         ASSERT_LE(fieldBytes, text.size()) << i;
-        if (i % 8 == 0) ASSERT_EQ(ParsePhoneBookText(BuildPhoneBookText(entries)), entries) << i;
+        if (i % 8 == 0) { ASSERT_EQ(ParsePhoneBookText(BuildPhoneBookText(entries)), entries) << i; }
         totalEntries += entries.size();
         maxEntries = std::max(maxEntries, entries.size());
     }
