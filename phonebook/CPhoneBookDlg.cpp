@@ -1,0 +1,187 @@
+// The phone book dialog.
+#include "phonebook/CPhoneBookDlg.h"
+
+#include "app/AppGlobals.h"
+#include "app/DialogRunner.h"
+#include "app/MessageService.h"
+#include "links/CModemLink.h"
+#include "phonebook/CPhoneEntryDlg.h"
+#include "phonebook/CPhoneListCtrl.h"
+#include "phonebook/CSpeedCallDlg.h"
+#include "res/resource.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr const char* kCallTitle = "Call Information";
+constexpr const char* kSaveTitle = "Phone Number Save";
+
+QPushButton* MakeButton(const char* text, int id, QWidget* parent) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setAutoDefault(false);
+    SetControlId(button, id);
+    return button;
+}
+
+void WarnNoSelection() {
+    ShowMessage("No selection was made...", "Input Warning", MsgIcon::Warning);
+}
+
+} // namespace
+
+CPhoneBookDlg::CPhoneBookDlg(CModemLink& modem, QWidget* parent)
+    : QDialog(parent), modem_(modem), book_(StartDirectory()) {
+    SetControlId(this, IDD_PHONEBOOK);
+    setWindowTitle(QStringLiteral("Phone Number"));
+
+    auto* group = new QGroupBox(QStringLiteral("Edit / Select"), this);
+    list_ = new CPhoneListCtrl(group);
+    SetControlId(list_, IDC_PHONE_LIST);
+    auto* editButtons = new QVBoxLayout;
+    QPushButton* newButton = MakeButton("New", IDC_PHONE_NEW, group);
+    QPushButton* modifyButton = MakeButton("Modify", IDC_PHONE_MODIFY, group);
+    QPushButton* deleteButton = MakeButton("Delete", IDC_PHONE_DELETE, group);
+    QPushButton* saveButton = MakeButton("Save", IDC_PHONE_SAVE, group);
+    for (QPushButton* b : {newButton, modifyButton, deleteButton, saveButton}) editButtons->addWidget(b);
+    editButtons->addStretch();
+    auto* groupLayout = new QHBoxLayout(group);
+    groupLayout->addWidget(list_, 1);
+    groupLayout->addLayout(editButtons);
+
+    QPushButton* callButton = MakeButton("Call", IDOK, this);
+    callButton->setAutoDefault(true);
+    callButton->setDefault(true);
+    QPushButton* speedButton = MakeButton("Speed Call", IDC_SPEED_CALL, this);
+    QPushButton* quitButton = MakeButton("Quit", IDCANCEL, this);
+    auto* callButtons = new QHBoxLayout;
+    callButtons->addStretch();
+    for (QPushButton* b : {callButton, speedButton, quitButton}) callButtons->addWidget(b);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group, 1);
+    layout->addLayout(callButtons);
+    resize(480, 300);
+
+    connect(newButton, &QPushButton::clicked, this, &CPhoneBookDlg::OnNew);
+    connect(modifyButton, &QPushButton::clicked, this, &CPhoneBookDlg::OnModify);
+    connect(deleteButton, &QPushButton::clicked, this, &CPhoneBookDlg::OnDelete);
+    connect(saveButton, &QPushButton::clicked, this, &CPhoneBookDlg::OnSave);
+    connect(callButton, &QPushButton::clicked, this, &CPhoneBookDlg::accept);
+    connect(speedButton, &QPushButton::clicked, this, &CPhoneBookDlg::OnSpeedCall);
+    connect(quitButton, &QPushButton::clicked, this, &CPhoneBookDlg::reject);
+    connect(list_, &CPhoneListCtrl::rowPressed, this, &CPhoneBookDlg::OnRowPressed);
+    connect(list_, &CPhoneListCtrl::rowDoubleClicked, this, &CPhoneBookDlg::OnRowDoubleClicked);
+
+    // A failed load has shown its file error; the list is then empty.
+    book_.load();
+    FillList();
+    list_->setFocus();
+}
+
+void CPhoneBookDlg::FillList() { list_->fill(book_.entries()); }
+
+void CPhoneBookDlg::ClearSelection() {
+    selectedRow_ = -1;
+    // The highlight goes too: a highlighted row that Call calls "no selection" misleads.
+    list_->clearSelection();
+}
+
+void CPhoneBookDlg::OnRowPressed(int row) { selectedRow_ = row; }
+
+void CPhoneBookDlg::OnRowDoubleClicked(int row) {
+    selectedRow_ = row;
+    accept();
+}
+
+void CPhoneBookDlg::OnNew() {
+    std::string name;
+    std::string number;
+    CPhoneEntryDlg dlg(name, number, this);
+    if (RunModal(dlg) != QDialog::Accepted) return;
+    book_.append({name, number});
+    FillList();
+    ClearSelection();
+}
+
+void CPhoneBookDlg::OnModify() {
+    if (!HasSelection()) {
+        WarnNoSelection();
+        return;
+    }
+    const int row = selectedRow_;
+    PhoneEntry entry = book_.at(row);
+    CPhoneEntryDlg dlg(entry.name, entry.number, this);
+    if (RunModal(dlg) == QDialog::Accepted) {
+        book_.replace(row, entry);
+        FillList();
+    }
+    ClearSelection();
+}
+
+void CPhoneBookDlg::OnDelete() {
+    if (!HasSelection()) {
+        WarnNoSelection();
+        return;
+    }
+    if (ShowMessage("Are you sure to delete the item ?", "Delete Confirmation", MsgIcon::Question,
+                    MsgButtons::OkCancel) == IDOK) {
+        book_.remove(selectedRow_);
+        FillList();
+    }
+    ClearSelection();
+}
+
+void CPhoneBookDlg::OnSave() {
+    if (book_.save())
+        ShowMessage("Phone number saved successfully...", kSaveTitle, MsgIcon::Information);
+    else
+        ShowMessage("Failed to save data...", kSaveTitle, MsgIcon::Error);
+    ClearSelection();
+}
+
+void CPhoneBookDlg::accept() {
+    if (!HasSelection()) {
+        WarnNoSelection();
+        return;
+    }
+    const PhoneEntry& entry = book_.at(selectedRow_);
+    const std::string question = "Calling to '" + entry.name + "' (" + entry.number + ")...";
+    if (ShowMessage(question, kCallTitle, MsgIcon::Information, MsgButtons::OkCancel) != IDOK) {
+        list_->setFocus();
+        return;
+    }
+    modem_.SetDestination(entry.number.c_str());
+    CloseWithOk();
+}
+
+void CPhoneBookDlg::OnSpeedCall() {
+    std::string number;
+    CSpeedCallDlg dlg(number, this);
+    if (RunModal(dlg) != QDialog::Accepted) return;
+    // Handed over before the question: a cancelled call still leaves it to dial.
+    modem_.SetDestination(number.c_str());
+    if (ShowMessage("Calling to (" + number + ")...", kCallTitle, MsgIcon::Information,
+                    MsgButtons::OkCancel) == IDOK)
+        CloseWithOk();
+}
+
+void CPhoneBookDlg::CloseWithOk() {
+    book_.clear();
+    ClearSelection();
+    QDialog::accept();
+}
+
+void CPhoneBookDlg::reject() {
+    book_.clear();
+    ClearSelection();
+    QDialog::reject();
+}
+
+int ShowPhoneBook(QWidget* parent, CModemLink& modem) {
+    CPhoneBookDlg dlg(modem, parent);
+    return RunModal(dlg) == QDialog::Accepted ? IDOK : IDCANCEL;
+}

@@ -1,0 +1,52 @@
+// "Phone Number": the phone book dialog. Lists the switches' names and numbers, edits
+// and saves them, and picks the number the modem link dials (Call, Speed Call).
+// Opened by the PhoneBook menu command, Modem Connect and ISDN Connect. GUI thread.
+#pragma once
+
+#include "phonebook/PhoneBook.h"
+
+#include <QDialog>
+
+class CModemLink;
+class CPhoneListCtrl;
+
+class CPhoneBookDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Reads the phone book from the start directory afresh.
+    explicit CPhoneBookDlg(CModemLink& modem, QWidget* parent = nullptr);
+
+    // The row last clicked in the list, -1 for none.
+    int selectedRow() const { return selectedRow_; }
+    const PhoneBook& phoneBook() const { return book_; }
+
+public slots:
+    // Call: hands the clicked entry's number to the modem link after confirmation.
+    void accept() override;
+    // Quit: unsaved changes are dropped without a question.
+    void reject() override;
+
+private slots:
+    void OnNew();
+    void OnModify();
+    void OnDelete();
+    void OnSave();
+    void OnSpeedCall();
+    void OnRowPressed(int row);
+    void OnRowDoubleClicked(int row);
+
+private:
+    void FillList();
+    void ClearSelection();
+    bool HasSelection() const { return selectedRow_ >= 0 && selectedRow_ < book_.count(); }
+    void CloseWithOk();
+
+    CModemLink& modem_;
+    PhoneBook book_;
+    CPhoneListCtrl* list_;
+    int selectedRow_ = -1;
+};
+
+// Runs the phone book modally. IDOK when Call or Speed Call handed a number to the
+// modem link (and the engineer confirmed the call), IDCANCEL after Quit.
+int ShowPhoneBook(QWidget* parent, CModemLink& modem);

@@ -1,0 +1,31 @@
+// Entry checks of the phone book dialogs.
+#include "phonebook/DialCheck.h"
+
+namespace {
+constexpr std::string_view kWhite = " \t\r\n\v\f";
+}
+
+std::string TrimWhite(std::string_view text) {
+    const auto first = text.find_first_not_of(kWhite);
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(kWhite);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+bool HasReservedChar(std::string_view text) {
+    return text.find_first_of(kReservedChars) != std::string_view::npos;
+}
+
+std::string NonDialableCharacters(std::string_view number) {
+    const std::string trimmed = TrimWhite(number);
+    std::string bad;
+    for (char c : trimmed) {
+        if (static_cast<unsigned char>(c) >= 128) {
+            bad += "<None ASCII> ";
+        } else if (kDialableChars.find(c) == std::string_view::npos) {
+            bad += c;
+            bad += ' ';
+        }
+    }
+    return bad;
+}

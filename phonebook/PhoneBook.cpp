@@ -1,0 +1,175 @@
+// Phone book file: layout, reading machine, load and save with the backup.
+#include "phonebook/PhoneBook.h"
+
+#include "app/MessageService.h"
+#include "phonebook/PhoneFileOps.h"
+
+#include <filesystem>
+
+namespace {
+
+constexpr const char* kFileErrorTitle = "File Error";
+
+void FileError(const char* text) { ShowMessage(text, kFileErrorTitle, MsgIcon::Error, MsgButtons::Ok); }
+
+enum class ParseState { BeforeBook, BetweenEntries, InName, BetweenFields, InNumber, AfterNumber };
+
+} // namespace
+
+std::string BuildPhoneBookText(const std::vector<PhoneEntry>& entries) {
+    std::string text(kPhoneBookHeader);
+    text += "{\r\n";
+    for (const PhoneEntry& e : entries) {
+        text += '[';
+        text += e.name;
+        text += "][";
+        text += e.number;
+        text += "];\r\n";
+    }
+    text += "}\r\n";
+    return text;
+}
+
+std::vector<PhoneEntry> ParsePhoneBookText(std::string_view text) {
+    std::vector<PhoneEntry> entries;
+    ParseState state = ParseState::BeforeBook;
+    for (char c : text) {
+        switch (state) {
+        case ParseState::BeforeBook:
+            if (c == '{') state = ParseState::BetweenEntries;
+            break;
+        case ParseState::BetweenEntries:
+            if (c == '[') {
+                entries.emplace_back();
+                state = ParseState::InName;
+            } else if (c == '}') {
+                return entries;
+            }
+            break;
+        case ParseState::InName:
+            if (c == ']') state = ParseState::BetweenFields;
+            else entries.back().name += c;
+            break;
+        case ParseState::BetweenFields:
+            if (c == '[') state = ParseState::InNumber;
+            break;
+        case ParseState::InNumber:
+            if (c == ']') state = ParseState::AfterNumber;
+            else entries.back().number += c;
+            break;
+        case ParseState::AfterNumber:
+            // A record whose ";" is missing ends where the next one or the book ends,
+            // rather than swallowing the records after it.
+            if (c == ';') {
+                state = ParseState::BetweenEntries;
+            } else if (c == '[') {
+                entries.emplace_back();
+                state = ParseState::InName;
+            } else if (c == '}') {
+                return entries;
+            }
+            break;
+        }
+    }
+    return entries;
+}
+
+PhoneBook::PhoneBook(std::string directory, PhoneFileOps* ops)
+    : directory_(std::move(directory)), ops_(ops ? *ops : PhoneFileOps::system()) {}
+
+std::string PhoneBook::pathOf(const char* name) const {
+    return (std::filesystem::path(directory_) / name).string();
+}
+
+void PhoneBook::append(PhoneEntry entry) { entries_.push_back(std::move(entry)); }
+
+bool PhoneBook::replace(int index, PhoneEntry entry) {
+    if (index < 0 || index >= count()) return false;
+    entries_[static_cast<std::size_t>(index)] = std::move(entry);
+    return true;
+}
+
+bool PhoneBook::remove(int index) {
+    if (index < 0 || index >= count()) return false;
+    entries_.erase(entries_.begin() + index);
+    return true;
+}
+
+void PhoneBook::clear() {
+    entries_.clear();
+    fileText_.clear();
+}
+
+bool PhoneBook::load() {
+    clear();
+    const std::string path = filePath();
+    if (!ops_.exists(path)) {
+        if (ops_.createEmpty(path)) return true;
+        // Someone else may have created it in between: then read theirs.
+        if (!ops_.exists(path)) {
+            FileError("Cannot create 'PhoneNo.txt' file...");
+            return false;
+        }
+    }
+    if (!ops_.readAll(path, fileText_)) {
+        fileText_.clear();
+        FileError("Cannot open 'PhoneNo.txt' file...");
+        return false;
+    }
+    entries_ = ParsePhoneBookText(fileText_);
+    return true;
+}
+
+PhoneBook::WriteResult PhoneBook::writeFile(const std::string& path, const std::string& bytes) {
+    int handle = ops_.openNew(path);
+    if (handle < 0) return WriteResult::CannotOpen;
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < bytes.size()) {
+        long n = ops_.write(handle, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) ok = false;  // a full disk shows as a short write, then 0 or -1
+        else done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ops_.sync(handle);
+    ok = ops_.close(handle) && ok;
+    return ok ? WriteResult::Written : WriteResult::CannotWrite;
+}
+
+bool PhoneBook::copyFile(const std::string& from, const std::string& to) {
+    std::string bytes;
+    if (!ops_.readAll(from, bytes)) return false;
+    return writeFile(to, bytes) == WriteResult::Written;
+}
+
+bool PhoneBook::save() {
+    fileText_ = BuildPhoneBookText(entries_);
+    const std::string path = filePath();
+    const std::string backup = backupPath();
+    const std::string temp = tempPath();
+
+    bool backedUp = false;
+    if (ops_.exists(path)) {
+        backedUp = copyFile(path, backup);
+        if (!backedUp) {
+            if (ops_.exists(backup)) ops_.remove(backup);
+            backedUp = copyFile(path, backup);
+        }
+    }
+    if (!backedUp) FileError("Cannot make a backup file...");
+
+    // The old file is left alone until the new one is complete and on disk; the
+    // rename then swaps them, so the directory always holds a whole phone book.
+    WriteResult written = writeFile(temp, fileText_);
+    if (written == WriteResult::CannotOpen) {
+        FileError("Cannot open 'PhoneNo.txt' file...");
+        return false;
+    }
+    if (written != WriteResult::Written || !ops_.rename(temp, path)) {
+        ops_.remove(temp);
+        FileError("Cannot write to 'PhoneNo.txt' file...");
+        return false;
+    }
+    // Only durability of the rename depends on this; the save itself is done.
+    ops_.syncDir(directory_.empty() ? std::string(".") : directory_);
+    return true;
+}
