@@ -33,7 +33,8 @@ public:
     // DialISDN's result: 0 when the call is up. Otherwise *errorCode receives the
     // adapter's last-error code, or a kErr code when the library is unusable.
     int dial(const char* number, int* errorCode);
-    // The library's results; -1 when it is not loaded.
+    // The library's results; -1 when it is not loaded. Load (or dial) before
+    // another thread calls these: loading sets the pointers they read.
     int writeBlock(const unsigned char* bytes, int count);
     int readBlock(unsigned char* buffer, int capacity);
     int closeCall();

@@ -209,6 +209,7 @@ TEST(IsdnAdapter, ReadWhileAnotherThreadWritesAndHangsUp) {
     LoopbackPeer peer;
     RoutesFile routes("5 " + peer.endpoint() + "\n");
     IsdnAdapter adapter(kAdapterPath);
+    ASSERT_EQ(adapter.load(), 0) << "bound before any thread calls it";
     std::atomic<bool> stop{false};
     std::atomic<long> bytesRead{0};
     std::atomic<bool> foreign{false};
