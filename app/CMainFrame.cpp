@@ -10,6 +10,10 @@
 #include "app/MessageService.h"
 #include "app/Profile.h"
 #include "commands/CInputBoxBar.h"
+#include "links/CModemLink.h"
+#include "phonebook/CPhoneBookDlg.h"
+#include "terminal/CTRQDiagDoc.h"
+#include "terminal/CTRQDiagView.h"
 #include "res/resource.h"
 
 #include <QAction>
@@ -46,9 +50,29 @@ CMainFrame::CMainFrame() {
     wakeupTimer_->setObjectName(QStringLiteral("timer1074"));
     wakeupTimer_->setProperty("pmxId", int(TIMER_WAKEUP));
     connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
+
+    modemLink_ = std::make_unique<CModemLink>();
+
+    doc_ = std::make_unique<CTRQDiagDoc>();
+    view_ = new CTRQDiagView(*doc_, this);
+    setCentralWidget(view_);
+    setReceiveSink(doc_.get());
+    // Hooks are set before any link can deliver text.
+    TerminalHooks hooks;
+    hooks.textArrived = [this] { StopTimersOnArrival(); };
+    hooks.capturing = [this] { return m_captureRunning != 0; };
+    hooks.traceBlock = [this](std::string_view block) { SaveTrace(block); };
+    hooks.promptHandling = [this](std::string_view text) {
+        if (promptHandler_) promptHandler_(text);
+    };
+    view_->SetHooks(std::move(hooks));
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    // The view refers to the document; it goes first.
+    delete view_;
+    view_ = nullptr;
+}
 
 QAction* CMainFrame::addCommand(QMenu* menu, int id, const QString& text, const QString& prompt) {
     auto* act = new QAction(text.section('\t', 0, 0), this);
@@ -298,6 +322,8 @@ void CMainFrame::registerShellRules() {
     setEnableRule(ID_VIEW_TOOLBAR, always);
     setEnableRule(ID_VIEW_INPUTBOXBAR, always);
     setEnableRule(ID_VIEW_CLEARNEW, always);
+    setEnableRule(ID_PHONEBOOK, always);
+    connect(action(ID_PHONEBOOK), &QAction::triggered, this, &CMainFrame::OnPhoneBook);
     setCheckRule(ID_VIEW_TOOLBAR, [this] { return toolBar_ && toolBar_->isVisible(); });
     setCheckRule(ID_VIEW_INPUTBOXBAR, [this] { return inputBar_ && inputBar_->isVisible(); });
 }
@@ -352,12 +378,21 @@ void CMainFrame::OnFileOpen() {
 }
 
 bool CMainFrame::OpenDocumentFile(const std::string& path) {
-    (void)path;
-    return false;
+    const QString qpath = QString::fromLocal8Bit(path.c_str());
+    if (!view_->OpenDocument(qpath)) return false;
+    setDocumentTitle(QFileInfo(qpath).fileName());
+    addRecentFile(qpath);
+    return true;
 }
 
 void CMainFrame::OnClearNew() {
+    doc_->OnNewDocument();
+    view_->ClearScreen();
     setDocumentTitle(QStringLiteral("Untitled"));
+}
+
+void CMainFrame::OnPhoneBook() {
+    ShowPhoneBook(this, *modemLink_);
 }
 
 void CMainFrame::OnAppAbout() {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class QAction;
 class QDockWidget;
@@ -25,6 +26,9 @@ class QMenu;
 class QToolBar;
 class CInputBoxBar;
 class QTimer;
+class CModemLink;
+class CTRQDiagDoc;
+class CTRQDiagView;
 
 // The four link kinds, in the order they are always tested.
 enum class LinkKind { Serial = 0, Modem = 1, Lan = 2, Isdn = 3 };
@@ -72,6 +76,10 @@ public:
     bool responseTimerActive() const;
     bool wakeupTimerActive() const;
 
+    CTRQDiagDoc& document() { return *doc_; }
+    CTRQDiagView* view() const { return view_; }
+    CModemLink& modemLink() { return *modemLink_; }
+
     CommandTable& commandTable() { return commandTable_; }
     const CommandTable& commandTable() const { return commandTable_; }
 
@@ -92,7 +100,7 @@ public:
     void StopCaptureIfRunning();
     // Received text for the trace file; any thread. A failed write is reported once,
     // without blocking the delivering thread, until a write succeeds again.
-    void SaveTrace(const char* text);
+    void SaveTrace(std::string_view text);
     bool captureRunning() const { return m_captureRunning != 0; }
 
     QAction* action(int id) const { return actions_.value(id, nullptr); }
@@ -116,6 +124,8 @@ public:
     std::function<void()> closeModemOnExit_;
     std::function<void()> closeSerialOnExit_;
     std::function<void()> destroyProgressWindow_;
+    // Prompt handling on each received block (the login matcher), on the delivering thread.
+    std::function<void(std::string_view)> promptHandler_;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -145,6 +155,11 @@ private:
     void focusInputEdit();
     void registerCaptureCommands();
 
+    void OnPhoneBook();
+
+    std::unique_ptr<CTRQDiagDoc> doc_;
+    CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_
+    std::unique_ptr<CModemLink> modemLink_;
     CommandTable commandTable_;
     ReceiveSink* receiveSink_ = nullptr;
     TelnetStream telnet_{nullptr, nullptr};

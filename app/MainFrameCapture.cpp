@@ -57,7 +57,7 @@ void CMainFrame::StopCaptureIfRunning() {
     if (m_captureRunning) OnCaptureOff();
 }
 
-void CMainFrame::SaveTrace(const char* text) {
+void CMainFrame::SaveTrace(std::string_view text) {
     if (trace_.SaveReceived(text)) {
         traceFailureShown_ = false;
         return;

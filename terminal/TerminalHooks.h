@@ -10,15 +10,14 @@ struct TerminalHooks {
     // First, before anything is laid out: any text counts as the switch's answer.
     std::function<void()> textArrived;
 
-    // Trace capture: asked once per block; the two writers below are called only
-    // when it answers true and no file is being loaded. Called under the view's
-    // drawing lock so that pieces keep their arrival order: the writers must not
-    // call back into the view or the document.
+    // Trace capture: asked once per block; the writer below is called only when it
+    // answers true and no file is being loaded. The writer gets the whole block as
+    // received and rewrites it for the file itself (CR as a line break, TAB as eight
+    // blanks, LF dropped), so a block costs one write. Called under the view's
+    // drawing lock so that blocks keep their arrival order: the writer must not call
+    // back into the view or the document.
     std::function<bool()> capturing;
-    // Characters of one screen line (TAB as eight blanks, LF dropped); never empty.
-    std::function<void(std::string_view piece)> traceText;
-    // One carriage return received; always after the text that preceded it.
-    std::function<void()> traceLineBreak;
+    std::function<void(std::string_view block)> traceBlock;
 
     // Last, with no view lock held: prompt handling on the new text.
     std::function<void(std::string_view newText)> promptHandling;

@@ -64,19 +64,14 @@ void TerminalModel::ShowNewText(std::string_view newText) {
     {
         std::lock_guard lock(drawingLock_);
         workingCopy_.assign(newText);
-        const bool trace = hooks_.capturing && hooks_.traceText && hooks_.traceLineBreak &&
-                           g_loading.load() == 0 && hooks_.capturing();
+        const bool trace = hooks_.capturing && hooks_.traceBlock && g_loading.load() == 0 &&
+                           hooks_.capturing();
 
-        // Only the characters after the last CR matter for the text position, and
-        // for the trace each line goes over as one piece before its line break.
+        // Only the characters after the last CR matter for the text position.
         lineBuffer_.clear();
         for (char c : workingCopy_) {
             switch (c) {
             case kCR:
-                if (trace) {
-                    if (!lineBuffer_.empty()) hooks_.traceText(lineBuffer_);
-                    hooks_.traceLineBreak();
-                }
                 lineBuffer_.clear();
                 st_.textY += st_.lineHeight;
                 st_.textX = 0;
@@ -91,10 +86,8 @@ void TerminalModel::ShowNewText(std::string_view newText) {
                 lineBuffer_.push_back(c);
             }
         }
-        if (!lineBuffer_.empty()) {
-            if (trace) hooks_.traceText(lineBuffer_);
-            st_.textX += surface_.LineWidth(lineBuffer_);
-        }
+        if (!lineBuffer_.empty()) st_.textX += surface_.LineWidth(lineBuffer_);
+        if (trace && !workingCopy_.empty()) hooks_.traceBlock(workingCopy_);
         repaint = !workingCopy_.empty();
     }
     if (repaint) surface_.RequestRepaint(false);

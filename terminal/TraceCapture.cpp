@@ -30,10 +30,10 @@ std::string TraceCapture::Banner(bool start, std::time_t when) {
     return s;
 }
 
-std::string TraceCapture::ConvertReceived(const char* text) {
+std::string TraceCapture::ConvertReceived(std::string_view text) {
     std::string out;
-    if (!text) return out;
-    for (const char* p = text; *p; ++p) {
+    out.reserve(text.size() + text.size() / 16);
+    for (const char* p = text.data(); p != text.data() + text.size(); ++p) {
         switch (*p) {
         case '\r': out += kLineBreak; break;
         case '\t': out.append(8, ' '); break;
@@ -85,7 +85,7 @@ bool TraceCapture::WriteLabel(const std::string& path, bool start, std::time_t w
     return append(path, Banner(start, when));
 }
 
-bool TraceCapture::SaveReceived(const char* text) {
+bool TraceCapture::SaveReceived(std::string_view text) {
     std::lock_guard lock(mutex_);
     if (state_ == State::Off) return true;
     std::string bytes = ConvertReceived(text);

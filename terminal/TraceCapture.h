@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class TraceCapture {
 public:
@@ -27,9 +28,9 @@ public:
     static bool WriteLabel(const std::string& path, bool start, std::time_t when);
 
     // The received text of one piece: CR -> CR LF, TAB -> 8 blanks, LF dropped, the rest
-    // unchanged, up to the first NUL. False if the file could not be opened (the piece
-    // is lost, capture goes on).
-    bool SaveReceived(const char* text);
+    // unchanged. False if the file could not be opened (the piece is lost, capture
+    // goes on).
+    bool SaveReceived(std::string_view text);
 
     State state() const;
     bool capturing() const { return state() != State::Off; }
@@ -37,7 +38,7 @@ public:
 
     static std::string Banner(bool start, std::time_t when);
     static std::string FormatTime(std::time_t when);  // "03:07:09PM, December 06, 2026"
-    static std::string ConvertReceived(const char* text);
+    static std::string ConvertReceived(std::string_view text);
 
 private:
     static bool append(const std::string& path, const std::string& bytes);

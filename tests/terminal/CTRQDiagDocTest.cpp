@@ -59,8 +59,7 @@ TEST(DocumentOpen, LoadedTextSkipsHooksAndDump) {
     int loadingSeen = -1;
     TerminalHooks h;
     h.capturing = [] { return true; };
-    h.traceText = [&](std::string_view) { ++traces; };
-    h.traceLineBreak = [&] { ++traces; };
+    h.traceBlock = [&](std::string_view) { ++traces; };
     h.promptHandling = [&](std::string_view) { ++prompts; };
     h.textArrived = [&] { loadingSeen = g_loading.load(); };
     model.SetHooks(h);

@@ -144,13 +144,12 @@ TerminalHooks LoggingHooks(HookLog& log, bool capture) {
     TerminalHooks h;
     h.textArrived = [&log] { log.Add("arrived"); };
     h.capturing = [capture] { return capture; };
-    h.traceText = [&log](std::string_view p) { log.Add("text:" + std::string(p)); };
-    h.traceLineBreak = [&log] { log.Add("break"); };
+    h.traceBlock = [&log](std::string_view p) { log.Add("trace:" + std::string(p)); };
     h.promptHandling = [&log](std::string_view s) { log.Add("prompt:" + std::string(s)); };
     return h;
 }
 
-TEST(TerminalHooks, TraceGetsLinesAndBreaksInOrder) {
+TEST(TerminalHooks, TraceGetsEachBlockInOrder) {
     Terminal t;
     HookLog log;
     t.model.SetHooks(LoggingHooks(log, true));
@@ -158,9 +157,9 @@ TEST(TerminalHooks, TraceGetsLinesAndBreaksInOrder) {
     t.Feed("f\r");
     t.Feed("\n");
     const std::vector<std::string> want = {
-        "arrived", "text:ab        c", "break", "text:de", "prompt:ab\tc\r\nde",
-        "arrived", "text:f", "break", "prompt:f\r",
-        "arrived", "prompt:\n"};
+        "arrived", "trace:ab\tc\r\nde", "prompt:ab\tc\r\nde",
+        "arrived", "trace:f\r", "prompt:f\r",
+        "arrived", "trace:\n", "prompt:\n"};
     EXPECT_EQ(log.events, want);
 }
 
