@@ -37,7 +37,11 @@ std::string Lower(std::string s) {
 
 SwitchDialogue::SwitchDialogue(Options options) : options_(options) {}
 
-void SwitchDialogue::Start(Clock::time_point now) { Greet(now); }
+void SwitchDialogue::Start(Clock::time_point now, bool greet) {
+    state_ = State::LoggedOut;
+    line_.clear();
+    if (greet) Greet(now);
+}
 
 void SwitchDialogue::Greet(Clock::time_point now) {
     Emit(kBanner);

@@ -20,8 +20,10 @@ public:
 
     explicit SwitchDialogue(Options options);
 
-    // Greets with the banner and the password prompt.
-    void Start(Clock::time_point now);
+    // A new connection: with greet the banner and password prompt go out at once
+    // (a call that connects); without, the first carriage return brings them, as
+    // on a maintenance port that nobody may be listening to.
+    void Start(Clock::time_point now, bool greet);
     void Feed(const char* data, size_t length, Clock::time_point now);
     // Runs the idle cancel when due.
     void Tick(Clock::time_point now);

@@ -87,7 +87,7 @@ int Serve(Transport& transport, pmxsim::SwitchDialogue& dialogue) {
     std::string pending;  // pulled from the dialogue, not yet accepted by the transport
     size_t pendingPos = 0;
     char buf[65536];
-    dialogue.Start(Clock::now());
+    dialogue.Start(Clock::now(), /*greet=*/false);
     for (;;) {
         if (pendingPos == pending.size() && dialogue.HasOutput()) {
             size_t n = dialogue.Pull(buf, sizeof buf);
