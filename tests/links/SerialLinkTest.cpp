@@ -269,9 +269,11 @@ TEST_F(SerialLinkTest, CloseReturnsWhileTheSinkIsStuck) {
     std::mutex gate;
     std::unique_lock<std::mutex> held(gate);
     std::atomic<bool> inSink{false};
+    std::atomic<bool> leftSink{false};
     sink.OnChunk([&](const char*, int) {
         inSink = true;
-        std::lock_guard<std::mutex> wait(gate);  // a GUI that does not answer
+        { std::lock_guard<std::mutex> wait(gate); }  // a GUI that does not answer
+        leftSink = true;
     });
     {
         CSerialLink link;
@@ -295,6 +297,8 @@ TEST_F(SerialLinkTest, CloseReturnsWhileTheSinkIsStuck) {
         err = other->Open(pty.path());
     }
     EXPECT_EQ(err, 0);
+    while (!leftSink) ::usleep(1000);
+    sink.bytes();  // the thread is out of the sink before it goes away
 }
 
 TEST_F(SerialLinkTest, LoginDialogueWithTheSimulator) {
