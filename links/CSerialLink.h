@@ -1,0 +1,99 @@
+// The serial port link: its stored settings, the open port and the read thread that
+// hands received text to a ReceiveSink. Open/Close/Write/settings are called on the
+// GUI thread; Read and the sink call run on the read thread.
+//
+// Delivering text without deadlock: Close waits for the read thread, so the sink's
+// AppendReceived must never wait for the GUI thread (queue repaints with PostToGui).
+// The one blocking request a reader may make (the password dialog) must be a request
+// the GUI can still serve after Close; Close waits at most CloseWait() for the thread
+// and otherwise leaves it to end alone (the port is released when it does), so a
+// GUI slot reached after a disconnect must check that the link is still open.
+#pragma once
+
+#include "links/CommPort.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+class ReceiveSink;
+
+// Why the last Open failed, for the frame and for tests.
+enum class SerialOpenError { None, AlreadyOpen, PortUnavailable, SettingsRefused, ThreadFailed };
+
+class CSerialLink {
+public:
+    static constexpr unsigned char kFlowDtrDsr = 1;
+    static constexpr unsigned char kFlowRtsCts = 2;
+    static constexpr unsigned char kFlowXonXoff = 4;
+    static constexpr int kReadChunk = 4096;
+
+    // Reads the six settings from the "SerialPort" section (-1 when missing).
+    CSerialLink();
+    // Closes a port still open (without telling the user).
+    virtual ~CSerialLink();
+    CSerialLink(const CSerialLink&) = delete;
+    CSerialLink& operator=(const CSerialLink&) = delete;
+
+    void SetSettings(int portIndex, int baudRate, int dataBits, int stopBits, int parity,
+                     unsigned char flow);
+    void GetSettings(int* portIndex, int* baudRate, int* dataBits, int* stopBits, int* parity,
+                     unsigned char* flow) const;
+
+    // Configured exactly when "SerialPort"/"CommPort" is stored.
+    static bool IsConfigured();
+    // COM1..COM4 (index 0..3) to a device: "Devices"/"COMn", default /dev/ttyS<index>.
+    // Empty for an index out of range.
+    static std::string DevicePath(int portIndex);
+
+    // Where received text goes; set before Open. It must outlive the link.
+    void SetReceiver(ReceiveSink* sink) { sink_ = sink; }
+    // Called once per connection, on the read thread, when the port stops working
+    // while open (hang-up, device gone); the link stays open until Close.
+    void SetPortLostHandler(std::function<void(int error)> handler) { lost_ = std::move(handler); }
+    void SetCloseWait(std::chrono::milliseconds wait) { closeWait_ = wait; }
+    std::chrono::milliseconds CloseWait() const { return closeWait_; }
+
+    // on: Open, off: Close. Nonzero is success.
+    int Connect(bool on);
+    int Open();
+    // Stops the read thread, lowers DTR, purges and releases the port. Always 1.
+    // The caller tells the user (serialtext::kDisconnectedText).
+    int Close();
+    int ApplySettings();
+    // 1 when written (a write cut short by its time-out counts), 0 on a port error.
+    int Write(const char* bytes, int length);
+    // Bytes placed in buffer, 0 when none are waiting; read thread only.
+    int Read(char* buffer, int maximum);
+
+    bool IsOpen() const { return reader_ != nullptr; }
+    SerialOpenError LastOpenError() const { return lastError_; }
+    int LastOpenErrno() const { return lastErrno_; }
+    std::string LastRefusal() const { return lastRefusal_; }
+
+private:
+    struct Reader;
+    static void ReadThread(std::shared_ptr<Reader> reader);
+    static int ReadWaiting(CommPort& port, char* buffer, int maximum);
+    static void ReleasePort(CommPort& port);
+    int Fail(SerialOpenError error, int err);
+
+    int portIndex_ = -1;
+    int baudRate_ = -1;
+    int dataBits_ = -1;
+    int stopBits_ = -1;
+    int parity_ = -1;
+    unsigned char flow_ = 0xFF;
+
+    ReceiveSink* sink_ = nullptr;
+    std::function<void(int)> lost_;
+    std::chrono::milliseconds closeWait_{3000};
+
+    std::shared_ptr<Reader> reader_;  // non-null while open; owns the port
+    std::thread thread_;
+    SerialOpenError lastError_ = SerialOpenError::None;
+    int lastErrno_ = 0;
+    std::string lastRefusal_;
+};

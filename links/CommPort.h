@@ -1,0 +1,94 @@
+// The serial port layer the links drive: an exclusive port with a received-character
+// wait, bytes-waiting, timed reads and writes, purge, DTR and the device control block.
+// The read thread calls WaitCommEvent/BytesWaiting/Read; the GUI thread calls the rest.
+// Every call returns its error (0 or an errno value) instead of leaving it in errno.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Event bits of the comm mask.
+inline constexpr uint32_t EV_RXCHAR = 0x0001;
+
+// Line settings in the classic device-control-block coding.
+inline constexpr int ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
+inline constexpr int NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4;
+inline constexpr int DTR_CONTROL_DISABLE = 0, DTR_CONTROL_ENABLE = 1, DTR_CONTROL_HANDSHAKE = 2;
+inline constexpr int RTS_CONTROL_DISABLE = 0, RTS_CONTROL_ENABLE = 1, RTS_CONTROL_HANDSHAKE = 2,
+                     RTS_CONTROL_TOGGLE = 3;
+
+struct DeviceControlBlock {
+    int baudRate = 9600;
+    int byteSize = 8;
+    int parity = NOPARITY;
+    int stopBits = ONESTOPBIT;
+    bool fBinary = true;
+    bool fParity = false;
+    bool fOutxCtsFlow = false;
+    bool fOutxDsrFlow = false;
+    int fDtrControl = DTR_CONTROL_ENABLE;
+    int fRtsControl = RTS_CONTROL_ENABLE;
+    bool fOutX = false;
+    bool fInX = false;
+    bool fErrorChar = false;
+    bool fNull = false;
+    unsigned char xonChar = 0x11;
+    unsigned char xoffChar = 0x13;
+    int xonLim = 0;   // kept for the caller; the tty driver uses its own thresholds
+    int xoffLim = 0;
+};
+
+inline constexpr uint32_t MAXDWORD = 0xFFFFFFFFu;
+
+// Read: interval MAXDWORD with both totals 0 returns at once with what is waiting;
+// otherwise a read ends after multiplier*n + constant ms (0: no total limit).
+// An interval other than MAXDWORD also ends a read after that long without a byte.
+// Write: ends after multiplier*n + constant ms (0: no limit) with what was written.
+struct CommTimeouts {
+    uint32_t readIntervalTimeout = MAXDWORD;
+    uint32_t readTotalTimeoutMultiplier = 0;
+    uint32_t readTotalTimeoutConstant = 0;
+    uint32_t writeTotalTimeoutMultiplier = 0;
+    uint32_t writeTotalTimeoutConstant = 0;
+};
+
+class CommPort {
+public:
+    virtual ~CommPort() = default;
+
+    // Exclusive: a port another process (or another CommPort) holds fails with EBUSY.
+    virtual int Open(const std::string& path) = 0;
+    virtual bool IsOpen() const = 0;
+    // Restores the settings found at Open and releases the port. Not while a
+    // thread may still be inside WaitCommEvent or Read.
+    virtual void Close() = 0;
+
+    // Changing the mask ends a pending WaitCommEvent (with events 0 when the new
+    // mask lacks the event). Safe from any thread.
+    virtual void SetCommMask(uint32_t mask) = 0;
+    // Blocks until an event in the mask (events gets it) or a mask change (events 0).
+    // A port that went away (hang-up, device error, end of file) gives EIO/ENXIO.
+    virtual int WaitCommEvent(uint32_t* events) = 0;
+    // Blocks until the next mask change only; for a reader whose port has gone.
+    virtual void WaitMaskChange() = 0;
+
+    virtual int BytesWaiting(size_t* count) = 0;
+    virtual int SetTimeouts(const CommTimeouts& timeouts) = 0;
+    // got/written hold the byte count even when an error is returned.
+    virtual int Read(char* buffer, size_t maximum, size_t* got) = 0;
+    virtual int Write(const char* bytes, size_t length, size_t* written) = 0;
+    // Discards both queues.
+    virtual int Purge() = 0;
+
+    // ENOTSUP when the device has no modem lines (a pty): not a port failure.
+    virtual int SetDtr(bool raised) = 0;
+
+    virtual int GetState(DeviceControlBlock* dcb) = 0;
+    // Applied in one call; EINVAL (with RefusedReason) for what the line cannot do.
+    virtual int SetState(const DeviceControlBlock& dcb) = 0;
+    virtual std::string RefusedReason() const = 0;
+};
+
+std::unique_ptr<CommPort> CreateCommPort();

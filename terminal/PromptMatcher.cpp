@@ -1,0 +1,86 @@
+// Prompt and cancel matching over received blocks, on the delivering thread.
+#include "terminal/PromptMatcher.h"
+
+#include <cstring>
+
+namespace {
+const char* const kWatchedText[] = {PromptMatcher::kBanner, PromptMatcher::kPassword,
+                                    PromptMatcher::kMaintPrompt, PromptMatcher::kMonPrompt,
+                                    PromptMatcher::kCanceled};
+
+// Advances a counter over one character. A mismatch resets it without trying the
+// character again as a first one. True when the string completed (counter reset).
+bool Step(int& counter, const char* watched, char c) {
+    if (c == watched[counter]) {
+        ++counter;
+        if (watched[counter] == '\0') {
+            counter = 0;
+            return true;
+        }
+    } else {
+        counter = 0;
+    }
+    return false;
+}
+} // namespace
+
+void PromptMatcher::SetCallbacks(Callbacks callbacks) {
+    std::lock_guard<std::mutex> lock(lock_);
+    callbacks_ = std::move(callbacks);
+}
+
+int PromptMatcher::Progress(int which) const {
+    if (which < 0 || which >= kWatched) return 0;
+    std::lock_guard<std::mutex> lock(lock_);
+    return progress_[which];
+}
+
+void PromptMatcher::HandleBlock(const char* text, bool loading) {
+    if (!text) return;
+    const size_t length = std::strlen(text);
+    std::unique_lock<std::mutex> lock(lock_);
+    Callbacks cb = callbacks_;
+    bool completedAny = false;
+    // The whole block is examined even after a prompt completes: a banner and its
+    // password prompt often arrive in one read, and stopping at the banner would
+    // never ask for the password.
+    for (size_t i = 0; i < length; ++i) {
+        int completed = -1;
+        for (int w = 0; w < kCancelIndex; ++w) {
+            if (Step(progress_[w], kWatchedText[w], text[i])) {
+                completed = w;
+                break;  // later strings are not advanced for this character
+            }
+        }
+        if (completed < 0) continue;
+        completedAny = true;
+        if (completed <= 1) awaitingLogin_.store(1);
+        else awaitingLogin_.store(0);
+        if (completed == 1 && !loading && cb.askPassword) {
+            lock.unlock();  // the request may wait for the user
+            cb.askPassword();
+            lock.lock();
+        }
+    }
+    if (completedAny || awaitingLogin_.load() != 1) return;
+    if (!cb.anyLinkConnected || !cb.anyLinkConnected()) return;
+    bool cancel = false;
+    for (size_t i = 0; i < length && !cancel; ++i)
+        cancel = Step(progress_[kCancelIndex], kCanceled, text[i]);
+    lock.unlock();
+    if (cancel && cb.sendReply) cb.sendReply("\r", 1);
+}
+
+AccessMode PromptMatcher::ApplyPassword(const std::string& password) {
+    if (password == kMonitorCode) access_.store(AccessMode::Monitor);
+    else if (password == kMaintenanceCode) access_.store(AccessMode::Maintenance);
+    return access_.load();
+}
+
+std::string PromptMatcher::TrimPassword(const std::string& text) {
+    const char* space = " \t\r\n\v\f";
+    size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos) return std::string();
+    size_t last = text.find_last_not_of(space);
+    return text.substr(first, last - first + 1);
+}

@@ -1,0 +1,63 @@
+// Watches the switch's output for its login and command prompts and the cancel text,
+// keeps the awaiting-login flag and the access mode. HandleBlock runs on the thread
+// that delivered the text; the access calls run on the GUI thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+
+enum class AccessMode { None, Monitor, Maintenance };
+
+class PromptMatcher {
+public:
+    static constexpr const char* kBanner = "tility...";
+    static constexpr const char* kPassword = "PASSWORD:";
+    static constexpr const char* kMaintPrompt = "maint>";
+    static constexpr const char* kMonPrompt = "mon>";
+    static constexpr const char* kCanceled = "Canceled!";
+    static constexpr const char* kMonitorCode = "quarth";
+    static constexpr const char* kMaintenanceCode = "velmod";
+    static constexpr const char* kEmptyPasswordText = "Empty field is not allowed...";
+    static constexpr const char* kEmptyPasswordTitle = "Input Error";
+
+    struct Callbacks {
+        // The password prompt came (not while a file loads); may block until answered.
+        std::function<void()> askPassword;
+        // Whether any link is connected, for the cancel reply.
+        std::function<bool()> anyLinkConnected;
+        // Writes bytes straight to the connected link (no confirmation, no timer).
+        std::function<void(const char* bytes, int length)> sendReply;
+    };
+
+    PromptMatcher() = default;
+    explicit PromptMatcher(Callbacks callbacks) : callbacks_(std::move(callbacks)) {}
+    void SetCallbacks(Callbacks callbacks);
+
+    // One received block; text ends at its first NUL. loading: a file is being
+    // opened (no password request then).
+    void HandleBlock(const char* text, bool loading = false);
+
+    bool AwaitingLogin() const { return awaitingLogin_.load() != 0; }
+    AccessMode Access() const { return access_.load(); }
+    // The access an entered password grants, applied; other texts leave it as it was.
+    AccessMode ApplyPassword(const std::string& password);
+    // The log-out paths (typed "x", Log Out).
+    void ClearAccess() { access_.store(AccessMode::None); }
+
+    // Leading and trailing white space removed, as the password dialog takes it.
+    static std::string TrimPassword(const std::string& text);
+
+    // Progress through a watched string, by the order above (0-3 prompts, 4 cancel).
+    int Progress(int which) const;
+
+private:
+    enum { kWatched = 5, kCancelIndex = 4 };
+    Callbacks callbacks_;
+    mutable std::mutex lock_;  // the prompt lock
+    std::array<int, kWatched> progress_{};
+    std::atomic<int> awaitingLogin_{1};
+    std::atomic<AccessMode> access_{AccessMode::None};
+};

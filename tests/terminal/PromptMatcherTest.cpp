@@ -1,0 +1,144 @@
+// The prompt matcher: prompts found across block boundaries, the awaiting-login
+// flag, the password request, the cancel reply and the access codes.
+#include "terminal/PromptMatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Recorder {
+    int asks = 0;
+    std::string replies;
+    bool connected = true;
+
+    PromptMatcher::Callbacks Callbacks() {
+        PromptMatcher::Callbacks cb;
+        cb.askPassword = [this] { ++asks; };
+        cb.anyLinkConnected = [this] { return connected; };
+        cb.sendReply = [this](const char* b, int n) { replies.append(b, static_cast<size_t>(n)); };
+        return cb;
+    }
+};
+
+} // namespace
+
+TEST(PromptMatcher, BlocksAndTheirReactions) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> blocks;
+        int asks;
+        bool awaiting;
+        std::string replies;
+    } cases[] = {
+        {"password split over two blocks asks once", {"PASS", "WORD:"}, 1, true, ""},
+        {"a doubled first letter is not a new start", {"PPASSWORD:"}, 0, true, ""},
+        {"banner and prompt in one read", {"Maintenance Utility...\r\nPASSWORD:"}, 1, true, ""},
+        {"prompt then cancel in one block: no reply", {"PASSWORD:\r\nCanceled!"}, 1, true, ""},
+        {"cancel while awaiting login replies once", {"\r\nCanceled!\r\n"}, 0, true, "\r"},
+        {"cancel split across blocks", {"Cance", "led!"}, 0, true, "\r"},
+        {"cancel after a command prompt is ignored", {"maint>", "Canceled!"}, 0, false, ""},
+        {"monitor prompt ends the login stage", {"x\r\nmon>"}, 0, false, ""},
+        {"banner starts the login stage again", {"mon>", "Utility..."}, 0, true, ""},
+        {"prompt split three ways", {"ma", "in", "t>"}, 0, false, ""},
+        {"case matters", {"password:", "MAINT>"}, 0, true, ""},
+        {"two cancels in two blocks", {"Canceled!", "Canceled!"}, 0, true, "\r\r"},
+        {"two cancels in one block reply once", {"Canceled!Canceled!"}, 0, true, "\r"},
+        {"a prompt ends and a new one starts in one block",
+         {"PASSWORD:velmod\r\nmaint>"}, 1, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorder r;
+        PromptMatcher m(r.Callbacks());
+        for (const std::string& b : c.blocks) m.HandleBlock(b.c_str());
+        EXPECT_EQ(r.asks, c.asks);
+        EXPECT_EQ(m.AwaitingLogin(), c.awaiting);
+        EXPECT_EQ(r.replies, c.replies);
+    }
+}
+
+TEST(PromptMatcher, CountersCarryAcrossBlocksAndResetOnMismatch) {
+    Recorder r;
+    PromptMatcher m(r.Callbacks());
+    m.HandleBlock("xPASS");
+    EXPECT_EQ(m.Progress(1), 4);
+    m.HandleBlock("mai");
+    EXPECT_EQ(m.Progress(1), 0) << "the mismatch resets the password counter";
+    EXPECT_EQ(m.Progress(2), 3);
+    m.HandleBlock("nt>");
+    EXPECT_EQ(m.Progress(2), 0) << "a completed prompt starts over";
+    EXPECT_FALSE(m.AwaitingLogin());
+    m.HandleBlock("Cancel");
+    EXPECT_EQ(m.Progress(4), 0) << "the cancel text is not watched after a command prompt";
+    EXPECT_EQ(m.Progress(-1), 0);
+    EXPECT_EQ(m.Progress(5), 0);
+}
+
+TEST(PromptMatcher, NoReplyWithoutALinkAndNoRequestWhileLoading) {
+    Recorder r;
+    r.connected = false;
+    PromptMatcher m(r.Callbacks());
+    m.HandleBlock("Canceled!");
+    EXPECT_EQ(r.replies, "");
+    m.HandleBlock("PASSWORD:", /*loading=*/true);
+    EXPECT_EQ(r.asks, 0);
+    EXPECT_TRUE(m.AwaitingLogin());
+
+    PromptMatcher bare;  // no callbacks wired yet
+    bare.HandleBlock("PASSWORD:Canceled!");
+    bare.HandleBlock(nullptr);
+    EXPECT_TRUE(bare.AwaitingLogin());
+}
+
+TEST(PromptMatcher, TheTextEndsAtItsFirstNul) {
+    Recorder r;
+    PromptMatcher m(r.Callbacks());
+    const char block[] = "PASS\0WORD:";
+    m.HandleBlock(block);
+    EXPECT_EQ(r.asks, 0);
+    EXPECT_EQ(m.Progress(1), 4);
+}
+
+TEST(PromptMatcher, ThePasswordRequestRunsWithoutThePromptLock) {
+    PromptMatcher m;
+    PromptMatcher::Callbacks cb;
+    int progressSeen = -1;
+    // A request that waits for the user may see more text arrive meanwhile (another
+    // thread touching the matcher); it must not find the matcher locked.
+    cb.askPassword = [&] {
+        auto other = std::async(std::launch::async, [&] { return m.Progress(1); });
+        if (other.wait_for(std::chrono::seconds(5)) == std::future_status::ready)
+            progressSeen = other.get();
+    };
+    m.SetCallbacks(cb);
+    m.HandleBlock("PASSWORD:");
+    EXPECT_EQ(progressSeen, 0);
+}
+
+TEST(PromptMatcher, AccessCodes) {
+    PromptMatcher m;
+    EXPECT_EQ(m.Access(), AccessMode::None);
+    struct Step {
+        const char* typed;
+        AccessMode after;
+    } steps[] = {
+        {"quarth", AccessMode::Monitor},     {"wrong", AccessMode::Monitor},
+        {"velmod", AccessMode::Maintenance}, {"Quarth", AccessMode::Maintenance},
+        {"quarth ", AccessMode::Maintenance}, {"quarth", AccessMode::Monitor},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.typed);
+        EXPECT_EQ(m.ApplyPassword(s.typed), s.after);
+        EXPECT_EQ(m.Access(), s.after);
+    }
+    m.ClearAccess();
+    EXPECT_EQ(m.Access(), AccessMode::None);
+
+    EXPECT_EQ(PromptMatcher::TrimPassword("  velmod\t\r\n"), "velmod");
+    EXPECT_EQ(PromptMatcher::TrimPassword("a b"), "a b");
+    EXPECT_EQ(PromptMatcher::TrimPassword(" \t "), "");
+}

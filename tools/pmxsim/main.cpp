@@ -1,0 +1,176 @@
+// pmxsim: plays the switch's maintenance port for the demo and for end-to-end tests.
+// --pty: serves a pseudo-terminal and prints the path of its terminal end on stdout.
+// One thread: a poll loop over the transport, a signal pipe and the idle timer.
+#include "tools/pmxsim/SwitchDialogue.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const int saved = errno;
+    char c = 1;
+    ssize_t r = ::write(g_signalPipe[1], &c, 1);
+    (void)r;
+    errno = saved;
+}
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: pmxsim [--pty] [--idle SECONDS] [--link PATH]\n"
+                 "  --pty           serve a pseudo-terminal (default); its path goes to stdout\n"
+                 "  --idle SECONDS  password prompt idle time before \"Canceled!\" (default 30)\n"
+                 "  --link PATH     also make PATH a symbolic link to the terminal end\n");
+}
+
+// The transport the dialogue talks through: one descriptor to poll, read and write.
+class Transport {
+public:
+    virtual ~Transport() = default;
+    virtual int Fd() const = 0;
+    virtual std::string Describe() const = 0;
+};
+
+// A pty master. A descriptor of the terminal end stays open here, so the terminal
+// end can be closed and opened again by the program under test without a hang-up.
+class PtyTransport final : public Transport {
+public:
+    bool Open() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0) return Fail("posix_openpt");
+        if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return Fail("grantpt/unlockpt");
+        char name[256];
+        if (::ptsname_r(master_, name, sizeof name) != 0) return Fail("ptsname_r");
+        path_ = name;
+        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave_ < 0) return Fail("open terminal end");
+        termios t{};
+        if (::tcgetattr(slave_, &t) == 0) {
+            ::cfmakeraw(&t);  // no echo of our own output back to us
+            ::tcsetattr(slave_, TCSANOW, &t);
+        }
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+    ~PtyTransport() override {
+        if (slave_ >= 0) ::close(slave_);
+        if (master_ >= 0) ::close(master_);
+    }
+    int Fd() const override { return master_; }
+    std::string Describe() const override { return path_; }
+
+private:
+    bool Fail(const char* what) {
+        std::fprintf(stderr, "pmxsim: %s: %s\n", what, std::strerror(errno));
+        return false;
+    }
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+int Serve(Transport& transport, pmxsim::SwitchDialogue& dialogue) {
+    using Clock = pmxsim::SwitchDialogue::Clock;
+    const int fd = transport.Fd();
+    std::string pending;  // pulled from the dialogue, not yet accepted by the transport
+    size_t pendingPos = 0;
+    char buf[65536];
+    dialogue.Start(Clock::now(), /*greet=*/false);
+    for (;;) {
+        if (pendingPos == pending.size() && dialogue.HasOutput()) {
+            size_t n = dialogue.Pull(buf, sizeof buf);
+            pending.assign(buf, n);
+            pendingPos = 0;
+        }
+        const bool wantOut = pendingPos < pending.size();
+        pollfd fds[2] = {{g_signalPipe[0], POLLIN, 0},
+                         {fd, static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0}};
+        int r = ::poll(fds, 2, dialogue.MsUntilDue(Clock::now()));
+        if (r < 0 && errno != EINTR) {
+            std::perror("pmxsim: poll");
+            return 1;
+        }
+        if (fds[0].revents & POLLIN) return 0;
+        dialogue.Tick(Clock::now());
+        if (r <= 0) continue;
+        if (fds[1].revents & POLLIN) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) dialogue.Feed(buf, static_cast<size_t>(n), Clock::now());
+        }
+        if ((fds[1].revents & POLLOUT) && wantOut) {
+            ssize_t n = ::write(fd, pending.data() + pendingPos, pending.size() - pendingPos);
+            if (n > 0) pendingPos += static_cast<size_t>(n);
+        }
+        if (fds[1].revents & (POLLHUP | POLLERR)) {
+            // No terminal end open (cannot last while we hold one): do not spin.
+            ::poll(nullptr, 0, 50);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = "pty";
+    std::string link;
+    pmxsim::SwitchDialogue::Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--pty") {
+            mode = "pty";
+        } else if (a == "--idle" && i + 1 < argc) {
+            char* end = nullptr;
+            double s = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(s >= 0) || s > 86400) {
+                Usage();
+                return 2;
+            }
+            options.idleCancel = std::chrono::milliseconds(static_cast<long long>(s * 1000));
+        } else if (a == "--link" && i + 1 < argc) {
+            link = argv[++i];
+        } else {
+            Usage();
+            return 2;
+        }
+    }
+
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("pmxsim: pipe");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    PtyTransport pty;
+    if (!pty.Open()) return 1;
+    if (!link.empty()) {
+        ::unlink(link.c_str());
+        if (::symlink(pty.Describe().c_str(), link.c_str()) != 0) {
+            std::perror("pmxsim: symlink");
+            return 1;
+        }
+    }
+    std::printf("%s\n", pty.Describe().c_str());
+    std::fflush(stdout);
+
+    pmxsim::SwitchDialogue dialogue(options);
+    int rc = Serve(pty, dialogue);
+    if (!link.empty()) ::unlink(link.c_str());
+    return rc;
+}
