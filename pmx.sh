@@ -64,7 +64,7 @@ bench)
     install_missing
     cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DPMX_BUILD_TESTS=OFF >/dev/null
     cmake --build build-release -j"$jobs"
-    for b in build-release/bench/*_bench; do echo "== $b"; "$b"; done
+    for b in build-release/bench/bench_*; do [ -x "$b" ] && { echo "== $b"; "$b"; }; done
     ;;
 *)
     sed -n '2,8p' "$0"
