@@ -66,6 +66,7 @@ CMainFrame::CMainFrame() {
         if (promptHandler_) promptHandler_(text);
     };
     view_->SetHooks(std::move(hooks));
+    setupLogin();
 }
 
 CMainFrame::~CMainFrame() {

@@ -7,6 +7,7 @@
 #include <QMap>
 
 #include "commands/CommandTable.h"
+#include "terminal/PromptMatcher.h"
 #include "terminal/TelnetStream.h"
 #include "terminal/TraceCapture.h"
 
@@ -92,6 +93,19 @@ public:
     // every LAN and ISDN connect.
     TelnetStream& telnet() { return telnet_; }
 
+    // ---- Login ----
+    // The Enter Password dialog; runs on the GUI thread (a reader thread that found
+    // the prompt waits for it). The password goes to the switch whatever it is.
+    void OnEnterPassword();
+    AccessMode accessMode() const;
+    // The log-out paths: typed "x" and Log Out.
+    void ClearAccessMode();
+
+signals:
+    // The access mode changed (a password was accepted, or a log-out); GUI thread.
+    void accessModeChanged();
+
+public:
     // ---- Trace capture ----
     TraceCapture& trace() { return trace_; }
     void OnCaptureOn();
@@ -156,6 +170,7 @@ private:
     void registerCaptureCommands();
 
     void OnPhoneBook();
+    void setupLogin();
 
     std::unique_ptr<CTRQDiagDoc> doc_;
     CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_

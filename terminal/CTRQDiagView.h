@@ -4,6 +4,7 @@
 #pragma once
 
 #include "terminal/CTRQDiagDoc.h"
+#include "terminal/PromptMatcher.h"
 #include "terminal/TerminalModel.h"
 
 #include <QAbstractScrollArea>
@@ -21,6 +22,8 @@ public:
     ~CTRQDiagView() override;
 
     CTRQDiagDoc& GetDocument() { return doc_; }
+    // The login matcher: awaiting-login flag and access mode of this terminal.
+    PromptMatcher& Matcher() { return matcher_; }
     TerminalModel& Model() { return model_; }
     // See TerminalHooks: set once, before any link delivers text.
     void SetHooks(TerminalHooks hooks) { model_.SetHooks(std::move(hooks)); }
@@ -56,6 +59,7 @@ private:
     void ApplyScrollSizes(const ScrollSizes& s);
 
     CTRQDiagDoc& doc_;
+    PromptMatcher matcher_;
     TerminalModel model_;
     QFont font_;
     int lineHeight_ = 20;
