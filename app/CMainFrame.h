@@ -116,6 +116,8 @@ public:
     // without blocking the delivering thread, until a write succeeds again.
     void SaveTrace(std::string_view text);
     bool captureRunning() const { return m_captureRunning != 0; }
+    // The keyboard focus to the input box's edit (control 1022).
+    void focusInputEdit();
 
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
@@ -166,7 +168,6 @@ private:
     enum : unsigned char { kResponseBit = 1, kWakeupBit = 2 };
     void stopTimer(unsigned char bit, QTimer* timer);
 
-    void focusInputEdit();
     void registerCaptureCommands();
 
     void OnPhoneBook();
