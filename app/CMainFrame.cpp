@@ -47,7 +47,11 @@ CMainFrame::CMainFrame() {
     connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    // The LAN worker reports into this window: it ends before anything it reaches goes.
+    EndLanWorker();
+    PurgeRetiredLanWorkers();
+}
 
 QAction* CMainFrame::addCommand(QMenu* menu, int id, const QString& text, const QString& prompt) {
     auto* act = new QAction(text.section('\t', 0, 0), this);
@@ -256,6 +260,7 @@ bool CMainFrame::OnCreate() {
     loadRecentFiles();
     registerShellRules();
     registerCaptureCommands();
+    registerLanCommands();
     updateCommandUi();
     return true;
 }
