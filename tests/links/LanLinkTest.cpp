@@ -335,7 +335,8 @@ private slots:
             peer.clearReceived();
             f.connectTo(peer.destination());
             QCOMPARE(f.frame.m_lanConnected.load(), 1);
-            QTRY_COMPARE(peer.received(), kTelnetReplies);  // replies go out undoubled
+            QTRY_VERIFY2_WITH_TIMEOUT(peer.received() == kTelnetReplies,  // replies go out undoubled
+                         QByteArray::fromStdString(peer.received()).toHex().constData(), 20000);
             QTRY_VERIFY(f.sink.text().ends_with("login:"));
             f.disconnect();
             QTRY_VERIFY(peer.peerClosed());
