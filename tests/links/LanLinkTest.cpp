@@ -336,7 +336,10 @@ private slots:
             f.connectTo(peer.destination());
             QCOMPARE(f.frame.m_lanConnected.load(), 1);
             QTRY_VERIFY2_WITH_TIMEOUT(peer.received() == kTelnetReplies,  // replies go out undoubled
-                         QByteArray::fromStdString(peer.received()).toHex().constData(), 20000);
+                         qPrintable(QStringLiteral("round %1 peer [%2] sink [%3] accepted %4 connected %5")
+                                        .arg(round).arg(QByteArray::fromStdString(peer.received()).toHex())
+                                        .arg(QByteArray::fromStdString(f.sink.text()).toHex())
+                                        .arg(peer.accepted()).arg(f.frame.m_lanConnected.load())), 20000);
             QTRY_VERIFY(f.sink.text().ends_with("login:"));
             f.disconnect();
             QTRY_VERIFY(peer.peerClosed());
