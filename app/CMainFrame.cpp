@@ -70,6 +70,9 @@ CMainFrame::CMainFrame() {
 }
 
 CMainFrame::~CMainFrame() {
+    // The LAN worker reports into this window: it ends before anything it reaches goes.
+    EndLanWorker();
+    PurgeRetiredLanWorkers();
     // The view refers to the document; it goes first.
     delete view_;
     view_ = nullptr;
@@ -295,6 +298,7 @@ bool CMainFrame::OnCreate() {
     loadRecentFiles();
     registerShellRules();
     registerCaptureCommands();
+    registerLanCommands();
     updateCommandUi();
     return true;
 }

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class QAction;
 class QDockWidget;
@@ -30,6 +31,8 @@ class QTimer;
 class CModemLink;
 class CTRQDiagDoc;
 class CTRQDiagView;
+class CSocketThread;
+class SocketOwner;
 
 // The four link kinds, in the order they are always tested.
 enum class LinkKind { Serial = 0, Modem = 1, Lan = 2, Isdn = 3 };
@@ -65,6 +68,11 @@ public:
     // function means there is no link object.
     void setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer);
     bool hasLinkWriter(LinkKind kind) const;
+    // A link whose outgoing text is escaped (a Telnet peer) registers the unescaped path
+    // here too: the Telnet stream's own replies go out through it, as they are. Without
+    // one, replies use the link's writer.
+    void setLinkReplyWriter(LinkKind kind, std::function<int(const char*, int)> writer);
+    int WriteReplyToConnectedLink(const char* bytes, int length);
 
     // Timers 1075 (response) and 1074 (wake-up). Start on the GUI thread only.
     void StartResponseTimer();
@@ -202,4 +210,35 @@ private:
     QLabel* capsPane_ = nullptr;
     QLabel* numPane_ = nullptr;
     QLabel* scrlPane_ = nullptr;
+    std::function<int(const char*, int)> replyWriters_[4];
+
+    // ---- LAN link (app/MainFrameLan.cpp) ----
+public:
+    void OnLanConnect();      // 32852
+    void OnLanDisconnect();   // 32853
+    void OnLanConfigure();    // 32854
+    // What the socket window reports (SWM_CONNECTED ... SWM_ERROR), on the GUI thread.
+    void OnLanConnected();
+    void OnLanClosed();
+    void OnLanReceived(const char* bytes, int length);
+    void OnLanError(int code);
+    // The current LAN worker, or null.
+    CSocketThread* lanThread() const { return lanThread_.get(); }
+    // The pause after posting the close and after ending the worker (1000 ms each).
+    void setLanDisconnectWaitMs(int ms) { lanDisconnectWaitMs_ = ms; }
+
+private:
+    void registerLanCommands();
+    // Ends the current worker (if any) and forgets it; the link is then closed.
+    void EndLanWorker();
+    void PurgeRetiredLanWorkers();
+
+    int lanDisconnectWaitMs_ = 1000;
+    unsigned lanGeneration_ = 0;
+    std::shared_ptr<SocketOwner> lanOwner_;
+    // Workers that did not end at once (still inside a call into this window).
+    std::vector<std::shared_ptr<CSocketThread>> lanRetired_;
+    // Declared last: destroyed first, while everything it reports to still exists.
+    std::shared_ptr<CSocketThread> lanThread_;
+    // ---- end LAN link ----
 };

@@ -20,8 +20,23 @@ void CMainFrame::setReceiveSink(ReceiveSink* sink) {
     telnet_.SetSink(sink);
     // Negotiation replies go to whichever link is connected, unchanged (no doubling).
     telnet_.SetWriter([this](const char* bytes, int count) {
-        return WriteToConnectedLink(bytes, count);
+        return WriteReplyToConnectedLink(bytes, count);
     });
+}
+
+void CMainFrame::setLinkReplyWriter(LinkKind kind, std::function<int(const char*, int)> writer) {
+    replyWriters_[static_cast<int>(kind)] = std::move(writer);
+}
+
+int CMainFrame::WriteReplyToConnectedLink(const char* bytes, int length) {
+    const std::atomic<int>* flags[] = {&m_serialConnected, &m_modemConnected, &m_lanConnected,
+                                       &m_isdnConnected};
+    for (int k = 0; k < 4; ++k) {
+        if (!*flags[k]) continue;
+        if (replyWriters_[k]) return replyWriters_[k](bytes, length);
+        return linkWriters_[k] ? linkWriters_[k](bytes, length) : 0;
+    }
+    return 0;
 }
 
 void CMainFrame::setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer) {

@@ -6,3 +6,31 @@ enum : int {
     IDD_ISDN_CONFIG = 155,
     IDC_ISDN_NUMBER = 1079,  // drop-down combo: the number to store
 };
+
+// ---- LAN link ----
+enum : int {
+    IDD_LAN_CONFIG = 152,          // "Dialog for LAN Configuration"
+    IDC_LAN_DEST_GROUP = 1066,     // "Select the Destination"
+    IDC_LAN_DEST_COMBO = 1078,     // drop-down combo, sorted
+};
+
+// Messages of the invisible socket window and its owner (plain numbers below WM_USER;
+// 703 is not used).
+enum : int {
+    SWM_OPEN = 700,
+    SWM_CONNECT = 701,
+    SWM_CLOSE = 702,
+    SWM_SEND = 704,
+    SWM_SOCKET_EVENT = 705,
+    SWM_DATA = 706,
+    SWM_URGENT_DATA = 707,
+    SWM_ERROR = 708,
+    SWM_CONNECTED = 709,
+    SWM_CLOSED = 710,
+    SWM_END_THREAD = 711,
+    SWM_RECEIVED = 712,
+};
+
+// Socket events as the asynchronous select reports them (low half of its lParam).
+enum : int { FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_CLOSE = 32 };
+// ---- end LAN link ----

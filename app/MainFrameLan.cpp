@@ -1,0 +1,165 @@
+// LAN Connect, Disconnect and Configure of the main frame, and the frame's side of
+// the LAN worker's reports. All on the GUI thread.
+#include "app/CMainFrame.h"
+
+#include "app/DialogRunner.h"
+#include "app/MessageService.h"
+#include "app/Profile.h"
+#include "links/CLanConfigDlg.h"
+#include "links/CSocketThread.h"
+#include "links/WinSockErrors.h"
+#include "res/resource.h"
+#include "terminal/TelnetEscape.h"
+
+#include <QAction>
+#include <QDeadlineTimer>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <thread>
+
+namespace {
+const char* const kServerSection = "Server";
+const char* const kHistoryKey = "History %c";
+// How long a disconnect waits for the worker to finish before leaving it to end
+// on its own (it can only be slower when it is inside a call into this window).
+constexpr int kJoinMs = 2000;
+
+// The socket window's owner: hands each report to the frame.
+class FrameSocketOwner : public SocketOwner {
+public:
+    explicit FrameSocketOwner(CMainFrame* frame) : frame_(frame) {}
+    void OnSwmConnected() override { frame_->OnLanConnected(); }
+    void OnSwmClosed() override { frame_->OnLanClosed(); }
+    void OnSwmReceived(DataBlockPtr block) override {
+        if (block) frame_->OnLanReceived(block->data(), block->length());
+    }
+    // Urgent bytes are not shown; the block is freed here.
+    void OnSwmUrgentData(DataBlockPtr) override {}
+    void OnSwmError(int code) override { frame_->OnLanError(code); }
+    void OnSocketMessageBox(const char* text) override {
+        ShowMessage(text, "", MsgIcon::Warning, MsgButtons::Ok);
+    }
+
+private:
+    CMainFrame* frame_;
+};
+} // namespace
+
+void CMainFrame::registerLanCommands() {
+    lanOwner_ = std::make_shared<FrameSocketOwner>(this);
+    setEnableRule(ID_LAN_CONNECT, [this] { return !IsAnyLinkConnected(); });
+    setEnableRule(ID_LAN_DISCONNECT, [this] {
+        return m_lanConnected && !m_serialConnected && !m_modemConnected && !m_isdnConnected;
+    });
+    setEnableRule(ID_LAN_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
+    connect(action(ID_LAN_CONNECT), &QAction::triggered, this, &CMainFrame::OnLanConnect);
+    connect(action(ID_LAN_DISCONNECT), &QAction::triggered, this, &CMainFrame::OnLanDisconnect);
+    connect(action(ID_LAN_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnLanConfigure);
+}
+
+void CMainFrame::OnLanConnect() {
+    if (IsAnyLinkConnected()) return;
+    OnClearNew();
+    const std::string destination = Profile::get().getString(kServerSection, kHistoryKey, "");
+    if (destination.empty()) {
+        ShowMessage("Destination IP Address is not exist!!", "", MsgIcon::Warning, MsgButtons::Ok);
+        return;
+    }
+
+    EndLanWorker();
+    PurgeRetiredLanWorkers();
+    telnet().Reset();
+
+    auto worker = std::make_shared<CSocketThread>(lanOwner_.get());
+    lanThread_ = worker;
+    ++lanGeneration_;
+    if (!worker->Start()) {
+        lanThread_.reset();
+        ShowMessage("Cannot generate new thread!!", "", MsgIcon::Warning, MsgButtons::Ok);
+        return;
+    }
+    CSocketThread* raw = worker.get();
+    // Text from the send routine, the wake-up and the password line: 255 doubled.
+    setLinkWriter(LinkKind::Lan, [raw](const char* text, int length) {
+        const std::string escaped = DoubleIac(text, length);
+        return raw->Write(escaped.data(), static_cast<int>(escaped.size()));
+    });
+    // The Telnet stream's replies are commands already: sent as they are.
+    setLinkReplyWriter(LinkKind::Lan, [raw](const char* bytes, int length) {
+        return raw->Write(bytes, length);
+    });
+
+    worker->Open();
+    worker->Connect(destination);
+
+    if (!m_lanConnected) {
+        // A worker whose connect failed has nothing more to do.
+        EndLanWorker();
+        updateCommandUi();
+        return;
+    }
+    updateCommandUi();
+    focusInputEdit();
+}
+
+void CMainFrame::OnLanDisconnect() {
+    if (!m_lanConnected) return;
+    if (ShowMessage("Are you sure to disconnect LAN connection ?", "LAN Disconnect Confirmation",
+                    MsgIcon::Question, MsgButtons::YesNo) != IDYES)
+        return;
+    StopCaptureIfRunning();
+    if (lanThread_) {
+        lanThread_->Close();
+        lanThread_->WaitServing(lanDisconnectWaitMs_);
+        EndLanWorker();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(lanDisconnectWaitMs_));
+    updateCommandUi();
+}
+
+void CMainFrame::OnLanConfigure() {
+    CLanConfigDlg dlg(this);
+    RunModal(dlg);
+}
+
+void CMainFrame::OnLanConnected() {
+    m_lanConnected = 1;
+    updateCommandUi();
+}
+
+void CMainFrame::OnLanClosed() {
+    m_lanConnected = 0;
+    updateCommandUi();
+    // The peer closed: the worker is ended once it has returned from this report.
+    const unsigned generation = lanGeneration_;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation == lanGeneration_ && lanThread_) EndLanWorker();
+    });
+}
+
+void CMainFrame::OnLanReceived(const char* bytes, int length) {
+    if (length > 0) telnet().Feed(bytes, length);
+}
+
+void CMainFrame::OnLanError(int code) {
+    // Not worth a box (the failures the user must act on have their own), but visible.
+    if (code != 0) statusBar()->showMessage(QString::fromLatin1(WinSockErrorText(code).c_str()));
+}
+
+void CMainFrame::EndLanWorker() {
+    std::shared_ptr<CSocketThread> worker = std::move(lanThread_);
+    lanThread_.reset();
+    setLinkWriter(LinkKind::Lan, {});
+    setLinkReplyWriter(LinkKind::Lan, {});
+    if (!worker) return;
+    ++lanGeneration_;
+    worker->End();
+    if (!worker->wait(QDeadlineTimer(kJoinMs))) lanRetired_.push_back(worker);
+    // With the worker gone its socket is closed, whatever the close reported.
+    m_lanConnected = 0;
+}
+
+void CMainFrame::PurgeRetiredLanWorkers() {
+    std::erase_if(lanRetired_, [](const std::shared_ptr<CSocketThread>& t) { return t->isFinished(); });
+}

@@ -1,0 +1,252 @@
+// The LAN link's TCP socket over POSIX sockets. Worker thread only.
+#include "links/CLanSocket.h"
+
+#include "links/LanDestination.h"
+#include "links/WinSockErrors.h"
+#include "res/ids_links.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+std::atomic<int> g_connectTimeoutMs{20000};
+
+int LastCode() { return WinSockCodeFromErrno(errno); }
+
+bool SetNonBlocking(int fd, bool on) {
+    const int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0) return false;
+    return fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
+}
+
+// A connect that gives up after timeoutMs; returns 0 or the errno of the failure.
+int ConnectBounded(int fd, const sockaddr_in& remote, int timeoutMs) {
+    if (!SetNonBlocking(fd, true)) return errno;
+    int err = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
+        err = errno;
+        if (err == EINPROGRESS) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            for (;;) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now()).count();
+                if (left <= 0) { err = ETIMEDOUT; break; }
+                pollfd p{fd, POLLOUT, 0};
+                const int n = ::poll(&p, 1, static_cast<int>(left));
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) { err = errno; break; }
+                if (n == 0) { err = ETIMEDOUT; break; }
+                socklen_t len = sizeof err;
+                if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+                break;
+            }
+        }
+    }
+    // Blocking again until events are selected, as a freshly connected socket is.
+    if (!SetNonBlocking(fd, false) && err == 0) err = errno;
+    return err;
+}
+} // namespace
+
+void CLanSocket::SetConnectTimeoutMs(int ms) { g_connectTimeoutMs = ms > 0 ? ms : 1; }
+int CLanSocket::ConnectTimeoutMs() { return g_connectTimeoutMs; }
+
+CLanSocket::CLanSocket(LanSocketOwner* owner) : owner_(owner) {}
+
+CLanSocket::~CLanSocket() {
+    if (fd_ >= 0) {
+        owner_->StopEvents();
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool CLanSocket::Open() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        owner_->SocketError(LastCode(), false);
+        return false;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = 0;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        owner_->SocketError(LastCode(), false);
+        return false;
+    }
+    return true;
+}
+
+bool CLanSocket::Connect(const std::string& destination) {
+    const LanDestination dest = ParseLanDestination(destination);
+    bool ok = true;
+    std::uint32_t address = 0;
+    if (auto dotted = ParseDottedIPv4(dest.host)) {
+        address = *dotted;
+    } else {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* answer = nullptr;
+        const int rc = ::getaddrinfo(dest.host.c_str(), nullptr, &hints, &answer);
+        if (rc != 0 || !answer) {
+            owner_->SocketError(rc != 0 ? WinSockCodeFromLookup(rc) : WSANO_DATA, true);
+            ok = false;
+        } else {
+            address = reinterpret_cast<sockaddr_in*>(answer->ai_addr)->sin_addr.s_addr;
+        }
+        if (answer) ::freeaddrinfo(answer);
+    }
+
+    if (ok) {
+        sockaddr_in remote{};
+        remote.sin_family = AF_INET;
+        remote.sin_port = htons(dest.port);
+        remote.sin_addr.s_addr = address;
+        const int err = fd_ >= 0 ? ConnectBounded(fd_, remote, g_connectTimeoutMs) : EBADF;
+        if (err != 0) {
+            owner_->SocketError(WinSockCodeFromErrno(err), false);
+            ok = false;
+        } else {
+            owner_->SocketConnected();
+        }
+    }
+
+    if (!ok) {
+        owner_->SocketMessageBox("Failed to establish TCP/IP connection...");
+        owner_->SocketError(0, false);
+        return false;
+    }
+    // The events come in as messages from now on; the socket no longer blocks.
+    if (!SetNonBlocking(fd_, true) || !owner_->SelectEvents(fd_)) {
+        owner_->SocketError(LastCode(), false);
+        owner_->SocketError(0, false);
+    }
+    return true;
+}
+
+std::pair<int, int> CLanSocket::ClassifyReadable() const {
+    int waiting = 0;
+    if (::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0) return {FD_READ, 0};
+    char probe;
+    const ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0) return {FD_CLOSE, 0};
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return {FD_CLOSE, LastCode()};
+    return {FD_READ, 0};
+}
+
+void CLanSocket::OnSocketEvent(int event, int error) {
+    if (error != 0) {
+        owner_->SocketError(error, false);
+        // A connection that failed stays readable for ever: it is closed rather than
+        // left connected with nobody reading it.
+        if (event == FD_CLOSE) Close();
+        return;
+    }
+    switch (event) {
+    case FD_READ: Read(); break;
+    case FD_WRITE: ContinueSend(); break;
+    case FD_OOB: ReadUrgent(); break;
+    case FD_CLOSE: Close(); break;
+    default: break;
+    }
+}
+
+void CLanSocket::Read() {
+    int waiting = 0;
+    if (::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
+    if (waiting > kMaxReadBlock) waiting = kMaxReadBlock;
+    std::vector<char> buffer(static_cast<std::size_t>(waiting) + 1);
+    const ssize_t n = ::recv(fd_, buffer.data(), static_cast<std::size_t>(waiting), 0);
+    if (n < 0) {
+        const int code = LastCode();
+        if (code != WSAEWOULDBLOCK) owner_->SocketError(code, true);
+        return;
+    }
+    owner_->SocketData(std::make_unique<CDataBlock>(buffer.data(), static_cast<std::int32_t>(n)));
+}
+
+void CLanSocket::ReadUrgent() {
+    char byte = 0;
+    const ssize_t n = ::recv(fd_, &byte, 1, MSG_OOB | MSG_DONTWAIT);
+    if (n <= 0) {
+        const int code = n < 0 ? LastCode() : 0;
+        owner_->SocketMessageBox("Error");
+        if (code != WSAEWOULDBLOCK) owner_->SocketError(code, false);
+        return;
+    }
+    owner_->SocketUrgentData(std::make_unique<CDataBlock>(&byte, 1));
+}
+
+void CLanSocket::Send(DataBlockPtr block) {
+    if (!block) return;
+    queue_.push_back(std::move(block));
+    if (!pending_) ContinueSend();
+}
+
+void CLanSocket::ContinueSend() {
+    while (!queue_.empty()) {
+        const CDataBlock& front = *queue_.front();
+        const std::size_t total = static_cast<std::size_t>(front.length());
+        if (sentOfFront_ >= total) {
+            queue_.pop_front();
+            sentOfFront_ = 0;
+            continue;
+        }
+        const ssize_t n = ::send(fd_, front.data() + sentOfFront_, total - sentOfFront_, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int code = LastCode();
+            if (code == WSAEWOULDBLOCK) {
+                if (!pending_) owner_->WatchWrite(true);
+                pending_ = true;
+                return;
+            }
+            owner_->SocketError(code, false);
+            DropQueue();
+            return;
+        }
+        sentOfFront_ += static_cast<std::size_t>(n);
+    }
+    if (pending_) owner_->WatchWrite(false);
+    pending_ = false;
+}
+
+void CLanSocket::DropQueue() {
+    queue_.clear();
+    sentOfFront_ = 0;
+    if (pending_) owner_->WatchWrite(false);
+    pending_ = false;
+}
+
+std::size_t CLanSocket::queuedBytes() const {
+    std::size_t n = 0;
+    for (const auto& b : queue_) n += static_cast<std::size_t>(b->length());
+    return n - sentOfFront_;
+}
+
+void CLanSocket::Close() {
+    if (fd_ < 0) return;
+    owner_->StopEvents();
+    DropQueue();
+    const int fd = fd_;
+    // The number is forgotten even if close fails: it may be reused at once.
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        owner_->SocketError(LastCode(), false);
+        return;
+    }
+    owner_->SocketClosed();
+}

@@ -1,0 +1,204 @@
+// The LAN worker thread and its invisible socket window. CSocketThread's public calls
+// run on the main thread; CSocketWnd and everything under it on the worker.
+#include "links/CSocketThread.h"
+
+#include "res/ids_links.h"
+
+#include <QSocketNotifier>
+
+namespace {
+const char* const kWindowTitle = "Invisible socket window...";
+}
+
+// ---- CSocketWnd (worker thread) ----
+
+CSocketWnd::CSocketWnd(SocketOwner* owner, SentCallChannel* channel)
+    : owner_(owner), channel_(channel) {
+    setObjectName(QString::fromLatin1(kWindowTitle));
+}
+
+CSocketWnd::~CSocketWnd() {
+    socket_.reset();  // closes a handle still open; its reports are no longer wanted
+}
+
+void CSocketWnd::SendToOwner(std::function<void(SocketOwner&)> fn) {
+    SocketOwner* owner = owner_;
+    channel_->Send(SentCallChannel::Worker, [owner, fn = std::move(fn)] { fn(*owner); });
+}
+
+void CSocketWnd::OnOpen() {
+    socket_ = std::make_unique<CLanSocket>(static_cast<LanSocketOwner*>(this));
+    socket_->Open();
+}
+
+void CSocketWnd::OnConnect(const std::string& destination) {
+    if (!socket_) socket_ = std::make_unique<CLanSocket>(static_cast<LanSocketOwner*>(this));
+    socket_->Connect(destination);
+}
+
+void CSocketWnd::OnClose() {
+    if (socket_) socket_->Close();
+}
+
+void CSocketWnd::OnSend(DataBlockPtr block) {
+    if (socket_) socket_->Send(std::move(block));
+}
+
+void CSocketWnd::OnSocketEvent(int fd, long lParam) {
+    if (!socket_ || fd != socket_->handle()) return;
+    socket_->OnSocketEvent(static_cast<int>(lParam & 0xFFFF), static_cast<int>((lParam >> 16) & 0xFFFF));
+}
+
+void CSocketWnd::OnData(DataBlockPtr block) {
+    auto holder = std::make_shared<DataBlockPtr>(std::move(block));
+    SendToOwner([holder](SocketOwner& o) { o.OnSwmReceived(std::move(*holder)); });
+}
+
+void CSocketWnd::OnUrgentData(DataBlockPtr block) {
+    auto holder = std::make_shared<DataBlockPtr>(std::move(block));
+    SendToOwner([holder](SocketOwner& o) { o.OnSwmUrgentData(std::move(*holder)); });
+}
+
+void CSocketWnd::OnError(int code) {
+    SendToOwner([code](SocketOwner& o) { o.OnSwmError(code); });
+}
+
+void CSocketWnd::OnConnected() {
+    SendToOwner([](SocketOwner& o) { o.OnSwmConnected(); });
+}
+
+void CSocketWnd::OnClosed() {
+    SendToOwner([](SocketOwner& o) { o.OnSwmClosed(); });
+}
+
+void CSocketWnd::OnEndThread() {
+    // The loop ends once the current message returns; the window and its socket are
+    // destroyed after it, never under a handler still on the stack.
+    StopEvents();
+    QThread::currentThread()->quit();
+}
+
+// Reports of the socket, turned into the window's own messages.
+void CSocketWnd::SocketData(DataBlockPtr block) { OnData(std::move(block)); }
+void CSocketWnd::SocketUrgentData(DataBlockPtr block) { OnUrgentData(std::move(block)); }
+void CSocketWnd::SocketConnected() { OnConnected(); }
+void CSocketWnd::SocketClosed() { OnClosed(); }
+
+void CSocketWnd::SocketError(int code, bool posted) {
+    if (posted) {
+        QMetaObject::invokeMethod(this, [this, code] { OnError(code); }, Qt::QueuedConnection);
+        return;
+    }
+    OnError(code);
+}
+
+void CSocketWnd::SocketMessageBox(const char* text) {
+    // Widgets live on the main thread: the box is shown there while the worker waits.
+    const std::string t = text;
+    SendToOwner([t](SocketOwner& o) { o.OnSocketMessageBox(t.c_str()); });
+}
+
+bool CSocketWnd::SelectEvents(int fd) {
+    StopEvents();
+    readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    oobNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Exception, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, [this, fd] {
+        if (!socket_ || socket_->handle() != fd) return;
+        const auto [event, error] = socket_->ClassifyReadable();
+        OnSocketEvent(fd, static_cast<long>(event) | (static_cast<long>(error) << 16));
+    });
+    connect(oobNotifier_, &QSocketNotifier::activated, this,
+            [this, fd] { OnSocketEvent(fd, FD_OOB); });
+    return true;
+}
+
+void CSocketWnd::StopEvents() {
+    // Disabled now, because the handle is about to be closed and its number may be
+    // reused at once; freed later, since this may run inside a notifier's own signal.
+    for (QSocketNotifier** n : {&readNotifier_, &oobNotifier_, &writeNotifier_}) {
+        if (!*n) continue;
+        (*n)->setEnabled(false);
+        (*n)->deleteLater();
+        *n = nullptr;
+    }
+}
+
+void CSocketWnd::WatchWrite(bool on) {
+    if (!socket_ || socket_->handle() < 0) return;
+    if (on && !writeNotifier_) {
+        const int fd = socket_->handle();
+        writeNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+        connect(writeNotifier_, &QSocketNotifier::activated, this,
+                [this, fd] { OnSocketEvent(fd, FD_WRITE); });
+    } else if (!on && writeNotifier_) {
+        // May be called from the notifier's own handler: disabled now, freed later.
+        writeNotifier_->setEnabled(false);
+        writeNotifier_->deleteLater();
+        writeNotifier_ = nullptr;
+    }
+}
+
+// ---- CSocketThread (main thread) ----
+
+CSocketThread::CSocketThread(SocketOwner* owner) : owner_(owner) {
+    channel_.Open(SentCallChannel::Gui, this);
+}
+
+CSocketThread::~CSocketThread() {
+    if (isRunning()) {
+        End();
+        wait();
+    }
+    channel_.Close(SentCallChannel::Gui);
+}
+
+bool CSocketThread::Start() {
+    start();
+    return isRunning() || isFinished();
+}
+
+void CSocketThread::run() {
+    CSocketWnd wnd(owner_, &channel_);
+    wnd_ = &wnd;
+    channel_.Open(SentCallChannel::Worker, &wnd);
+    {
+        std::lock_guard lock(readyMutex_);
+        ready_ = true;
+    }
+    readyCv_.notify_all();
+    exec();
+    channel_.Close(SentCallChannel::Worker);
+    wnd_ = nullptr;
+}
+
+void CSocketThread::Open() {
+    {
+        std::unique_lock lock(readyMutex_);
+        readyCv_.wait(lock, [this] { return ready_; });
+    }
+    channel_.Send(SentCallChannel::Gui, [this] { wnd_->OnOpen(); });
+}
+
+void CSocketThread::Connect(const std::string& destination) {
+    channel_.Send(SentCallChannel::Gui, [this, &destination] { wnd_->OnConnect(destination); });
+}
+
+int CSocketThread::Write(const char* bytes, int length) {
+    if (!bytes || length <= 0) return 1;
+    for (int offset = 0; offset < length; offset += kMaxBlock) {
+        const int n = std::min(kMaxBlock, length - offset);
+        auto holder = std::make_shared<DataBlockPtr>(std::make_unique<CDataBlock>(bytes + offset, n));
+        channel_.Send(SentCallChannel::Gui, [this, holder] { wnd_->OnSend(std::move(*holder)); });
+    }
+    return 1;
+}
+
+void CSocketThread::Close() {
+    channel_.Post(SentCallChannel::Worker, [this] { wnd_->OnClose(); });
+}
+
+void CSocketThread::End() {
+    channel_.Send(SentCallChannel::Gui, [this] { wnd_->OnEndThread(); });
+}
+
+void CSocketThread::WaitServing(int ms) { channel_.Wait(SentCallChannel::Gui, ms); }

@@ -1,0 +1,387 @@
+// LAN Connect, Disconnect and Configure in the main frame against real loopback peers:
+// connection state, failures, the peer's close, clean-up, bulk data both ways and the
+// Telnet negotiation through a real connection.
+#include "app/CMainFrame.h"
+#include "app/DialogRunner.h"
+#include "app/Profile.h"
+#include "links/CLanConfigDlg.h"
+#include "links/CLanSocket.h"
+#include "links/CSocketThread.h"
+#include "res/resource.h"
+#include "terminal/ReceiveSink.h"
+#include "tests/links/LoopbackPeer.h"
+#include "tests/support/ScriptedMessages.h"
+#include "tests/support/TempDir.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+#include <dirent.h>
+
+
+namespace {
+// LAN data reaches the sink on the GUI thread only, where the test reads it too.
+class Sink : public ReceiveSink {
+public:
+    void AppendReceived(const char* text, int length) override {
+        text_.append(text, static_cast<size_t>(length));
+    }
+    const std::string& text() const { return text_; }
+    size_t size() const { return text_.size(); }
+
+private:
+    std::string text_;
+};
+
+int CountEntries(const char* dir) {
+    int n = 0;
+    if (DIR* d = opendir(dir)) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+void StoreDestination(const std::string& d) { Profile::get().writeString("Server", "History %c", d); }
+std::string StoredDestination() { return Profile::get().getString("Server", "History %c", "<none>"); }
+
+// One frame with its sink, settings and scripted boxes.
+struct Fixture {
+    MemoryProfile profile;
+    ScriptedMessages boxes;
+    Sink sink;
+    CMainFrame frame;
+    Fixture() {
+        Profile::install(&profile);
+        frame.OnCreate();
+        frame.setReceiveSink(&sink);
+        frame.setLanDisconnectWaitMs(0);
+    }
+    ~Fixture() { Profile::install(nullptr); }
+    bool enabled(int id) {
+        frame.updateCommandUi();
+        return frame.action(id)->isEnabled();
+    }
+    void connectTo(const std::string& destination) {
+        StoreDestination(destination);
+        QVERIFY(enabled(ID_LAN_CONNECT));
+        frame.action(ID_LAN_CONNECT)->trigger();
+    }
+    void disconnect() {
+        QVERIFY(enabled(ID_LAN_DISCONNECT));
+        boxes.answer(IDYES);
+        frame.action(ID_LAN_DISCONNECT)->trigger();
+    }
+};
+
+const std::string kTelnetReplies = std::string(
+    "\xFF\xFB\x18"                          // WILL TERMINAL-TYPE
+    "\xFF\xFA\x18\x00VT100\xFF\xF0"         // its value
+    "\xFF\xFD\x01"                          // DO ECHO
+    "\xFF\xFE\x03", 3 + 11 + 3 + 3);        // DONT SUPPRESS-GO-AHEAD
+const std::string kNegotiation = std::string(
+    "\xFF\xFD\x18"
+    "\xFF\xFA\x18\x01\xFF\xF0"
+    "\xFF\xFB\x01"
+    "\xFF\xFB\x03"
+    "login:", 3 + 6 + 3 + 3 + 6);
+} // namespace
+
+class LanLinkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void connectsToAddressAndName_data() {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("dotted") << "127.0.0.1";
+        QTest::newRow("name") << "localhost";
+    }
+    void connectsToAddressAndName() {
+        QFETCH(QString, host);
+        LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+            SendAll(fd, "hello\r\n");
+            p.Collect(fd);
+        });
+        Fixture f;
+        f.connectTo(peer.destination(host.toLatin1().constData()));
+        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+        QCOMPARE(f.boxes.count(), size_t(0));  // no box reports success
+        QVERIFY(!f.enabled(ID_LAN_CONNECT));
+        QVERIFY(f.enabled(ID_LAN_DISCONNECT));
+        QVERIFY(!f.enabled(ID_LAN_CONFIGURE));
+        QTRY_COMPARE(f.sink.text(), std::string("hello\r\n"));
+
+        // Outgoing text has 255 doubled; the password line gets its carriage return.
+        QCOMPARE(f.frame.SendToLink("ab\xFF" "c", 4, true), 1);
+        QVERIFY(!f.frame.responseTimerActive());
+        f.frame.SendLine("pw\xFF");
+        QVERIFY(peer.WaitReceived(10, 5000));
+        QCOMPARE(peer.received(), std::string("ab\xFF\xFF" "cpw\xFF\xFF\r"));
+
+        // Another link's flag takes Disconnect away too.
+        f.frame.m_isdnConnected = 1;
+        QVERIFY(!f.enabled(ID_LAN_DISCONNECT));
+        f.frame.m_isdnConnected = 0;
+
+        f.disconnect();
+        QCOMPARE(f.frame.m_lanConnected.load(), 0);
+        QVERIFY(f.frame.lanThread() == nullptr);
+        QVERIFY(f.enabled(ID_LAN_CONNECT));
+        QTRY_VERIFY(peer.peerClosed());
+    }
+
+    void failedConnectsAreReportedWithinTheBound_data() {
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("status");
+        unsigned short port = 0;
+        const int fd = ListenLoopback(1, &port);
+        ::close(fd);
+        QTest::newRow("refused") << QStringLiteral("127.0.0.1:%1").arg(port)
+                                 << "WinSock error 10061 : Connection refused";
+        QTest::newRow("unknown host") << "no-such-host.invalid" << "WinSock error 1100";
+    }
+    void failedConnectsAreReportedWithinTheBound() {
+        QFETCH(QString, destination);
+        QFETCH(QString, status);
+        Fixture f;
+        const int tasks = CountEntries("/proc/self/task");
+        QElapsedTimer t;
+        t.start();
+        f.connectTo(destination.toStdString());
+        QVERIFY(t.elapsed() < CLanSocket::ConnectTimeoutMs() + 5000);
+        QVERIFY(f.boxes.sawText("Failed to establish TCP/IP connection..."));
+        QCOMPARE(f.boxes.count(), size_t(1));
+        QCOMPARE(f.frame.m_lanConnected.load(), 0);
+        QVERIFY(f.frame.lanThread() == nullptr);  // the worker is not left behind
+        QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);  // the thread is reaped
+        QVERIFY(f.enabled(ID_LAN_CONNECT));
+        // The code is shown without a box.
+        QVERIFY2(f.frame.statusBar()->currentMessage().startsWith(status),
+                 qPrintable(f.frame.statusBar()->currentMessage()));
+    }
+
+    void emptyDestinationCreatesNothing() {
+        Fixture f;
+        const int tasks = CountEntries("/proc/self/task");
+        f.frame.action(ID_LAN_CONNECT)->trigger();
+        QVERIFY(f.boxes.sawText("Destination IP Address is not exist!!"));
+        QVERIFY(f.frame.lanThread() == nullptr);
+        QCOMPARE(CountEntries("/proc/self/task"), tasks);
+    }
+
+    void peerCloseClearsTheFlagSilently() {
+        LoopbackPeer peer([](LoopbackPeer&, int fd) { SendAll(fd, "bye"); });
+        Fixture f;
+        const int tasks = CountEntries("/proc/self/task");
+        f.connectTo(peer.destination());
+        QTRY_COMPARE(f.frame.m_lanConnected.load(), 0);
+        QCOMPARE(f.sink.text(), std::string("bye"));
+        QCOMPARE(f.boxes.count(), size_t(0));
+        QVERIFY(f.enabled(ID_LAN_CONNECT));
+        QVERIFY(!f.enabled(ID_LAN_DISCONNECT));
+        QTRY_VERIFY(f.frame.lanThread() == nullptr);
+        QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);
+    }
+
+    void disconnectAsksStopsCaptureAndWaits() {
+        LoopbackPeer peer;
+        TempDir dir;
+        Fixture f;
+        f.frame.setLanDisconnectWaitMs(1000);
+        f.connectTo(peer.destination());
+        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+
+        f.boxes.answer(IDNO);
+        f.frame.action(ID_LAN_DISCONNECT)->trigger();
+        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+        const RecordedBox ask = f.boxes.boxes().back();
+        QCOMPARE(ask.text, std::string("Are you sure to disconnect LAN connection ?"));
+        QCOMPARE(ask.title, std::string("LAN Disconnect Confirmation"));
+        QVERIFY(ask.buttons == MsgButtons::YesNo && ask.icon == MsgIcon::Question);
+
+        f.boxes.answerSave(dir.file("trace.txt"));
+        f.frame.OnCaptureOn();
+        QVERIFY(f.frame.captureRunning());
+        f.boxes.clear();
+        QElapsedTimer t;
+        t.start();
+        f.disconnect();
+        QVERIFY(t.elapsed() >= 1900);
+        QVERIFY(!f.frame.captureRunning());
+        QVERIFY(f.boxes.sawText("Stop Saving trace data."));
+        QCOMPARE(f.frame.m_lanConnected.load(), 0);
+        QTRY_VERIFY(peer.peerClosed());
+    }
+
+    void cyclesLeaveNoThreadsOrHandles() {
+        LoopbackPeer peer;
+        Fixture f;
+        f.connectTo(peer.destination());  // warm-up: Qt's own helpers start once
+        f.disconnect();
+        QTRY_VERIFY(peer.peerClosed());
+        QTest::qWait(200);  // the ended worker's thread is reaped
+        const int tasks = CountEntries("/proc/self/task");
+        const int fds = CountEntries("/proc/self/fd");
+        for (int i = 0; i < 50; ++i) {
+            f.connectTo(peer.destination());
+            QCOMPARE(f.frame.m_lanConnected.load(), 1);
+            f.frame.SendToLink("x", 1, false);
+            f.disconnect();
+            QCOMPARE(f.frame.m_lanConnected.load(), 0);
+        }
+        QTRY_VERIFY(peer.peerClosed());
+        QCOMPARE(peer.accepted(), 51);
+        QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);
+        QCOMPARE(CountEntries("/proc/self/fd"), fds);
+        for (const RecordedBox& b : f.boxes.boxes())  // only the confirmations
+            QCOMPARE(b.text, std::string("Are you sure to disconnect LAN connection ?"));
+    }
+
+    void floodArrivesCompleteWhileTheWindowResponds() {
+        const size_t kSize = 10u * 1024 * 1024;
+        std::string flood(kSize, '\0');
+        for (size_t i = 0; i < kSize; ++i) flood[i] = static_cast<char>(1 + (i * 31 + i / 4093) % 254);
+        std::atomic<bool> go{false};
+        LoopbackPeer peer([&](LoopbackPeer& p, int fd) {
+            while (!go && !p.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            SendAll(fd, flood);
+            p.Collect(fd);
+        });
+        Fixture f;
+        f.connectTo(peer.destination());
+        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+
+        QElapsedTimer clock;
+        qint64 last = 0, worst = 0;
+        QTimer ping;
+        ping.setInterval(10);
+        QObject::connect(&ping, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            worst = std::max(worst, now - last - 10);
+            last = now;
+        });
+        clock.start();
+        ping.start();
+        go = true;
+        QTRY_VERIFY_WITH_TIMEOUT(f.sink.size() >= kSize, 120000);
+        const qint64 ms = clock.elapsed();
+        ping.stop();
+        QVERIFY(f.sink.text() == flood);
+        qInfo("LAN flood: %zu bytes in %lld ms (%.1f MB/s), worst GUI event delay %lld ms",
+              kSize, ms, kSize / 1048576.0 / (ms / 1000.0), worst);
+
+        // The same bytes read by a plain loopback reader, for comparison.
+        unsigned short port = 0;
+        const int lfd = ListenLoopback(1, &port);
+        std::thread writer([&] {
+            const int c = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(port);
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            SendAll(c, flood);
+            ::close(c);
+        });
+        const int rfd = ::accept(lfd, nullptr, nullptr);
+        QElapsedTimer plain;
+        plain.start();
+        std::string got;
+        std::vector<char> buf(65536);
+        for (ssize_t n; (n = ::recv(rfd, buf.data(), buf.size(), 0)) > 0;) got.append(buf.data(), size_t(n));
+        const qint64 plainMs = std::max<qint64>(plain.elapsed(), 1);
+        writer.join();
+        ::close(rfd);
+        ::close(lfd);
+        QCOMPARE(got.size(), kSize);
+        qInfo("plain loopback reader: %lld ms (%.1f MB/s)", plainMs, kSize / 1048576.0 / (plainMs / 1000.0));
+        f.disconnect();
+    }
+
+    void slowPeerGetsEveryByteOfALongCommand() {
+        LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.Collect(fd, 64, 50); }, 4096);
+        Fixture f;
+        f.connectTo(peer.destination());
+        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+        std::string command, expected;
+        for (int i = 0; i < 200000; ++i) {
+            const char c = static_cast<char>(i % 97 == 0 ? 0xFF : 'a' + i % 26);
+            command += c;
+            expected += c;
+            if (c == '\xFF') expected += c;
+        }
+        QElapsedTimer t;
+        t.start();
+        f.frame.SendToLink(command.data(), int(command.size()), true);
+        const qint64 handedOver = t.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.received().size() >= expected.size(), 60000);
+        QVERIFY(peer.received() == expected);
+        qInfo("200000-byte command handed over in %lld ms, delivered in %lld ms", handedOver, t.elapsed());
+        f.disconnect();
+    }
+
+    void negotiationIsFreshOnEveryConnection() {
+        LoopbackPeer peer([](LoopbackPeer& p, int fd) {
+            SendAll(fd, kNegotiation);
+            p.Collect(fd);
+        });
+        Fixture f;
+        for (int round = 0; round < 2; ++round) {
+            peer.clearReceived();
+            f.connectTo(peer.destination());
+            QCOMPARE(f.frame.m_lanConnected.load(), 1);
+            QTRY_VERIFY2_WITH_TIMEOUT(peer.received() == kTelnetReplies,  // replies go out undoubled
+                         qPrintable(QStringLiteral("round %1 peer [%2] sink [%3] accepted %4 connected %5")
+                                        .arg(round).arg(QByteArray::fromStdString(peer.received()).toHex())
+                                        .arg(QByteArray::fromStdString(f.sink.text()).toHex())
+                                        .arg(peer.accepted()).arg(f.frame.m_lanConnected.load())), 20000);
+            QTRY_VERIFY(f.sink.text().ends_with("login:"));
+            f.disconnect();
+            QTRY_VERIFY(peer.peerClosed());
+        }
+    }
+
+    void configureDialogOffersTheRunsDestinations() {
+        Fixture f;
+        CLanConfigDlg::ClearDestinationList();
+        StoreDestination("b-host");
+        QStringList items;
+        auto openWith = [&](std::function<void(QComboBox*)> edit, bool ok) {
+            SetModalHook([&](QDialog& d) {
+                QComboBox* combo = FindControl<QComboBox>(&d, IDC_LAN_DEST_COMBO);
+                items.clear();
+                for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+                edit(combo);
+                ok ? d.accept() : d.reject();
+                return d.result();
+            });
+            QVERIFY(f.enabled(ID_LAN_CONFIGURE));
+            f.frame.action(ID_LAN_CONFIGURE)->trigger();
+            SetModalHook(nullptr);
+        };
+        openWith([](QComboBox* c) {
+            QCOMPARE(c->currentText(), QStringLiteral("b-host"));
+            c->setEditText(QStringLiteral("a-host"));
+        }, true);
+        QCOMPARE(items, QStringList{"b-host"});  // a typed destination is not offered yet
+        QCOMPARE(StoredDestination(), std::string("a-host"));
+
+        openWith([](QComboBox* c) { c->setEditText(QStringLiteral("c-host")); }, false);
+        QCOMPARE(items, (QStringList{"a-host", "b-host"}));
+        QCOMPARE(StoredDestination(), std::string("a-host"));  // Cancel stores nothing
+
+        openWith([](QComboBox* c) { c->setEditText(QString()); }, true);
+        QCOMPARE(items, (QStringList{"a-host", "b-host"}));  // once each
+        QVERIFY(f.boxes.sawText("Enter IP Address!"));
+        QCOMPARE(f.boxes.boxes().back().title, std::string("Input Error"));
+        QCOMPARE(StoredDestination(), std::string("a-host"));
+    }
+};
+
+QTEST_MAIN(LanLinkTest)
+#include "LanLinkTest.moc"
