@@ -237,7 +237,12 @@ private:
     unsigned lanGeneration_ = 0;
     std::shared_ptr<SocketOwner> lanOwner_;
     // Workers that did not end at once (still inside a call into this window).
-    std::vector<std::shared_ptr<CSocketThread>> lanRetired_;
+    class FrameSocketOwner;
+    struct RetiredLanWorker {
+        std::shared_ptr<SocketOwner> owner;  // the worker reports to it until it ends
+        std::shared_ptr<CSocketThread> thread;  // destroyed first
+    };
+    std::vector<RetiredLanWorker> lanRetired_;
     // Declared last: destroyed first, while everything it reports to still exists.
     std::shared_ptr<CSocketThread> lanThread_;
     // ---- end LAN link ----

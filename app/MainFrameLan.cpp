@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QDeadlineTimer>
 #include <QStatusBar>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <thread>
@@ -25,29 +26,34 @@ const char* const kHistoryKey = "History %c";
 // on its own (it can only be slower when it is inside a call into this window).
 constexpr int kJoinMs = 2000;
 
-// The socket window's owner: hands each report to the frame.
-class FrameSocketOwner : public SocketOwner {
+} // namespace
+
+// The socket window's owner: hands each report of one worker to the frame. A worker
+// that has been ended may still have a report queued (it was waiting for the GUI
+// thread while that thread was joining it); such a late report belongs to an old
+// connection and must not touch the current one's state.
+class CMainFrame::FrameSocketOwner : public SocketOwner {
 public:
-    explicit FrameSocketOwner(CMainFrame* frame) : frame_(frame) {}
-    void OnSwmConnected() override { frame_->OnLanConnected(); }
-    void OnSwmClosed() override { frame_->OnLanClosed(); }
+    FrameSocketOwner(CMainFrame* frame, unsigned generation) : frame_(frame), generation_(generation) {}
+    void OnSwmConnected() override { if (current()) frame_->OnLanConnected(); }
+    void OnSwmClosed() override { if (current()) frame_->OnLanClosed(); }
     void OnSwmReceived(DataBlockPtr block) override {
-        if (block) frame_->OnLanReceived(block->data(), block->length());
+        if (block && current()) frame_->OnLanReceived(block->data(), block->length());
     }
     // Urgent bytes are not shown; the block is freed here.
     void OnSwmUrgentData(DataBlockPtr) override {}
-    void OnSwmError(int code) override { frame_->OnLanError(code); }
+    void OnSwmError(int code) override { if (current()) frame_->OnLanError(code); }
     void OnSocketMessageBox(const char* text) override {
         ShowMessage(text, "", MsgIcon::Warning, MsgButtons::Ok);
     }
 
 private:
+    bool current() const { return frame_->lanGeneration_ == generation_; }
     CMainFrame* frame_;
+    unsigned generation_;
 };
-} // namespace
 
 void CMainFrame::registerLanCommands() {
-    lanOwner_ = std::make_shared<FrameSocketOwner>(this);
     setEnableRule(ID_LAN_CONNECT, [this] { return !IsAnyLinkConnected(); });
     setEnableRule(ID_LAN_DISCONNECT, [this] {
         return m_lanConnected && !m_serialConnected && !m_modemConnected && !m_isdnConnected;
@@ -71,9 +77,10 @@ void CMainFrame::OnLanConnect() {
     PurgeRetiredLanWorkers();
     telnet().Reset();
 
+    ++lanGeneration_;
+    lanOwner_ = std::make_shared<FrameSocketOwner>(this, lanGeneration_);
     auto worker = std::make_shared<CSocketThread>(lanOwner_.get());
     lanThread_ = worker;
-    ++lanGeneration_;
     if (!worker->Start()) {
         lanThread_.reset();
         ShowMessage("Cannot generate new thread!!", "", MsgIcon::Warning, MsgButtons::Ok);
@@ -149,17 +156,29 @@ void CMainFrame::OnLanError(int code) {
 
 void CMainFrame::EndLanWorker() {
     std::shared_ptr<CSocketThread> worker = std::move(lanThread_);
+    std::shared_ptr<SocketOwner> owner = std::move(lanOwner_);
     lanThread_.reset();
     setLinkWriter(LinkKind::Lan, {});
     setLinkReplyWriter(LinkKind::Lan, {});
     if (!worker) return;
-    ++lanGeneration_;
     worker->End();
-    if (!worker->wait(QDeadlineTimer(kJoinMs))) lanRetired_.push_back(worker);
+    // The worker may be waiting for this thread (a report sent before it saw the end):
+    // serve it while waiting, so that it ends now rather than after the time-out.
+    QElapsedTimer waited;
+    waited.start();
+    while (!worker->wait(QDeadlineTimer(5))) {
+        if (waited.elapsed() >= kJoinMs) {
+            lanRetired_.push_back({owner, worker});
+            break;
+        }
+        worker->WaitServing(5);
+    }
+    // From here on, whatever this worker still reports is about an old connection.
+    ++lanGeneration_;
     // With the worker gone its socket is closed, whatever the close reported.
     m_lanConnected = 0;
 }
 
 void CMainFrame::PurgeRetiredLanWorkers() {
-    std::erase_if(lanRetired_, [](const std::shared_ptr<CSocketThread>& t) { return t->isFinished(); });
+    std::erase_if(lanRetired_, [](const RetiredLanWorker& r) { return r.thread->isFinished(); });
 }

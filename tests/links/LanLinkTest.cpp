@@ -53,6 +53,7 @@ std::string StoredDestination() { return Profile::get().getString("Server", "His
 
 // One frame with its sink, settings and scripted boxes.
 struct Fixture {
+    TestStartDir start;
     MemoryProfile profile;
     ScriptedMessages boxes;
     Sink sink;

@@ -34,3 +34,16 @@ private:
 
 // A small command file of two commands, for tests that only need a valid one.
 inline constexpr const char* kTwoCommandConf = "{t b[Set Board Trace] 1 [Board No];s s[Station Status] 0;}";
+
+// A temporary start directory holding a valid "CmdConf.txt", made the working directory
+// for the scope: what a frame needs to be created in a test.
+class TestStartDir {
+public:
+    explicit TestStartDir(const std::string& cmdConf = kTwoCommandConf)
+        : cd_((dir_.write("CmdConf.txt", cmdConf), dir_.path())) {}
+    const TempDir& dir() const { return dir_; }
+
+private:
+    TempDir dir_;
+    ScopedChdir cd_;
+};
