@@ -4,8 +4,9 @@
 
 #include <functional>
 
+#include <QObject>
+
 class QDialog;
-class QObject;
 class QWidget;
 
 // Returns QDialog::Accepted or QDialog::Rejected (or the hook's answer).
@@ -17,5 +18,12 @@ void SetModalHook(std::function<int(QDialog&)> hook);
 void SetControlId(QObject* object, int id);
 int ControlId(const QObject* object);
 QObject* FindById(QObject* root, int id);
+// The first object of type T carrying the ID (menu commands and bars may share numbers).
 template <class T>
-T* FindControl(QObject* root, int id) { return qobject_cast<T*>(FindById(root, id)); }
+T* FindControl(QObject* root, int id) {
+    if (!root) return nullptr;
+    if (auto* self = qobject_cast<T*>(root); self && ControlId(self) == id) return self;
+    for (T* child : root->template findChildren<T*>())
+        if (ControlId(child) == id) return child;
+    return nullptr;
+}
