@@ -65,10 +65,9 @@ QPushButton* CCommandBar::button(int slot) const {
     return FindControl<QPushButton>(body_, kCommandBarButtonIds[slot]);
 }
 
-QString CCommandBar::WrapCaption(const QString& name) const {
-    const QFontMetrics fm(body_->font());
-    // The button's own frame and padding take a few pixels on each side.
-    const int room = button(0)->width() - 2 * fm.averageCharWidth();
+namespace {
+// Greedy word wrap at blanks; a single word wider than room stays on its own line.
+QStringList Wrap(const QString& name, const QFontMetrics& fm, int room) {
     QStringList lines;
     QString line;
     for (const QString& word : name.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -81,7 +80,27 @@ QString CCommandBar::WrapCaption(const QString& name) const {
         }
     }
     if (!line.isEmpty()) lines.append(line);
-    return lines.join(QLatin1Char('\n'));
+    return lines;
+}
+} // namespace
+
+void CCommandBar::SetCaption(QPushButton* button, const QString& name) {
+    // The frame and padding of a push button take a few pixels on each side.
+    const int room = button->width() - 8;
+    const int height = button->height() - 4;
+    QFont font = body_->font();
+    QStringList lines;
+    // A long name gets a smaller font rather than being cut off at the edges.
+    for (qreal size = font.pointSizeF(); ; size -= 0.5) {
+        if (size > 0) font.setPointSizeF(size);
+        const QFontMetrics fm(font);
+        lines = Wrap(name, fm, room);
+        bool fits = lines.size() * fm.lineSpacing() <= height;
+        for (const QString& l : lines) fits = fits && fm.horizontalAdvance(l) <= room;
+        if (fits || size <= 6) break;
+    }
+    button->setFont(font);
+    button->setText(lines.join(QLatin1Char('\n')));
 }
 
 bool CCommandBar::Fill(const ButtonAssignment& assignment, const CommandTable& table) {
@@ -91,13 +110,14 @@ bool CCommandBar::Fill(const ButtonAssignment& assignment, const CommandTable& t
         QPushButton* b = button(slot);
         const int position = assignment.at(slot);
         if (position == ButtonAssignment::kNone) {
+            b->setFont(body_->font());
             b->setText(QString());
             b->setToolTip(QString());
             b->setEnabled(false);
             continue;
         }
         const QString name = QString::fromLatin1(table.entry(position).name.c_str());
-        b->setText(WrapCaption(name));
+        SetCaption(b, name);
         b->setToolTip(name);
         b->setEnabled(true);
     }

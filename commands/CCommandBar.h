@@ -25,15 +25,15 @@ public:
     // Shows the group of the access mode and hides every other slot.
     void LayOut(AccessMode mode);
 
-    // The caption a command name gets on a button: broken into lines at blanks so
-    // that it fits the button's width.
-    QString WrapCaption(const QString& name) const;
-
 signals:
     void commandClicked(int slot);
     void customizeClicked();
 
 private:
+    // The command name on a button: broken into lines at blanks, and in a smaller
+    // font when it would not fit otherwise.
+    void SetCaption(QPushButton* button, const QString& name);
+
     QWidget* body_;
     QPushButton* customize_;
 };
