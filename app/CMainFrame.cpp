@@ -215,7 +215,7 @@ void CMainFrame::buildMenus() {
     connect(action(ID_APP_ABOUT), &QAction::triggered, this, &CMainFrame::OnAppAbout);
     connect(action(ID_VIEW_CLEARNEW), &QAction::triggered, this, &CMainFrame::OnClearNew);
     connect(action(ID_VIEW_INPUTBOXBAR), &QAction::triggered, this, [this] {
-        inputBar_->setVisible(!inputBar_->isVisible());
+        inputBar_->setVisible(inputBar_->isHidden());
         updateCommandUi();
     });
 }
@@ -299,6 +299,7 @@ bool CMainFrame::OnCreate() {
     registerShellRules();
     registerCaptureCommands();
     registerLanCommands();
+    registerCommandCommands();
     updateCommandUi();
     return true;
 }
@@ -330,7 +331,7 @@ void CMainFrame::registerShellRules() {
     setEnableRule(ID_PHONEBOOK, always);
     connect(action(ID_PHONEBOOK), &QAction::triggered, this, &CMainFrame::OnPhoneBook);
     setCheckRule(ID_VIEW_TOOLBAR, [this] { return toolBar_ && toolBar_->isVisible(); });
-    setCheckRule(ID_VIEW_INPUTBOXBAR, [this] { return inputBar_ && inputBar_->isVisible(); });
+    setCheckRule(ID_VIEW_INPUTBOXBAR, [this] { return inputBar_ && !inputBar_->isHidden(); });
 }
 
 void CMainFrame::setDocumentTitle(const QString& name) {

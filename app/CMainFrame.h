@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include "commands/ButtonAssignment.h"
 #include "commands/CommandTable.h"
 #include "terminal/PromptMatcher.h"
 #include "terminal/TelnetStream.h"
@@ -27,6 +28,7 @@ class QLabel;
 class QMenu;
 class QToolBar;
 class CInputBoxBar;
+class CCommandBar;
 class QTimer;
 class CModemLink;
 class CTRQDiagDoc;
@@ -127,6 +129,27 @@ public:
     // The keyboard focus to the input box's edit (control 1022).
     void focusInputEdit();
 
+    // ---- Command bar, input box and Commands menu (app/MainFrameCommands.cpp) ----
+    // The command bar; nullptr until it is first shown.
+    CCommandBar* commandBar() const { return commandBar_; }
+    bool commandBarVisible() const;
+    const ButtonAssignment& buttonAssignment() const { return buttons_; }
+    // View > Command Bar (32789): creates the bar on first use, else toggles it.
+    void OnViewCommandBar();
+    // Loads (or defaults) the assignment and puts it on the buttons.
+    void FillCommandBar();
+    // The group of the current access mode.
+    void LayOutCommandBar();
+    // A command-bar button, slots 0-39 (commands 1000-1039).
+    void OnCommandButton(int slot);
+    void OnCustomize();
+    // The input box's Enter (1023) and Execute (1025).
+    void OnInputEnter();
+    void OnInputExecute();
+    // WM_USER+16: runs Commands menu position 0-24 (24 is the log-out "x").
+    void OnMenuCommand(int position);
+    void OnLogOut();
+
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
 
@@ -177,6 +200,11 @@ private:
     void stopTimer(unsigned char bit, QTimer* timer);
 
     void registerCaptureCommands();
+    void registerCommandCommands();
+    void sendWithCarriageReturn(const std::string& line);
+    void hideCommandBarOnLogOut();
+    CCommandBar* commandBar_ = nullptr;
+    ButtonAssignment buttons_;
 
     void OnPhoneBook();
     void setupLogin();

@@ -37,6 +37,8 @@ void CMainFrame::OnCaptureOn() {
     m_captureRunning = 1;  // Capture On stays grey while the confirmation is up
     traceFailureShown_ = false;
     ShowMessage("Now Start to Save trace data.", "Confirm starting", MsgIcon::None, MsgButtons::Ok);
+    // Events handled while the box was up may have ended this capture already.
+    if (trace_.state() != TraceCapture::State::Starting) return;
     if (!trace_.Confirm()) ShowMessage("file open failure in TraceSaveLabel", "", MsgIcon::Warning);
     updateCommandUi();
     focusInputEdit();

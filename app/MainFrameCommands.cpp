@@ -1,0 +1,164 @@
+// The main frame's maintenance-command senders: the command bar (show, fill, lay out,
+// its buttons and the Customize dialog), the input box's Enter and Execute, and the
+// Commands menu with Log Out. All on the GUI thread.
+#include "app/CMainFrame.h"
+
+#include "app/CommandMenuTable.h"
+#include "app/DialogRunner.h"
+#include "app/MessageService.h"
+#include "commands/BuildCommandLine.h"
+#include "commands/CCommandBar.h"
+#include "commands/CCommandBarCustomizeDlg.h"
+#include "commands/CInputBoxBar.h"
+#include "commands/QtArgumentPrompter.h"
+#include "res/resource.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace {
+constexpr int kMaxInputLength = 40;
+constexpr const char* kNotConnectedText = "Port is not connected!";
+} // namespace
+
+void CMainFrame::registerCommandCommands() {
+    auto loggedIn = [this] { return accessMode() != AccessMode::None; };
+    setEnableRule(ID_VIEW_COMMANDBAR, loggedIn);
+    setCheckRule(ID_VIEW_COMMANDBAR, [this] { return commandBarVisible(); });
+    connect(action(ID_VIEW_COMMANDBAR), &QAction::triggered, this, &CMainFrame::OnViewCommandBar);
+
+    for (const CommandMenuItem& item : kCommandMenu) {
+        const AccessMode needed =
+            item.position < kMonitorItems ? AccessMode::Monitor : AccessMode::Maintenance;
+        setEnableRule(item.id, [this, needed] { return accessMode() == needed; });
+        const int position = item.position;
+        // The menu's message is sent, not posted: the item returns after the send.
+        connect(action(item.id), &QAction::triggered, this, [this, position] { OnMenuCommand(position); });
+    }
+    setEnableRule(ID_CMD_LOG_OUT, loggedIn);
+    connect(action(ID_CMD_LOG_OUT), &QAction::triggered, this, &CMainFrame::OnLogOut);
+
+    connect(inputBar_, &CInputBoxBar::enterClicked, this, &CMainFrame::OnInputEnter);
+    connect(inputBar_, &CInputBoxBar::executeClicked, this, &CMainFrame::OnInputExecute);
+    // The list works on any connected link, so it is offered rather than kept hidden.
+    inputBar_->setCommandListVisible(true);
+
+    connect(this, &CMainFrame::accessModeChanged, this, [this] {
+        if (commandBarVisible()) LayOutCommandBar();
+    });
+}
+
+bool CMainFrame::commandBarVisible() const { return commandBar_ && !commandBar_->isHidden(); }
+
+void CMainFrame::OnViewCommandBar() {
+    if (!commandBar_) {
+        commandBar_ = new CCommandBar(this);
+        addDockWidget(Qt::RightDockWidgetArea, commandBar_);
+        connect(commandBar_, &CCommandBar::commandClicked, this, &CMainFrame::OnCommandButton);
+        connect(commandBar_, &CCommandBar::customizeClicked, this, &CMainFrame::OnCustomize);
+        FillCommandBar();
+        commandBar_->show();
+        LayOutCommandBar();
+    } else {
+        commandBar_->setVisible(commandBar_->isHidden());
+        if (!commandBar_->isHidden()) LayOutCommandBar();
+    }
+    updateCommandUi();
+}
+
+void CMainFrame::FillCommandBar() {
+    if (!commandBar_) return;
+    buttons_.Load(commandTable_.count());
+    commandBar_->Fill(buttons_, commandTable_);
+}
+
+void CMainFrame::LayOutCommandBar() {
+    if (commandBar_) commandBar_->LayOut(accessMode());
+}
+
+void CMainFrame::hideCommandBarOnLogOut() {
+    if (!commandBarVisible()) return;
+    LayOutCommandBar();
+    commandBar_->hide();
+    updateCommandUi();
+}
+
+void CMainFrame::sendWithCarriageReturn(const std::string& line) {
+    // The send routine ignores an empty line: a cancelled argument dialog sends only
+    // the carriage return.
+    SendToLink(line.data(), static_cast<int>(line.size()), true);
+    SendToLink("\r", 1, true);
+}
+
+void CMainFrame::OnCommandButton(int slot) {
+    if (!IsAnyLinkConnected()) {
+        ShowMessage(kNotConnectedText, "", MsgIcon::Warning);
+        return;
+    }
+    const int position = buttons_.at(slot);
+    if (position == ButtonAssignment::kNone) return;
+    QtArgumentPrompter prompter(this);
+    sendWithCarriageReturn(BuildCommandLine(commandTable_, position, prompter));
+}
+
+void CMainFrame::OnCustomize() {
+    CCommandBarCustomizeDlg dlg(commandTable_, buttons_, this);
+    if (RunModal(dlg) != QDialog::Accepted) return;
+    buttons_ = dlg.assignment();
+    buttons_.Write();
+    FillCommandBar();
+}
+
+void CMainFrame::OnInputEnter() {
+    QLineEdit* edit = inputBar_->edit();
+    if (!IsAnyLinkConnected()) {
+        edit->clear();
+        return;
+    }
+    const QString typed = edit->text();
+    if (typed.size() > kMaxInputLength) {
+        ShowMessage("Cannot enter more than 40 characters...", "Input Error", MsgIcon::Error);
+        return;
+    }
+    if (typed == QLatin1String("x") || typed == QLatin1String("X")) {
+        ClearAccessMode();
+        hideCommandBarOnLogOut();
+    }
+    sendWithCarriageReturn(typed.toLatin1().toStdString());
+    edit->clear();
+    edit->setFocus();
+}
+
+void CMainFrame::OnInputExecute() {
+    if (!IsAnyLinkConnected()) return;
+    QComboBox* list = inputBar_->commandList();
+    // Text typed over a chosen name no longer names that command.
+    int position = list->currentIndex();
+    if (position >= 0 && list->itemText(position) != list->currentText()) position = -1;
+    QtArgumentPrompter prompter(this);
+    const std::string line = BuildCommandLine(commandTable_, position, prompter);
+    if (line.empty()) {
+        list->clearEditText();
+        return;
+    }
+    sendWithCarriageReturn(line);
+}
+
+void CMainFrame::OnMenuCommand(int position) {
+    if (position < 0 || position > kLogOutPosition) return;
+    if (!IsAnyLinkConnected()) {
+        ShowMessage(kNotConnectedText, "", MsgIcon::Warning);
+        return;
+    }
+    QtArgumentPrompter prompter(this);
+    sendWithCarriageReturn(position == kLogOutPosition
+                               ? std::string("x")
+                               : BuildCommandLine(commandTable_, position, prompter));
+}
+
+void CMainFrame::OnLogOut() {
+    OnMenuCommand(kLogOutPosition);
+    ClearAccessMode();
+    hideCommandBarOnLogOut();
+}
