@@ -70,6 +70,8 @@ CMainFrame::CMainFrame() {
 }
 
 CMainFrame::~CMainFrame() {
+    // The ISDN reader feeds the view: it ends before the view goes.
+    CloseIsdnLink();
     // The view refers to the document; it goes first.
     delete view_;
     view_ = nullptr;
@@ -295,6 +297,7 @@ bool CMainFrame::OnCreate() {
     loadRecentFiles();
     registerShellRules();
     registerCaptureCommands();
+    registerIsdnCommands();
     updateCommandUi();
     return true;
 }
