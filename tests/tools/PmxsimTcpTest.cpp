@@ -153,7 +153,7 @@ TEST(PmxsimTcp, ServesTerminalsAtOnceAndOneAfterAnother) {
         EXPECT_EQ(b.readUntil(kOffers).substr(0, kOffers.size()), kOffers);
         a.send("\xff\xfb\x18");
         EXPECT_NE(a.readUntil(kAskName).find(kAskName), std::string::npos);
-        a.send(std::string("\xff\xfa\x18\x00VT100\xff\xf0\xff\xfd\x01\xff\xfe\x03\r", 21));
+        a.send(std::string("\xff\xfa\x18\x00VT100\xff\xf0\xff\xfd\x01\xff\xfe\x03\r", 18));
         b.send("\r");
         EXPECT_NE(a.readUntil("PASSWORD:").find("PASSWORD:"), std::string::npos);
         EXPECT_NE(b.readUntil("PASSWORD:").find("PASSWORD:"), std::string::npos);
