@@ -73,6 +73,8 @@ CMainFrame::~CMainFrame() {
     // The LAN worker reports into this window: it ends before anything it reaches goes.
     EndLanWorker();
     PurgeRetiredLanWorkers();
+    // The ISDN reader feeds the view: it ends before the view goes.
+    CloseIsdnLink();
     // The view refers to the document; it goes first.
     delete view_;
     view_ = nullptr;
@@ -300,6 +302,7 @@ bool CMainFrame::OnCreate() {
     registerCaptureCommands();
     registerLanCommands();
     registerCommandCommands();
+    registerIsdnCommands();
     updateCommandUi();
     return true;
 }

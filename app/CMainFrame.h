@@ -35,6 +35,7 @@ class CTRQDiagDoc;
 class CTRQDiagView;
 class CSocketThread;
 class SocketOwner;
+class CIsdnLink;
 
 // The four link kinds, in the order they are always tested.
 enum class LinkKind { Serial = 0, Modem = 1, Lan = 2, Isdn = 3 };
@@ -173,6 +174,26 @@ public:
     std::function<void()> destroyProgressWindow_;
     // Prompt handling on each received block (the login matcher), on the delivering thread.
     std::function<void(std::string_view)> promptHandler_;
+
+    // ---- ISDN link (app/MainFrameIsdn.cpp) ----
+    void OnIsdnConnect();     // 32855
+    void OnIsdnDisconnect();  // 32856
+    void OnIsdnConfigure();   // 32857
+    // The current ISDN link, or null (none, or a failed connect has been cleaned up).
+    CIsdnLink* isdnLink() const { return isdnLink_.get(); }
+
+private:
+    struct IsdnLinkDeleter { void operator()(CIsdnLink* link) const; };
+    void registerIsdnCommands();
+    // Ends the reader (serving a password request it may be waiting on), hangs up
+    // and forgets the link; the frame's own reply writer is back afterwards.
+    void CloseIsdnLink();
+    std::unique_ptr<CIsdnLink, IsdnLinkDeleter> isdnLink_;
+    // Written on the GUI thread, read by the reader: received blocks are dropped once
+    // a close has begun, and the close waits while one is inside the Telnet stream.
+    std::atomic<bool> isdnStopping_{false};
+    std::atomic<bool> isdnReaderInStream_{false};
+    // ---- end ISDN link ----
 
 protected:
     void closeEvent(QCloseEvent* event) override;

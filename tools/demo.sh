@@ -9,5 +9,16 @@ trap 'rm -rf "$demo"' EXIT
 cp "$src"/samples/* "$demo"/
 mkdir -p "$demo/config"
 export XDG_CONFIG_HOME="$demo/config"
+
+# ---- ISDN demo: the simulator answers the reference adapter's calls ----
+# The adapter routes 0301234 to 127.0.0.1:2323 (isdn-routes.txt beside it); the
+# stored ISDN number is that one. The key "History %c" is written as QSettings
+# escapes it in an ini file.
+"$build/tools/pmxsim" --tcp 2323 >/dev/null 2>"$demo/pmxsim-tcp.log" &
+isdn_sim=$!
+trap 'kill "$isdn_sim" 2>/dev/null || true; rm -rf "$demo"' EXIT
+mkdir -p "$XDG_CONFIG_HOME/TRQ PC Applications"
+printf '[ISDN]\nHistory%%20%%25c=0301234\n' >> "$XDG_CONFIG_HOME/TRQ PC Applications/PMXDiag.conf"
+# ---- end ISDN demo ----
 cd "$demo"
 "$build/pmxdiag"

@@ -1,7 +1,9 @@
 // pmxsim: plays the switch's maintenance port for the demo and for end-to-end tests.
 // --pty: serves a pseudo-terminal and prints the path of its terminal end on stdout.
+// --tcp PORT: serves Telnet connections on 127.0.0.1 and prints the port on stdout.
 // One thread: a poll loop over the transport, a signal pipe and the idle timer.
 #include "tools/pmxsim/SwitchDialogue.h"
+#include "tools/pmxsim/TcpServer.h"
 
 #include <cerrno>
 #include <chrono>
@@ -29,8 +31,9 @@ void OnSignal(int) {
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: pmxsim [--pty] [--idle SECONDS] [--link PATH]\n"
+                 "usage: pmxsim [--pty | --tcp PORT] [--idle SECONDS] [--link PATH]\n"
                  "  --pty           serve a pseudo-terminal (default); its path goes to stdout\n"
+                 "  --tcp PORT      serve Telnet on 127.0.0.1:PORT (0: a free one); the port goes to stdout\n"
                  "  --idle SECONDS  password prompt idle time before \"Canceled!\" (default 30)\n"
                  "  --link PATH     also make PATH a symbolic link to the terminal end\n");
 }
@@ -125,11 +128,21 @@ int Serve(Transport& transport, pmxsim::SwitchDialogue& dialogue) {
 int main(int argc, char** argv) {
     std::string mode = "pty";
     std::string link;
+    int tcpPort = 0;
     pmxsim::SwitchDialogue::Options options;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--pty") {
             mode = "pty";
+        } else if (a == "--tcp" && i + 1 < argc) {
+            char* end = nullptr;
+            const long p = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || p < 0 || p > 65535) {
+                Usage();
+                return 2;
+            }
+            mode = "tcp";
+            tcpPort = static_cast<int>(p);
         } else if (a == "--idle" && i + 1 < argc) {
             char* end = nullptr;
             double s = std::strtod(argv[++i], &end);
@@ -156,6 +169,8 @@ int main(int argc, char** argv) {
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+
+    if (mode == "tcp") return pmxsim::ServeTcp(tcpPort, options, g_signalPipe[0]);
 
     PtyTransport pty;
     if (!pty.Open()) return 1;

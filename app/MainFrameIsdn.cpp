@@ -1,0 +1,124 @@
+// ISDN Connect, Disconnect and Configure of the main frame, and the hand-over of the
+// ISDN reader's blocks to the Telnet stream. Commands on the GUI thread; the consumer
+// and the Telnet replies on the link's reader thread.
+#include "app/CMainFrame.h"
+
+#include "app/DialogRunner.h"
+#include "app/GuiThread.h"
+#include "app/MessageService.h"
+#include "links/CIsdnConfigDlg.h"
+#include "links/IsdnLink.h"
+#include "links/IsdnNumbers.h"
+#include "links/IsdnTexts.h"
+#include "phonebook/CPhoneBookDlg.h"
+#include "res/resource.h"
+#include "terminal/CEnterPasswordDlg.h"
+#include "terminal/TelnetEscape.h"
+
+#include <QAction>
+#include <QCoreApplication>
+
+#include <chrono>
+#include <thread>
+
+void CMainFrame::IsdnLinkDeleter::operator()(CIsdnLink* link) const { delete link; }
+
+void CMainFrame::registerIsdnCommands() {
+    setEnableRule(ID_ISDN_CONNECT, [this] { return !IsAnyLinkConnected(); });
+    setEnableRule(ID_ISDN_DISCONNECT, [this] {
+        return m_isdnConnected && !m_serialConnected && !m_modemConnected && !m_lanConnected;
+    });
+    setEnableRule(ID_ISDN_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
+    connect(action(ID_ISDN_CONNECT), &QAction::triggered, this, &CMainFrame::OnIsdnConnect);
+    connect(action(ID_ISDN_DISCONNECT), &QAction::triggered, this, &CMainFrame::OnIsdnDisconnect);
+    connect(action(ID_ISDN_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnIsdnConfigure);
+}
+
+void CMainFrame::OnIsdnConnect() {
+    if (IsAnyLinkConnected()) return;  // a trigger that bypassed the enable rule
+    OnClearNew();
+    const std::string number = ReadStoredIsdnNumber();
+    // The phone book is only a go-ahead here: a number picked there is the modem's.
+    if (ShowPhoneBook(this, *modemLink_) != IDOK) return;
+    if (number.empty()) {
+        ShowMessage(isdn::kNoNumber);
+        return;
+    }
+
+    CloseIsdnLink();  // whatever an earlier connect left behind
+    isdnLink_.reset(new CIsdnLink());
+    CIsdnLink* link = isdnLink_.get();
+    isdnStopping_ = false;
+
+    // Outgoing text is data for a Telnet peer: every 255 goes out doubled. The
+    // prompt matcher's cancel reply comes this way from the reader thread, which
+    // must not wait for a message box: its failure is posted.
+    setLinkWriter(LinkKind::Isdn, [this, link](const char* text, int length) -> int {
+        const std::string escaped = DoubleIac(text, length);
+        const bool onGui = OnGuiThread();
+        if (link->write(escaped.data(), static_cast<int>(escaped.size()), onGui)) return 1;
+        if (!onGui) PostToGui([] { ShowMessage(isdn::kSendFailed); }, this);
+        return 0;
+    });
+    // The stream's own replies are Telnet commands, sent as they are and quietly:
+    // they are written on the reader thread.
+    telnet().Reset();
+    telnet().SetWriter([link](const char* bytes, int count) {
+        return link->write(bytes, count, /*reportFailure=*/false) ? count : -1;
+    });
+    link->setConsumer([this](const unsigned char* bytes, int length) {
+        // Announce first, then look: CloseIsdnLink sets the stop flag first, then
+        // looks, so one of the two always sees the other.
+        isdnReaderInStream_ = true;
+        if (!isdnStopping_) telnet().Feed(bytes, static_cast<std::size_t>(length));
+        isdnReaderInStream_ = false;
+    });
+
+    if (!link->connect()) {
+        CloseIsdnLink();
+        ShowMessage(isdn::kConnectFailed, isdn::kConnectFailedTitle, MsgIcon::Error);
+        updateCommandUi();
+        return;
+    }
+    m_isdnConnected = 1;
+    updateCommandUi();
+    ShowMessage(isdn::kEstablished, isdn::kEstablishedTitle, MsgIcon::Information);
+    SendToLink("\r", 1, true);
+    focusInputEdit();
+}
+
+void CMainFrame::OnIsdnDisconnect() {
+    if (!m_isdnConnected || !isdnLink_) return;
+    // Chosen from inside the Enter Password dialog that the reader is waiting for,
+    // the close could never join the reader: the dialog has to be answered first.
+    if (findChild<CEnterPasswordDlg*>()) return;
+    if (ShowMessage(isdn::kConfirmDisconnect, isdn::kConfirmDisconnectTitle, MsgIcon::Question,
+                    MsgButtons::YesNo) != IDYES)
+        return;
+    StopCaptureIfRunning();
+    CloseIsdnLink();
+    ShowMessage(isdn::kDisconnected);
+    m_isdnConnected = 0;
+    updateCommandUi();
+}
+
+void CMainFrame::CloseIsdnLink() {
+    if (!isdnLink_) return;
+    isdnStopping_ = true;
+    // A reader inside the stream may be waiting for this thread (the Enter Password
+    // dialog): serve it until it has left, or joining it would never return.
+    while (isdnReaderInStream_) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    isdnLink_->close();  // joins the reader
+    setLinkWriter(LinkKind::Isdn, {});
+    setReceiveSink(receiveSink());  // the frame's own writer for Telnet replies again
+    isdnLink_.reset();
+}
+
+void CMainFrame::OnIsdnConfigure() {
+    if (IsAnyLinkConnected()) return;
+    CIsdnConfigDlg dlg(this);
+    RunModal(dlg);
+}
