@@ -1,6 +1,8 @@
 // pmxsim: plays the switch's maintenance port for the demo and for end-to-end tests.
 // --pty: serves a pseudo-terminal and prints the path of its terminal end on stdout.
+// --modem: the same pty with a Hayes modem in front of the switch (HayesModem.h).
 // One thread: a poll loop over the transport, a signal pipe and the idle timer.
+#include "tools/pmxsim/HayesModem.h"
 #include "tools/pmxsim/SwitchDialogue.h"
 
 #include <cerrno>
@@ -32,7 +34,12 @@ void Usage() {
                  "usage: pmxsim [--pty] [--idle SECONDS] [--link PATH]\n"
                  "  --pty           serve a pseudo-terminal (default); its path goes to stdout\n"
                  "  --idle SECONDS  password prompt idle time before \"Canceled!\" (default 30)\n"
-                 "  --link PATH     also make PATH a symbolic link to the terminal end\n");
+                 "  --link PATH     also make PATH a symbolic link to the terminal end\n"
+                 "  --modem         a Hayes modem on the pty; the switch answers after CONNECT\n"
+                 "  --busy NUMBER   (modem) dialling NUMBER answers BUSY; repeatable\n"
+                 "  --no-answer NUMBER  (modem) dialling NUMBER answers NO CARRIER; repeatable\n"
+                 "  --connect-delay MS  (modem) time from ATD to the result (default 400)\n"
+                 "  --answer-after N    (modem) carriage returns before the switch wakes (default 1)\n");
 }
 
 // The transport the dialogue talks through: one descriptor to poll, read and write.
@@ -81,7 +88,8 @@ private:
     std::string path_;
 };
 
-int Serve(Transport& transport, pmxsim::SwitchDialogue& dialogue) {
+template <class Dialogue>
+int Serve(Transport& transport, Dialogue& dialogue) {
     using Clock = pmxsim::SwitchDialogue::Clock;
     const int fd = transport.Fd();
     std::string pending;  // pulled from the dialogue, not yet accepted by the transport
@@ -126,10 +134,37 @@ int main(int argc, char** argv) {
     std::string mode = "pty";
     std::string link;
     pmxsim::SwitchDialogue::Options options;
+    pmxsim::HayesModem::Options modem;
+    auto count = [&](int& i, long max, long* out) {
+        char* end = nullptr;
+        long v = std::strtol(argv[++i], &end, 10);
+        if (end == argv[i] || *end != '\0' || v < 0 || v > max) return false;
+        *out = v;
+        return true;
+    };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        long v = 0;
         if (a == "--pty") {
             mode = "pty";
+        } else if (a == "--modem") {
+            mode = "modem";
+        } else if (a == "--busy" && i + 1 < argc) {
+            modem.busy.insert(pmxsim::HayesModem::Digits(argv[++i]));
+        } else if (a == "--no-answer" && i + 1 < argc) {
+            modem.noAnswer.insert(pmxsim::HayesModem::Digits(argv[++i]));
+        } else if (a == "--connect-delay" && i + 1 < argc) {
+            if (!count(i, 600000, &v)) {
+                Usage();
+                return 2;
+            }
+            modem.connectDelay = std::chrono::milliseconds(v);
+        } else if (a == "--answer-after" && i + 1 < argc) {
+            if (!count(i, 1000, &v) || v < 1) {
+                Usage();
+                return 2;
+            }
+            modem.answerAfter = static_cast<int>(v);
         } else if (a == "--idle" && i + 1 < argc) {
             char* end = nullptr;
             double s = std::strtod(argv[++i], &end);
@@ -169,8 +204,15 @@ int main(int argc, char** argv) {
     std::printf("%s\n", pty.Describe().c_str());
     std::fflush(stdout);
 
-    pmxsim::SwitchDialogue dialogue(options);
-    int rc = Serve(pty, dialogue);
+    int rc;
+    if (mode == "modem") {
+        modem.switchOptions = options;
+        pmxsim::HayesModem hayes(modem);
+        rc = Serve(pty, hayes);
+    } else {
+        pmxsim::SwitchDialogue dialogue(options);
+        rc = Serve(pty, dialogue);
+    }
     if (!link.empty()) ::unlink(link.c_str());
     return rc;
 }
