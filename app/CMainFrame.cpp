@@ -295,6 +295,7 @@ bool CMainFrame::OnCreate() {
     loadRecentFiles();
     registerShellRules();
     registerCaptureCommands();
+    registerModemCommands();
     updateCommandUi();
     return true;
 }

@@ -28,6 +28,8 @@ class QToolBar;
 class CInputBoxBar;
 class QTimer;
 class CModemLink;
+class CCallProgressWnd;
+class ModemBridge;
 class CTRQDiagDoc;
 class CTRQDiagView;
 
@@ -202,4 +204,37 @@ private:
     QLabel* capsPane_ = nullptr;
     QLabel* numPane_ = nullptr;
     QLabel* scrlPane_ = nullptr;
+
+    // ---- Modem link (app/MainFrameModem.cpp) ----
+public:
+    void OnModemConnect();
+    void OnModemDisconnect();
+    // The disconnect without confirmation; also the close order's modem step.
+    void ModemDisconnectRoutine();
+    void OnModemConfigure();
+    void ShowProgress(const QString& text);
+    void UpdateProgress(const QString& text);
+    void HideProgress();
+    // Moves a visible progress window 2 pixels inside the view's top-left corner.
+    void PlaceProgressWindow();
+    CCallProgressWnd* progressWindow() const { return progressWnd_; }
+    bool modemDisconnectBlocked() const;
+    bool modemWorkerRunning() const;
+    // The modem messages, run on the GUI thread (sent or posted by the modem code).
+    void OnModemResult(int connected);        // WM_USER+6
+    void OnCallConnectedMsg(int flag);        // WM_USER+7
+    void OnModemEstablished();                // WM_USER+8
+    void OnCallLost();                        // WM_USER+9
+    void OnDisconnectBlockedMsg(int blocked); // WM_USER+11
+    void OnShowProgressMsg(int index);        // WM_USER+12
+    void OnHideProgressMsg();                 // WM_USER+13
+    void OnUpdateProgressMsg(int index);      // WM_USER+14
+
+private:
+    void registerModemCommands();
+    CCallProgressWnd* progressWnd_ = nullptr;
+    mutable std::mutex linkLock_;
+    int modemDisconnectBlocked_ = 1;  // under linkLock_
+    // Declared last: stops the modem worker before the link it drives goes.
+    std::shared_ptr<ModemBridge> modemBridge_;
 };
