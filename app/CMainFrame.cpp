@@ -303,6 +303,7 @@ bool CMainFrame::OnCreate() {
     registerLanCommands();
     registerCommandCommands();
     registerIsdnCommands();
+    registerModemCommands();
     updateCommandUi();
     return true;
 }

@@ -31,6 +31,8 @@ class CInputBoxBar;
 class CCommandBar;
 class QTimer;
 class CModemLink;
+class CCallProgressWnd;
+class ModemBridge;
 class CTRQDiagDoc;
 class CTRQDiagView;
 class CSocketThread;
@@ -295,4 +297,37 @@ private:
     // Declared last: destroyed first, while everything it reports to still exists.
     std::shared_ptr<CSocketThread> lanThread_;
     // ---- end LAN link ----
+
+    // ---- Modem link (app/MainFrameModem.cpp) ----
+public:
+    void OnModemConnect();
+    void OnModemDisconnect();
+    // The disconnect without confirmation; also the close order's modem step.
+    void ModemDisconnectRoutine();
+    void OnModemConfigure();
+    void ShowProgress(const QString& text);
+    void UpdateProgress(const QString& text);
+    void HideProgress();
+    // Moves a visible progress window 2 pixels inside the view's top-left corner.
+    void PlaceProgressWindow();
+    CCallProgressWnd* progressWindow() const { return progressWnd_; }
+    bool modemDisconnectBlocked() const;
+    bool modemWorkerRunning() const;
+    // The modem messages, run on the GUI thread (sent or posted by the modem code).
+    void OnModemResult(int connected);        // WM_USER+6
+    void OnCallConnectedMsg(int flag);        // WM_USER+7
+    void OnModemEstablished();                // WM_USER+8
+    void OnCallLost();                        // WM_USER+9
+    void OnDisconnectBlockedMsg(int blocked); // WM_USER+11
+    void OnShowProgressMsg(int index);        // WM_USER+12
+    void OnHideProgressMsg();                 // WM_USER+13
+    void OnUpdateProgressMsg(int index);      // WM_USER+14
+
+private:
+    void registerModemCommands();
+    CCallProgressWnd* progressWnd_ = nullptr;
+    mutable std::mutex linkLock_;
+    int modemDisconnectBlocked_ = 1;  // under linkLock_
+    // Declared last: stops the modem worker before the link it drives goes.
+    std::shared_ptr<ModemBridge> modemBridge_;
 };

@@ -4,29 +4,10 @@
 
 #include "app/Profile.h"
 #include "links/SerialTexts.h"
-#include "terminal/ReceiveSink.h"
 
-#include <atomic>
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
 
 using namespace serialtext;
-
-// What the read thread shares with the link. Owned jointly, so a thread that Close
-// stopped waiting for can still finish and release the port itself.
-struct CSerialLink::Reader {
-    std::unique_ptr<CommPort> port;
-    std::atomic<int> running{0};
-    ReceiveSink* sink = nullptr;
-    std::function<void(int)> lost;
-
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool finished = false;   // the thread is past its last use of the sink
-    bool abandoned = false;  // Close returned without it; the thread releases the port
-};
 
 CSerialLink::CSerialLink() {
     Profile& p = Profile::get();
@@ -78,53 +59,44 @@ int CSerialLink::Fail(SerialOpenError error, int err) {
 
 int CSerialLink::Open() {
     lastRefusal_.clear();
-    if (reader_) return Fail(SerialOpenError::AlreadyOpen, EBUSY);
+    if (io_.IsRunning()) return Fail(SerialOpenError::AlreadyOpen, EBUSY);
     const std::string path = DevicePath(portIndex_);
     if (path.empty()) return Fail(SerialOpenError::PortUnavailable, ENOENT);
 
-    auto reader = std::make_shared<Reader>();
-    reader->port = CreateCommPort();
-    CommPort& port = *reader->port;
-    if (int err = port.Open(path)) return Fail(SerialOpenError::PortUnavailable, err);
-    port.SetCommMask(EV_RXCHAR);
+    std::shared_ptr<CommPort> port = CreateCommPort();
+    if (int err = port->Open(path)) return Fail(SerialOpenError::PortUnavailable, err);
+    port->SetCommMask(EV_RXCHAR);
     // The driver's queue sizes are its own; a tty cannot be asked for 9600/2048.
-    port.Purge();
+    port->Purge();
     CommTimeouts t;
     t.readIntervalTimeout = MAXDWORD;
     t.readTotalTimeoutMultiplier = 10;
     t.readTotalTimeoutConstant = 1000;
     t.writeTotalTimeoutMultiplier = 10;
     t.writeTotalTimeoutConstant = 1000;
-    port.SetTimeouts(t);
+    port->SetTimeouts(t);
 
-    reader_ = reader;
+    opening_ = port.get();
     const int applied = ApplySettings();
+    opening_ = nullptr;
     if (!applied) {
-        lastRefusal_ = port.RefusedReason();
-        reader_.reset();
-        port.Close();
+        lastRefusal_ = port->RefusedReason();
+        port->Close();
         return Fail(SerialOpenError::SettingsRefused, EINVAL);
     }
-    reader->running.store(applied);
-    reader->sink = sink_;
-    reader->lost = lost_;
-    try {
-        thread_ = std::thread(&CSerialLink::ReadThread, reader);
-    } catch (const std::system_error& e) {
-        reader->running.store(0);
-        reader_.reset();
-        port.Close();
-        return Fail(SerialOpenError::ThreadFailed, e.code().value());
+    if (int err = io_.Start(port, sink_, lost_)) {
+        port->Close();
+        return Fail(SerialOpenError::ThreadFailed, err);
     }
-    port.SetDtr(true);  // a pty has no DTR line: ENOTSUP is fine
+    port->SetDtr(true);  // a pty has no DTR line: ENOTSUP is fine
     lastError_ = SerialOpenError::None;
     lastErrno_ = 0;
     return applied;
 }
 
 int CSerialLink::ApplySettings() {
-    if (!reader_) return 0;
-    CommPort& port = *reader_->port;
+    if (!opening_) return 0;
+    CommPort& port = *opening_;
     DeviceControlBlock dcb;
     if (port.GetState(&dcb) != 0) return 0;
     dcb.baudRate = baudRate_;
@@ -147,86 +119,11 @@ int CSerialLink::ApplySettings() {
     return port.SetState(dcb) == 0 ? 1 : 0;
 }
 
-void CSerialLink::ReleasePort(CommPort& port) {
-    port.SetDtr(false);
-    port.Purge();
-    port.Close();
-}
-
 int CSerialLink::Close() {
-    if (!reader_) return 1;
-    std::shared_ptr<Reader> reader = std::move(reader_);
-    reader->running.store(0);
-    reader->port->SetCommMask(0);  // ends the thread's wait
-
-    bool joinable = thread_.joinable() && thread_.get_id() != std::this_thread::get_id();
-    std::unique_lock<std::mutex> lock(reader->mutex);
-    if (joinable)
-        reader->ended.wait_for(lock, closeWait_, [&] { return reader->finished; });
-    if (reader->finished) {
-        lock.unlock();
-        thread_.join();
-        ReleasePort(*reader->port);
-    } else {
-        // The thread is stuck in the sink (or this is the thread itself): it
-        // releases the port when it gets out.
-        reader->abandoned = true;
-        lock.unlock();
-        if (thread_.joinable()) thread_.detach();
-    }
+    io_.Stop(closeWait_, /*closePort=*/true);
     return 1;
 }
 
-int CSerialLink::ReadWaiting(CommPort& port, char* buffer, int maximum) {
-    size_t waiting = 0;
-    if (port.BytesWaiting(&waiting) != 0 || maximum <= 0) return 0;
-    size_t n = waiting < static_cast<size_t>(maximum) ? waiting : static_cast<size_t>(maximum);
-    if (n == 0) return 0;
-    size_t got = 0;
-    port.Read(buffer, n, &got);  // errors are only cleared; the count read stands
-    return static_cast<int>(got);
-}
+int CSerialLink::Read(char* buffer, int maximum) { return io_.Read(buffer, maximum); }
 
-int CSerialLink::Read(char* buffer, int maximum) {
-    if (!reader_) return 0;
-    return ReadWaiting(*reader_->port, buffer, maximum);
-}
-
-int CSerialLink::Write(const char* bytes, int length) {
-    if (!reader_ || length < 0 || (length > 0 && !bytes)) return 0;
-    if (length == 0) return 1;
-    size_t written = 0;
-    int err = reader_->port->Write(bytes, static_cast<size_t>(length), &written);
-    return err == 0 || err == ETIMEDOUT ? 1 : 0;
-}
-
-void CSerialLink::ReadThread(std::shared_ptr<Reader> reader) {
-    CommPort& port = *reader->port;
-    char buffer[kReadChunk + 1];
-    bool reported = false;
-    port.SetCommMask(EV_RXCHAR);
-    while (reader->running.load()) {
-        uint32_t events = 0;
-        if (int err = port.WaitCommEvent(&events)) {
-            if (!reader->running.load()) break;
-            if (!reported) {
-                reported = true;
-                if (reader->lost) reader->lost(err);
-            }
-            // Nothing more will come from this port: sleep until Close changes the mask.
-            port.WaitMaskChange();
-            continue;
-        }
-        if (!(events & EV_RXCHAR)) continue;
-        while (reader->running.load()) {
-            int n = ReadWaiting(port, buffer, kReadChunk);
-            if (n <= 0) break;
-            buffer[n] = '\0';
-            if (reader->sink) reader->sink->AppendReceived(buffer, n);
-        }
-    }
-    std::lock_guard<std::mutex> lock(reader->mutex);
-    reader->finished = true;
-    if (reader->abandoned) ReleasePort(port);
-    reader->ended.notify_all();
-}
+int CSerialLink::Write(const char* bytes, int length) { return io_.Write(bytes, length); }

@@ -11,12 +11,12 @@
 #pragma once
 
 #include "links/CommPort.h"
+#include "links/PortIo.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 class ReceiveSink;
 
@@ -28,7 +28,7 @@ public:
     static constexpr unsigned char kFlowDtrDsr = 1;
     static constexpr unsigned char kFlowRtsCts = 2;
     static constexpr unsigned char kFlowXonXoff = 4;
-    static constexpr int kReadChunk = 4096;
+    static constexpr int kReadChunk = PortIo::kReadChunk;
 
     // Reads the six settings from the "SerialPort" section (-1 when missing).
     CSerialLink();
@@ -68,16 +68,12 @@ public:
     // Bytes placed in buffer, 0 when none are waiting; read thread only.
     int Read(char* buffer, int maximum);
 
-    bool IsOpen() const { return reader_ != nullptr; }
+    bool IsOpen() const { return io_.IsRunning(); }
     SerialOpenError LastOpenError() const { return lastError_; }
     int LastOpenErrno() const { return lastErrno_; }
     std::string LastRefusal() const { return lastRefusal_; }
 
 private:
-    struct Reader;
-    static void ReadThread(std::shared_ptr<Reader> reader);
-    static int ReadWaiting(CommPort& port, char* buffer, int maximum);
-    static void ReleasePort(CommPort& port);
     int Fail(SerialOpenError error, int err);
 
     int portIndex_ = -1;
@@ -91,8 +87,8 @@ private:
     std::function<void(int)> lost_;
     std::chrono::milliseconds closeWait_{3000};
 
-    std::shared_ptr<Reader> reader_;  // non-null while open; owns the port
-    std::thread thread_;
+    CommPort* opening_ = nullptr;  // the port being set up inside Open
+    PortIo io_;                    // the open port and its read thread
     SerialOpenError lastError_ = SerialOpenError::None;
     int lastErrno_ = 0;
     std::string lastRefusal_;

@@ -71,6 +71,8 @@ public:
     // Blocks until an event in the mask (events gets it) or a mask change (events 0).
     // A port that went away (hang-up, device error, end of file) gives EIO/ENXIO.
     virtual int WaitCommEvent(uint32_t* events) = 0;
+    // The same wait bounded to timeoutMs (-1: no bound); ETIMEDOUT when it ran out.
+    virtual int WaitCommEventFor(uint32_t* events, int timeoutMs) = 0;
     // Blocks until the next mask change only; for a reader whose port has gone.
     virtual void WaitMaskChange() = 0;
 

@@ -115,9 +115,13 @@ public:
         }
     }
 
-    int WaitCommEvent(uint32_t* events) override {
+    int WaitCommEvent(uint32_t* events) override { return WaitCommEventFor(events, -1); }
+
+    int WaitCommEventFor(uint32_t* events, int timeoutMs) override {
         *events = 0;
         if (fd_ < 0) return EBADF;
+        const bool bounded = timeoutMs >= 0;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? timeoutMs : 0);
         for (;;) {
             const bool wantRx = (mask_.load() & EV_RXCHAR) != 0;
             if (wantRx && hasPushback_) {
@@ -125,8 +129,9 @@ public:
                 return 0;
             }
             pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-            int r = PollRetry(fds, wantRx ? 2 : 1, -1);
+            int r = PollRetry(fds, wantRx ? 2 : 1, MsLeft(bounded, deadline));
             if (r < 0) return errno;
+            if (r == 0) return ETIMEDOUT;
             if (fds[0].revents & POLLIN) {
                 DrainWake();
                 return 0;

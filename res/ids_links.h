@@ -34,3 +34,17 @@ enum : int {
 // Socket events as the asynchronous select reports them (low half of its lParam).
 enum : int { FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_CLOSE = 32 };
 // ---- end LAN link ----
+
+// ---- Modem link (others append their modem numbers here too) ----
+enum : int {
+    IDD_MODEM_CONFIG = 144,       // Modem Configuration
+    IDC_MODEM_GROUP = 1034,       // "Select Active Device"
+    IDC_MODEM_DEVICE = 1036,      // drop-down combo of the data modems
+    IDC_MODEM_CONFIGURE = 1037,   // "Configure": the modem's own settings
+    IDD_CALL_PROGRESS = 150,      // the call progress window
+    IDC_PROGRESS_TEXT = 1063,
+    IDD_LINE_CONFIG = 160,        // the telephony layer's modem settings
+    IDC_LINE_NAME = 1090,
+    IDC_LINE_PATH = 1091,
+    IDC_LINE_INIT = 1092,
+};

@@ -20,5 +20,24 @@ trap 'kill "$isdn_sim" 2>/dev/null || true; rm -rf "$demo"' EXIT
 mkdir -p "$XDG_CONFIG_HOME/TRQ PC Applications"
 printf '[ISDN]\nHistory%%20%%25c=0301234\n' >> "$XDG_CONFIG_HOME/TRQ PC Applications/PMXDiag.conf"
 # ---- end ISDN demo ----
+# ---- Modem demo: the simulator plays a Hayes modem on its own pty, offered as the one
+# data modem (device 0). Every number connects except "9,0307-4412", which is busy.
+"$build/tools/pmxsim" --modem --busy "9,0307-4412" > "$demo/modem.out" &
+modem_pid=$!
+trap 'kill "$modem_pid" 2>/dev/null; rm -rf "$demo"' EXIT
+for _ in $(seq 50); do [ -s "$demo/modem.out" ] && break; sleep 0.1; done
+mkdir -p "$XDG_CONFIG_HOME/TRQ PC Applications"
+cat >> "$XDG_CONFIG_HOME/TRQ PC Applications/PMXDiag.conf" <<EOF
+[Modem]
+Device=0
+
+[Telephony]
+Modems=1
+Name0=PMX simulated modem
+Path0=$(head -n1 "$demo/modem.out")
+Init0=ATZ
+EOF
+# ---- end of the modem demo ----
+
 cd "$demo"
 "$build/pmxdiag"

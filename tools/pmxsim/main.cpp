@@ -1,7 +1,9 @@
 // pmxsim: plays the switch's maintenance port for the demo and for end-to-end tests.
 // --pty: serves a pseudo-terminal and prints the path of its terminal end on stdout.
 // --tcp PORT: serves Telnet connections on 127.0.0.1 and prints the port on stdout.
+// --modem: the same pty with a Hayes modem in front of the switch (HayesModem.h).
 // One thread: a poll loop over the transport, a signal pipe and the idle timer.
+#include "tools/pmxsim/HayesModem.h"
 #include "tools/pmxsim/SwitchDialogue.h"
 #include "tools/pmxsim/TcpServer.h"
 
@@ -35,7 +37,12 @@ void Usage() {
                  "  --pty           serve a pseudo-terminal (default); its path goes to stdout\n"
                  "  --tcp PORT      serve Telnet on 127.0.0.1:PORT (0: a free one); the port goes to stdout\n"
                  "  --idle SECONDS  password prompt idle time before \"Canceled!\" (default 30)\n"
-                 "  --link PATH     also make PATH a symbolic link to the terminal end\n");
+                 "  --link PATH     also make PATH a symbolic link to the terminal end\n"
+                 "  --modem         a Hayes modem on the pty; the switch answers after CONNECT\n"
+                 "  --busy NUMBER   (modem) dialling NUMBER answers BUSY; repeatable\n"
+                 "  --no-answer NUMBER  (modem) dialling NUMBER answers NO CARRIER; repeatable\n"
+                 "  --connect-delay MS  (modem) time from ATD to the result (default 400)\n"
+                 "  --answer-after N    (modem) carriage returns before the switch wakes (default 1)\n");
 }
 
 // The transport the dialogue talks through: one descriptor to poll, read and write.
@@ -84,7 +91,8 @@ private:
     std::string path_;
 };
 
-int Serve(Transport& transport, pmxsim::SwitchDialogue& dialogue) {
+template <class Dialogue>
+int Serve(Transport& transport, Dialogue& dialogue) {
     using Clock = pmxsim::SwitchDialogue::Clock;
     const int fd = transport.Fd();
     std::string pending;  // pulled from the dialogue, not yet accepted by the transport
@@ -130,8 +138,17 @@ int main(int argc, char** argv) {
     std::string link;
     int tcpPort = 0;
     pmxsim::SwitchDialogue::Options options;
+    pmxsim::HayesModem::Options modem;
+    auto count = [&](int& i, long max, long* out) {
+        char* end = nullptr;
+        long v = std::strtol(argv[++i], &end, 10);
+        if (end == argv[i] || *end != '\0' || v < 0 || v > max) return false;
+        *out = v;
+        return true;
+    };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        long v = 0;
         if (a == "--pty") {
             mode = "pty";
         } else if (a == "--tcp" && i + 1 < argc) {
@@ -143,6 +160,24 @@ int main(int argc, char** argv) {
             }
             mode = "tcp";
             tcpPort = static_cast<int>(p);
+        } else if (a == "--modem") {
+            mode = "modem";
+        } else if (a == "--busy" && i + 1 < argc) {
+            modem.busy.insert(pmxsim::HayesModem::Digits(argv[++i]));
+        } else if (a == "--no-answer" && i + 1 < argc) {
+            modem.noAnswer.insert(pmxsim::HayesModem::Digits(argv[++i]));
+        } else if (a == "--connect-delay" && i + 1 < argc) {
+            if (!count(i, 600000, &v)) {
+                Usage();
+                return 2;
+            }
+            modem.connectDelay = std::chrono::milliseconds(v);
+        } else if (a == "--answer-after" && i + 1 < argc) {
+            if (!count(i, 1000, &v) || v < 1) {
+                Usage();
+                return 2;
+            }
+            modem.answerAfter = static_cast<int>(v);
         } else if (a == "--idle" && i + 1 < argc) {
             char* end = nullptr;
             double s = std::strtod(argv[++i], &end);
@@ -184,8 +219,15 @@ int main(int argc, char** argv) {
     std::printf("%s\n", pty.Describe().c_str());
     std::fflush(stdout);
 
-    pmxsim::SwitchDialogue dialogue(options);
-    int rc = Serve(pty, dialogue);
+    int rc;
+    if (mode == "modem") {
+        modem.switchOptions = options;
+        pmxsim::HayesModem hayes(modem);
+        rc = Serve(pty, hayes);
+    } else {
+        pmxsim::SwitchDialogue dialogue(options);
+        rc = Serve(pty, dialogue);
+    }
     if (!link.empty()) ::unlink(link.c_str());
     return rc;
 }

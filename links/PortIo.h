@@ -1,0 +1,51 @@
+// The port I/O the serial and the modem link share: the read thread that drains an
+// open port into a ReceiveSink, the read and the write. Start, Stop and Write run on
+// the thread that owns the link (GUI or modem worker); Read and the sink call on the
+// read thread.
+//
+// Stop waits for the read thread before the port is purged (and closed), but at most
+// the given time: a thread held up in the sink (the password dialog waits for the GUI)
+// is left to finish alone and releases the port itself when it gets out.
+#pragma once
+
+#include "links/CommPort.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class ReceiveSink;
+
+class PortIo {
+public:
+    static constexpr int kReadChunk = 4096;
+
+    PortIo() = default;
+    ~PortIo() { Stop(std::chrono::milliseconds(3000), true); }
+    PortIo(const PortIo&) = delete;
+    PortIo& operator=(const PortIo&) = delete;
+
+    // Takes a set-up port and starts its read thread. 0, or the error of the thread
+    // creation (the port is then left as it was, not released).
+    int Start(std::shared_ptr<CommPort> port, ReceiveSink* sink, std::function<void(int)> lost);
+    // Clears the running flag, ends the thread's wait, waits for the thread, then
+    // lowers DTR, purges and, with closePort, closes. Nothing when not running.
+    void Stop(std::chrono::milliseconds wait, bool closePort);
+    bool IsRunning() const { return reader_ != nullptr; }
+
+    // 1 when written (a write cut short by its time-out counts), 0 on a port error.
+    int Write(const char* bytes, int length);
+    // Bytes placed in buffer, 0 when none are waiting; read thread only.
+    int Read(char* buffer, int maximum);
+    // At most maximum of the bytes waiting, without waiting for more.
+    static int ReadWaiting(CommPort& port, char* buffer, int maximum);
+
+private:
+    struct Reader;
+    static void ReadThread(std::shared_ptr<Reader> reader);
+    static void ReleasePort(Reader& reader);
+
+    std::shared_ptr<Reader> reader_;  // non-null while running
+    std::thread thread_;
+};

@@ -1,0 +1,69 @@
+// A Hayes-compatible modem in front of the switch: AT commands in command mode, ATD
+// dials (CONNECT, BUSY or NO CARRIER after a short delay), and once connected the
+// switch's dialogue until "+++" brings the modem back to commands. The same Feed/Pull
+// interface as SwitchDialogue, so the simulator's serve loop drives either.
+// Single-threaded.
+#pragma once
+
+#include "tools/pmxsim/SwitchDialogue.h"
+
+#include <memory>
+#include <set>
+#include <string>
+
+namespace pmxsim {
+
+class HayesModem {
+public:
+    using Clock = SwitchDialogue::Clock;
+
+    struct Options {
+        std::set<std::string> busy;      // numbers that answer BUSY (digits only)
+        std::set<std::string> noAnswer;  // numbers that answer NO CARRIER
+        std::chrono::milliseconds connectDelay{400};
+        // Carriage returns the switch needs before it wakes (it ignores the earlier ones).
+        int answerAfter = 1;
+        SwitchDialogue::Options switchOptions;
+    };
+
+    explicit HayesModem(Options options);
+
+    void Start(Clock::time_point now, bool greet);
+    void Feed(const char* data, size_t length, Clock::time_point now);
+    void Tick(Clock::time_point now);
+    int MsUntilDue(Clock::time_point now) const;
+    bool HasOutput() const;
+    size_t Pull(char* buffer, size_t maximum);
+
+    bool online() const { return state_ == State::Online; }
+    // The digits a dial string names: "T", "P", spaces, dashes and pauses dropped.
+    static std::string Digits(const std::string& dialString);
+
+private:
+    enum class State { Command, Dialing, Online };
+    enum class Outcome { Connect, Busy, NoCarrier };
+
+    void CommandByte(char c, Clock::time_point now);
+    void CommandLine(const std::string& line, Clock::time_point now);
+    void OnlineBytes(const char* data, size_t length, Clock::time_point now);
+    void ToSwitch(const char* data, size_t length, Clock::time_point now);
+    void Result(const char* code) { out_ += std::string("\r\n") + code + "\r\n"; }
+
+    Options options_;
+    State state_ = State::Command;
+    std::string line_;
+    std::string out_;
+    size_t outPos_ = 0;
+
+    Outcome outcome_ = Outcome::Connect;
+    bool ringingSent_ = false;
+    Clock::time_point ringAt_{};
+    Clock::time_point resultAt_{};
+
+    std::unique_ptr<SwitchDialogue> dialogue_;  // while a call is up
+    bool escaped_ = false;                       // call up, modem back in command mode
+    int plusRun_ = 0;
+    int carriageReturns_ = 0;
+};
+
+} // namespace pmxsim
