@@ -28,6 +28,7 @@ class QToolBar;
 class CInputBoxBar;
 class QTimer;
 class CModemLink;
+class CSerialLink;
 class CTRQDiagDoc;
 class CTRQDiagView;
 
@@ -119,6 +120,14 @@ public:
     // The keyboard focus to the input box's edit (control 1022).
     void focusInputEdit();
 
+    // ---- Serial port link ----
+    CSerialLink* serialLink() const { return serialLink_.get(); }
+    void OnSerialConnect();     // 32774
+    void OnSerialDisconnect();  // 32775, asks first
+    void OnSerialConfigure();   // 32776
+    // The serial disconnect routine, without confirmation (also the close order's).
+    void SerialDisconnect();
+
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
 
@@ -169,6 +178,7 @@ private:
     void stopTimer(unsigned char bit, QTimer* timer);
 
     void registerCaptureCommands();
+    void registerSerialCommands();
 
     void OnPhoneBook();
     void setupLogin();
@@ -176,6 +186,8 @@ private:
     std::unique_ptr<CTRQDiagDoc> doc_;
     CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_
     std::unique_ptr<CModemLink> modemLink_;
+    std::unique_ptr<CSerialLink> serialLink_;
+    std::atomic<int> serialSession_{0};  // counts serial connects; stale port-lost notes are dropped
     CommandTable commandTable_;
     ReceiveSink* receiveSink_ = nullptr;
     TelnetStream telnet_{nullptr, nullptr};

@@ -15,7 +15,13 @@ void CMainFrame::setupLogin() {
     PromptMatcher::Callbacks cb;
     // The only blocking request a reader thread makes: it reads no more text until
     // the dialog is closed.
-    cb.askPassword = [this] { SendToGui([this] { OnEnterPassword(); }); };
+    // A request answered after its link was closed (a disconnect that ran while the
+    // reader waited here) opens nothing.
+    cb.askPassword = [this] {
+        SendToGui([this] {
+            if (IsAnyLinkConnected()) OnEnterPassword();
+        });
+    };
     cb.anyLinkConnected = [this] { return IsAnyLinkConnected(); };
     cb.sendReply = [this](const char* bytes, int length) { WriteToConnectedLink(bytes, length); };
     view_->Matcher().SetCallbacks(std::move(cb));

@@ -28,7 +28,9 @@ struct CSerialLink::Reader {
     bool abandoned = false;  // Close returned without it; the thread releases the port
 };
 
-CSerialLink::CSerialLink() {
+CSerialLink::CSerialLink() { LoadSettings(); }
+
+void CSerialLink::LoadSettings() {
     Profile& p = Profile::get();
     portIndex_ = p.getInt(kSection, kKeyPort, -1);
     baudRate_ = p.getInt(kSection, kKeyBaud, -1);
@@ -161,8 +163,17 @@ int CSerialLink::Close() {
 
     bool joinable = thread_.joinable() && thread_.get_id() != std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(reader->mutex);
-    if (joinable)
-        reader->ended.wait_for(lock, closeWait_, [&] { return reader->finished; });
+    if (joinable) {
+        const auto until = std::chrono::steady_clock::now() + closeWait_;
+        const auto step = pump_ ? std::chrono::milliseconds(5) : closeWait_;
+        while (!reader->finished && std::chrono::steady_clock::now() < until) {
+            reader->ended.wait_for(lock, step, [&] { return reader->finished; });
+            if (reader->finished || !pump_) continue;
+            lock.unlock();
+            pump_();
+            lock.lock();
+        }
+    }
     if (reader->finished) {
         lock.unlock();
         thread_.join();
