@@ -150,8 +150,15 @@ int CSerialLink::ApplySettings() {
 }
 
 void CSerialLink::ReleasePort(CommPort& port) {
+    // What was written last (the log-out) must leave before the line drops and the
+    // queues are purged: discarding unsent output here would lose it. Output held
+    // up by flow control is discarded after a while so that the close never hangs.
+    const bool drained = port.Drain(kCloseDrainMs) == 0;
     port.SetDtr(false);
-    port.Purge();
+    if (drained)
+        port.PurgeInput();
+    else
+        port.Purge();
     port.Close();
 }
 

@@ -29,6 +29,7 @@ public:
     static constexpr unsigned char kFlowRtsCts = 2;
     static constexpr unsigned char kFlowXonXoff = 4;
     static constexpr int kReadChunk = 4096;
+    static constexpr int kCloseDrainMs = 500;
 
     // Reads the six settings from the "SerialPort" section (-1 when missing).
     CSerialLink();
