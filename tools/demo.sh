@@ -34,10 +34,10 @@ add_settings() {
 
 # ---- Serial port: COM1 is the simulator's pty (115200 8N1, no flow control) ----
 serial_link="$demo/ttyPMX0"
-"$build/pmxsim" --pty --link "$serial_link" > "$demo/pmxsim-serial.log" 2>&1 &
+"$build/tools/pmxsim" --pty --link "$serial_link" > "$demo/pmxsim-serial.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -e "$serial_link" ] && break; sleep 0.1; done
-[ -e "$serial_link" ] || { echo "demo: the serial simulator did not start" >&2; exit 1; }
+[ -e "$serial_link" ] || { echo "demo: the serial simulator did not start:" >&2; cat "$demo/pmxsim-serial.log" >&2; exit 1; }
 add_settings Devices "COM1=$serial_link"
 add_settings SerialPort CommPort=0 BaudRate=115200 DataBits=8 StopBits=0 Parity=0 Flow=0
 
