@@ -127,6 +127,9 @@ public:
     void OnSerialConfigure();   // 32776
     // The serial disconnect routine, without confirmation (also the close order's).
     void SerialDisconnect();
+    // Releases a reader thread waiting for the Enter Password dialog without showing
+    // it: a link being closed waits for its reader. Any thread.
+    void CancelPasswordRequest();
 
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
@@ -188,6 +191,9 @@ private:
     std::unique_ptr<CModemLink> modemLink_;
     std::unique_ptr<CSerialLink> serialLink_;
     std::atomic<int> serialSession_{0};  // counts serial connects; stale port-lost notes are dropped
+    struct PasswordRequest;
+    std::mutex passwordLock_;
+    std::shared_ptr<PasswordRequest> passwordRequest_;  // under passwordLock_
     CommandTable commandTable_;
     ReceiveSink* receiveSink_ = nullptr;
     TelnetStream telnet_{nullptr, nullptr};

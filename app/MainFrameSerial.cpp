@@ -13,8 +13,6 @@
 #include "terminal/CTRQDiagView.h"
 
 #include <QAction>
-#include <QCoreApplication>
-#include <QEvent>
 #include <QStatusBar>
 
 #include <cstring>
@@ -45,10 +43,8 @@ void CMainFrame::registerSerialCommands() {
         return 1;
     });
     // A reader that asked for the password just before Close told it to end waits
-    // for the GUI thread: answer such requests while waiting for the reader.
-    serialLink_->SetCloseWaitPump([] {
-        QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::MetaCall);
-    });
+    // for the GUI thread: release it while waiting for the reader.
+    serialLink_->SetCloseWaitPump([this] { CancelPasswordRequest(); });
     closeSerialOnExit_ = [this] { SerialDisconnect(); };
 }
 
