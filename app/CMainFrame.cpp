@@ -11,6 +11,7 @@
 #include "app/Profile.h"
 #include "commands/CInputBoxBar.h"
 #include "links/CModemLink.h"
+#include "links/CSerialLink.h"
 #include "phonebook/CPhoneBookDlg.h"
 #include "terminal/CTRQDiagDoc.h"
 #include "terminal/CTRQDiagView.h"
@@ -52,6 +53,7 @@ CMainFrame::CMainFrame() {
     connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
 
     modemLink_ = std::make_unique<CModemLink>();
+    serialLink_ = std::make_unique<CSerialLink>();
 
     doc_ = std::make_unique<CTRQDiagDoc>();
     view_ = new CTRQDiagView(*doc_, this);
@@ -75,6 +77,11 @@ CMainFrame::~CMainFrame() {
     PurgeRetiredLanWorkers();
     // The ISDN reader feeds the view: it ends before the view goes.
     CloseIsdnLink();
+    // A port still open stops delivering before the view and document go.
+    if (serialLink_) {
+        m_serialConnected = 0;
+        serialLink_->Close();
+    }
     // The view refers to the document; it goes first.
     delete view_;
     view_ = nullptr;
@@ -304,6 +311,7 @@ bool CMainFrame::OnCreate() {
     registerCommandCommands();
     registerIsdnCommands();
     registerModemCommands();
+    registerSerialCommands();
     updateCommandUi();
     return true;
 }

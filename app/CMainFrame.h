@@ -33,6 +33,7 @@ class QTimer;
 class CModemLink;
 class CCallProgressWnd;
 class ModemBridge;
+class CSerialLink;
 class CTRQDiagDoc;
 class CTRQDiagView;
 class CSocketThread;
@@ -152,6 +153,16 @@ public:
     // WM_USER+16: runs Commands menu position 0-24 (24 is the log-out "x").
     void OnMenuCommand(int position);
     void OnLogOut();
+    // ---- Serial port link ----
+    CSerialLink* serialLink() const { return serialLink_.get(); }
+    void OnSerialConnect();     // 32774
+    void OnSerialDisconnect();  // 32775, asks first
+    void OnSerialConfigure();   // 32776
+    // The serial disconnect routine, without confirmation (also the close order's).
+    void SerialDisconnect();
+    // Releases a reader thread waiting for the Enter Password dialog without showing
+    // it: a link being closed waits for its reader. Any thread.
+    void CancelPasswordRequest();
 
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
@@ -228,6 +239,7 @@ private:
     void hideCommandBarOnLogOut();
     CCommandBar* commandBar_ = nullptr;
     ButtonAssignment buttons_;
+    void registerSerialCommands();
 
     void OnPhoneBook();
     void setupLogin();
@@ -235,6 +247,11 @@ private:
     std::unique_ptr<CTRQDiagDoc> doc_;
     CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_
     std::unique_ptr<CModemLink> modemLink_;
+    std::unique_ptr<CSerialLink> serialLink_;
+    std::atomic<int> serialSession_{0};  // counts serial connects; stale port-lost notes are dropped
+    struct PasswordRequest;
+    std::mutex passwordLock_;
+    std::shared_ptr<PasswordRequest> passwordRequest_;  // under passwordLock_
     CommandTable commandTable_;
     ReceiveSink* receiveSink_ = nullptr;
     TelnetStream telnet_{nullptr, nullptr};

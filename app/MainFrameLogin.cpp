@@ -11,11 +11,58 @@
 
 #include <QLineEdit>
 
+#include <condition_variable>
+
+struct CMainFrame::PasswordRequest {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    void Finish() {
+        std::lock_guard lock(mutex);
+        done = true;
+        finished.notify_all();
+    }
+};
+
+void CMainFrame::CancelPasswordRequest() {
+    std::shared_ptr<PasswordRequest> request;
+    {
+        std::lock_guard lock(passwordLock_);
+        request = std::move(passwordRequest_);
+    }
+    if (request) request->Finish();
+}
+
 void CMainFrame::setupLogin() {
     PromptMatcher::Callbacks cb;
     // The only blocking request a reader thread makes: it reads no more text until
     // the dialog is closed.
-    cb.askPassword = [this] { SendToGui([this] { OnEnterPassword(); }); };
+    // The only blocking request a reader thread makes: it reads no more text until
+    // the dialog is closed, or until a disconnect cancels the request (the reader's
+    // link then waits for it). A cancelled request, or one whose link has gone by
+    // the time the GUI thread gets to it, opens nothing.
+    cb.askPassword = [this] {
+        if (OnGuiThread()) {
+            if (IsAnyLinkConnected()) OnEnterPassword();
+            return;
+        }
+        auto request = std::make_shared<PasswordRequest>();
+        {
+            std::lock_guard lock(passwordLock_);
+            passwordRequest_ = request;
+        }
+        PostToGui([this, request] {
+            bool cancelled;
+            {
+                std::lock_guard lock(request->mutex);
+                cancelled = request->done;
+            }
+            if (!cancelled && IsAnyLinkConnected()) OnEnterPassword();
+            request->Finish();
+        }, this);
+        std::unique_lock lock(request->mutex);
+        request->finished.wait(lock, [&] { return request->done; });
+    };
     cb.anyLinkConnected = [this] { return IsAnyLinkConnected(); };
     cb.sendReply = [this](const char* bytes, int length) { WriteToConnectedLink(bytes, length); };
     view_->Matcher().SetCallbacks(std::move(cb));

@@ -9,7 +9,9 @@
 
 using namespace serialtext;
 
-CSerialLink::CSerialLink() {
+CSerialLink::CSerialLink() { LoadSettings(); }
+
+void CSerialLink::LoadSettings() {
     Profile& p = Profile::get();
     portIndex_ = p.getInt(kSection, kKeyPort, -1);
     baudRate_ = p.getInt(kSection, kKeyBaud, -1);
@@ -120,7 +122,7 @@ int CSerialLink::ApplySettings() {
 }
 
 int CSerialLink::Close() {
-    io_.Stop(closeWait_, /*closePort=*/true);
+    io_.Stop(closeWait_, /*closePort=*/true, pump_);
     return 1;
 }
 

@@ -29,9 +29,13 @@ public:
     static constexpr unsigned char kFlowRtsCts = 2;
     static constexpr unsigned char kFlowXonXoff = 4;
     static constexpr int kReadChunk = PortIo::kReadChunk;
+    static constexpr int kCloseDrainMs = PortIo::kCloseDrainMs;
 
     // Reads the six settings from the "SerialPort" section (-1 when missing).
     CSerialLink();
+    // Reads them again (the frame does before each connect, so the settings in use
+    // are always the stored ones).
+    void LoadSettings();
     // Closes a port still open (without telling the user).
     virtual ~CSerialLink();
     CSerialLink(const CSerialLink&) = delete;
@@ -55,6 +59,9 @@ public:
     void SetPortLostHandler(std::function<void(int error)> handler) { lost_ = std::move(handler); }
     void SetCloseWait(std::chrono::milliseconds wait) { closeWait_ = wait; }
     std::chrono::milliseconds CloseWait() const { return closeWait_; }
+    // Runs every few milliseconds while Close waits for the read thread: the GUI's
+    // way to answer a blocking request the thread made just before it was told to end.
+    void SetCloseWaitPump(std::function<void()> pump) { pump_ = std::move(pump); }
 
     // on: Open, off: Close. Nonzero is success.
     int Connect(bool on);
@@ -86,6 +93,7 @@ private:
     ReceiveSink* sink_ = nullptr;
     std::function<void(int)> lost_;
     std::chrono::milliseconds closeWait_{3000};
+    std::function<void()> pump_;
 
     CommPort* opening_ = nullptr;  // the port being set up inside Open
     PortIo io_;                    // the open port and its read thread

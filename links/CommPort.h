@@ -83,6 +83,14 @@ public:
     virtual int Write(const char* bytes, size_t length, size_t* written) = 0;
     // Discards both queues.
     virtual int Purge() = 0;
+    // Discards what has been received and not read; written bytes still go out.
+    virtual int PurgeInput() { return Purge(); }
+    // Waits up to timeoutMs for written bytes to leave; ETIMEDOUT when some are
+    // still queued (flow control holding them, or a slow line).
+    virtual int Drain(int timeoutMs) {
+        (void)timeoutMs;
+        return 0;
+    }
 
     // ENOTSUP when the device has no modem lines (a pty): not a port failure.
     virtual int SetDtr(bool raised) = 0;

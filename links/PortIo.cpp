@@ -42,12 +42,20 @@ int PortIo::Start(std::shared_ptr<CommPort> port, ReceiveSink* sink,
 }
 
 void PortIo::ReleasePort(Reader& reader) {
-    reader.port->SetDtr(false);  // a pty has no DTR line: ENOTSUP is fine
-    reader.port->Purge();
-    if (reader.closePort) reader.port->Close();
+    // What was written last (the log-out) must leave before the line drops and the
+    // queues are purged: discarding unsent output here would lose it. Output held up
+    // by flow control is discarded after a while so that the close never hangs.
+    CommPort& port = *reader.port;
+    const bool drained = port.Drain(kCloseDrainMs) == 0;
+    port.SetDtr(false);  // a pty has no DTR line: ENOTSUP is fine
+    if (drained)
+        port.PurgeInput();
+    else
+        port.Purge();
+    if (reader.closePort) port.Close();
 }
 
-void PortIo::Stop(std::chrono::milliseconds wait, bool closePort) {
+void PortIo::Stop(std::chrono::milliseconds wait, bool closePort, const std::function<void()>& pump) {
     if (!reader_) return;
     std::shared_ptr<Reader> reader = std::move(reader_);
     reader->running.store(0);
@@ -56,7 +64,17 @@ void PortIo::Stop(std::chrono::milliseconds wait, bool closePort) {
     const bool joinable = thread_.joinable() && thread_.get_id() != std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(reader->mutex);
     reader->closePort = closePort;
-    if (joinable) reader->ended.wait_for(lock, wait, [&] { return reader->finished; });
+    if (joinable) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        const auto step = pump ? std::chrono::milliseconds(5) : wait;
+        while (!reader->finished && std::chrono::steady_clock::now() < until) {
+            reader->ended.wait_for(lock, step, [&] { return reader->finished; });
+            if (reader->finished || !pump) continue;
+            lock.unlock();
+            pump();
+            lock.lock();
+        }
+    }
     if (reader->finished) {
         lock.unlock();
         thread_.join();

@@ -20,6 +20,8 @@ class ReceiveSink;
 class PortIo {
 public:
     static constexpr int kReadChunk = 4096;
+    // How long a close lets written bytes (the log-out) leave before the line drops.
+    static constexpr int kCloseDrainMs = 500;
 
     PortIo() = default;
     ~PortIo() { Stop(std::chrono::milliseconds(3000), true); }
@@ -31,7 +33,10 @@ public:
     int Start(std::shared_ptr<CommPort> port, ReceiveSink* sink, std::function<void(int)> lost);
     // Clears the running flag, ends the thread's wait, waits for the thread, then
     // lowers DTR, purges and, with closePort, closes. Nothing when not running.
-    void Stop(std::chrono::milliseconds wait, bool closePort);
+    // pump, when given, runs every few milliseconds while Stop waits: the owner's way
+    // to answer a blocking request the thread made just before it was told to end.
+    void Stop(std::chrono::milliseconds wait, bool closePort,
+              const std::function<void()>& pump = {});
     bool IsRunning() const { return reader_ != nullptr; }
 
     // 1 when written (a write cut short by its time-out counts), 0 on a port error.

@@ -256,6 +256,24 @@ public:
         return IoctlRetry(fd_, TCFLSH, reinterpret_cast<void*>(static_cast<intptr_t>(TCIOFLUSH)));
     }
 
+    int PurgeInput() override {
+        if (fd_ < 0) return EBADF;
+        hasPushback_ = false;
+        return IoctlRetry(fd_, TCFLSH, reinterpret_cast<void*>(static_cast<intptr_t>(TCIFLUSH)));
+    }
+
+    int Drain(int timeoutMs) override {
+        if (fd_ < 0) return EBADF;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return errno;
+            if (queued <= 0) return 0;
+            if (Clock::now() >= deadline) return ETIMEDOUT;
+            ::usleep(2000);
+        }
+    }
+
     int SetDtr(bool raised) override {
         if (fd_ < 0) return EBADF;
         int bits = TIOCM_DTR;

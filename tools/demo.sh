@@ -1,43 +1,75 @@
 #!/usr/bin/env bash
-# Starts PMXDiag on the demo: a copy of samples/ as its start directory and a settings
-# store of its own, so the user's own settings are never touched.
+# Starts PMXDiag on the demo: a copy of samples/ as its start directory, a settings
+# store of its own (the user's own settings are never touched), and the switch
+# simulator behind each link, so every Connect reaches a simulated switch at once.
 set -euo pipefail
 build=${1:?build directory}
 src=$(cd "$(dirname "$0")/.." && pwd)
 demo=$(mktemp -d /tmp/pmxdemo.XXXXXX)
-trap 'rm -rf "$demo"' EXIT
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$demo"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 cp "$src"/samples/* "$demo"/
-mkdir -p "$demo/config"
 export XDG_CONFIG_HOME="$demo/config"
+settings="$XDG_CONFIG_HOME/TRQ PC Applications/PMXDiag.conf"
+mkdir -p "$(dirname "$settings")"
+: > "$settings"
 
-# ---- ISDN demo: the simulator answers the reference adapter's calls ----
-# The adapter routes 0301234 to 127.0.0.1:2323 (isdn-routes.txt beside it); the
-# stored ISDN number is that one. The key "History %c" is written as QSettings
-# escapes it in an ini file.
-"$build/tools/pmxsim" --tcp 2323 >/dev/null 2>"$demo/pmxsim-tcp.log" &
-isdn_sim=$!
-trap 'kill "$isdn_sim" 2>/dev/null || true; rm -rf "$demo"' EXIT
-mkdir -p "$XDG_CONFIG_HOME/TRQ PC Applications"
-printf '[ISDN]\nHistory%%20%%25c=0301234\n' >> "$XDG_CONFIG_HOME/TRQ PC Applications/PMXDiag.conf"
-# ---- end ISDN demo ----
-# ---- Modem demo: the simulator plays a Hayes modem on its own pty, offered as the one
-# data modem (device 0). Every number connects except "9,0307-4412", which is busy.
-"$build/tools/pmxsim" --modem --busy "9,0307-4412" > "$demo/modem.out" &
-modem_pid=$!
-trap 'kill "$modem_pid" 2>/dev/null; rm -rf "$demo"' EXIT
-for _ in $(seq 50); do [ -s "$demo/modem.out" ] && break; sleep 0.1; done
-mkdir -p "$XDG_CONFIG_HOME/TRQ PC Applications"
-cat >> "$XDG_CONFIG_HOME/TRQ PC Applications/PMXDiag.conf" <<EOF
-[Modem]
-Device=0
+# add_settings SECTION KEY=VALUE...: one section of the QSettings ini file. Values
+# are quoted; a section or key with spaces is written with %20 (QSettings' escaping).
+add_settings() {
+    local section=${1// /%20}; shift
+    printf '[%s]\n' "$section" >> "$settings"
+    local kv key
+    for kv in "$@"; do
+        key=${kv%%=*}
+        printf '%s="%s"\n' "${key// /%20}" "${kv#*=}" >> "$settings"
+    done
+    printf '\n' >> "$settings"
+}
 
-[Telephony]
-Modems=1
-Name0=PMX simulated modem
-Path0=$(head -n1 "$demo/modem.out")
-Init0=ATZ
-EOF
-# ---- end of the modem demo ----
+# wait_for_line FILE: the first line a simulator prints (its pty path or its port).
+wait_for_line() {
+    for _ in $(seq 100); do [ -s "$1" ] && { head -n1 "$1"; return 0; }; sleep 0.1; done
+    echo "demo: a simulator did not start:" >&2
+    cat "$1" >&2
+    return 1
+}
 
+# ---- Serial port: COM1 is the simulator's pty (115200 8N1, no flow control) ----
+serial_link="$demo/ttyPMX0"
+"$build/tools/pmxsim" --pty --link "$serial_link" > "$demo/pmxsim-serial.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -e "$serial_link" ] && break; sleep 0.1; done
+[ -e "$serial_link" ] || { echo "demo: the serial simulator did not start:" >&2; cat "$demo/pmxsim-serial.log" >&2; exit 1; }
+add_settings Devices "COM1=$serial_link"
+add_settings SerialPort CommPort=0 BaudRate=115200 DataBits=8 StopBits=0 Parity=0 Flow=0
+
+# ---- Modem: a Hayes modem on its own pty, offered as the one data modem (device 0).
+# Every number connects except "9,0307-4412", which is busy. ----
+"$build/tools/pmxsim" --modem --busy "9,0307-4412" > "$demo/pmxsim-modem.out" 2> "$demo/pmxsim-modem.log" &
+pids+=($!)
+modem_path=$(wait_for_line "$demo/pmxsim-modem.out")
+add_settings Modem Device=0
+add_settings Telephony Modems=1 "Name0=PMX simulated modem" "Path0=$modem_path" Init0=ATZ
+
+# ---- LAN and ISDN: one Telnet simulator on a free loopback port; LAN connects to it
+# directly, the reference ISDN adapter routes the demo number to it. ----
+"$build/tools/pmxsim" --tcp 0 > "$demo/pmxsim-tcp.out" 2> "$demo/pmxsim-tcp.log" &
+pids+=($!)
+tcp_port=$(wait_for_line "$demo/pmxsim-tcp.out")
+printf '0301234 127.0.0.1:%s\n' "$tcp_port" > "$demo/isdn-routes.txt"
+export PMX_ISDN_ROUTES="$demo/isdn-routes.txt"
+# Both keep their destination under the key "History %c"; QSettings writes its blank
+# as %20 and its "%" as %25.
+printf '[Server]\nHistory%%20%%25c=127.0.0.1:%s\n\n' "$tcp_port" >> "$settings"
+printf '[ISDN]\nHistory%%20%%25c=0301234\n\n' >> "$settings"
+
+echo "PMXDiag demo in $demo: connect on any link (Connection menu), then the password velmod."
 cd "$demo"
 "$build/pmxdiag"

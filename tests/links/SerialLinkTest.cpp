@@ -198,6 +198,23 @@ TEST_F(SerialLinkTest, WritesReachTheFarEndAndFailWhenItIsGone) {
     EXPECT_EQ(link.Close(), 1);
 }
 
+TEST_F(SerialLinkTest, BytesWrittenJustBeforeCloseStillReachTheFarEnd) {
+    // The log-out goes out right before the port closes; the close must not
+    // discard it. Repeated, since losing it is a race with the driver.
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    Configure(pty.path());
+    CSerialLink link;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(link.Connect(true), 1);
+        ASSERT_EQ(link.Write("x\r", 2), 1);
+        link.Connect(false);
+        std::string got;
+        for (int wait = 0; wait < 40 && got.size() < 2; ++wait) got += pty.ReadFor(5);
+        ASSERT_EQ(got, "x\r") << "round " << i;
+    }
+}
+
 TEST_F(SerialLinkTest, AFarEndThatGoesAwayIsReportedOnceWithoutSpinning) {
     SimProcess sim;
     ASSERT_TRUE(sim.ok());
