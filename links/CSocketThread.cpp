@@ -84,9 +84,19 @@ void CSocketWnd::SocketUrgentData(DataBlockPtr block) { OnUrgentData(std::move(b
 void CSocketWnd::SocketConnected() { OnConnected(); }
 void CSocketWnd::SocketClosed() { OnClosed(); }
 
+void CSocketWnd::drainSentCalls(int side) {
+    channel_->Drain(static_cast<SentCallChannel::Side>(side));
+    channel_->DrainPosted(static_cast<SentCallChannel::Side>(side));
+}
+
+void CSocketThread::drainSentCalls(int side) {
+    channel_.Drain(static_cast<SentCallChannel::Side>(side));
+    channel_.DrainPosted(static_cast<SentCallChannel::Side>(side));
+}
+
 void CSocketWnd::SocketError(int code, bool posted) {
     if (posted) {
-        QMetaObject::invokeMethod(this, [this, code] { OnError(code); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "OnError", Qt::QueuedConnection, Q_ARG(int, code));
         return;
     }
     OnError(code);

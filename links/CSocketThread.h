@@ -45,12 +45,14 @@ public:
     void OnSocketEvent(int fd, long lParam);        // SWM_SOCKET_EVENT
     void OnData(DataBlockPtr block);                // SWM_DATA
     void OnUrgentData(DataBlockPtr block);          // SWM_URGENT_DATA
-    void OnError(int code);                         // SWM_ERROR
+    Q_INVOKABLE void OnError(int code);             // SWM_ERROR
     void OnConnected();                             // SWM_CONNECTED
     void OnClosed();                                // SWM_CLOSED
     void OnEndThread();                             // SWM_END_THREAD
 
     CLanSocket* socket() const { return socket_.get(); }
+    // Runs the calls queued for this side of the channel (woken through Qt).
+    Q_INVOKABLE void drainSentCalls(int side);
 
 private:
     void SocketData(DataBlockPtr block) override;
@@ -97,6 +99,9 @@ public:
     void WaitServing(int ms);
 
     static constexpr int kMaxBlock = 256;
+
+    // Runs the calls queued for this side of the channel (woken through Qt).
+    Q_INVOKABLE void drainSentCalls(int side);
 
 protected:
     void run() override;

@@ -13,10 +13,12 @@ void SentCallChannel::Open(Side side, QObject* ctx) {
 
 void SentCallChannel::Close(Side side) {
     std::deque<std::shared_ptr<Call>> dropped;
+    std::deque<std::function<void()>> droppedPosts;
     {
         std::lock_guard lock(mutex_);
         ctx_[side] = nullptr;
         dropped.swap(inbox_[side]);
+        droppedPosts.swap(posted_[side]);
         for (auto& c : dropped) c->done = true;
     }
     cv_.notify_all();
@@ -50,7 +52,8 @@ bool SentCallChannel::Send(Side from, std::function<void()> fn) {
     if (!ctx_[to]) return false;
     inbox_[to].push_back(call);
     // Posting under the lock: the context cannot be destroyed before Close(to) runs.
-    QMetaObject::invokeMethod(ctx_[to], [this, to] { Drain(to); }, Qt::QueuedConnection);
+    // Only a bare wake-up goes through Qt; the call itself travels in our inbox.
+    QMetaObject::invokeMethod(ctx_[to], "drainSentCalls", Qt::QueuedConnection, Q_ARG(int, to));
     cv_.notify_all();
     while (!call->done) {
         if (!RunOne(from, lock)) cv_.wait(lock);
@@ -61,8 +64,24 @@ bool SentCallChannel::Send(Side from, std::function<void()> fn) {
 bool SentCallChannel::Post(Side to, std::function<void()> fn) {
     std::lock_guard lock(mutex_);
     if (!ctx_[to]) return false;
-    QMetaObject::invokeMethod(ctx_[to], std::move(fn), Qt::QueuedConnection);
+    posted_[to].push_back(std::move(fn));
+    QMetaObject::invokeMethod(ctx_[to], "drainSentCalls", Qt::QueuedConnection, Q_ARG(int, to));
     return true;
+}
+
+void SentCallChannel::DrainPosted(Side side) {
+    // Posted calls run from the thread's event loop only, never inside a sent call's
+    // wait, so that a posted close cannot cut into a call being served.
+    for (;;) {
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(mutex_);
+            if (posted_[side].empty()) return;
+            fn = std::move(posted_[side].front());
+            posted_[side].pop_front();
+        }
+        fn();
+    }
 }
 
 void SentCallChannel::Drain(Side side) {

@@ -15,7 +15,8 @@ class SentCallChannel {
 public:
     enum Side { Gui = 0, Worker = 1 };
 
-    // ctx lives on that side's thread; posting to it wakes the thread's event loop.
+    // ctx lives on that side's thread and has an invokable drainSentCalls(int side)
+    // that calls Drain: the channel wakes it through Qt with nothing else attached.
     void Open(Side side, QObject* ctx);
     // The side's thread stops taking calls: queued ones are dropped (not run) and later
     // sends to it return false at once.
@@ -26,8 +27,10 @@ public:
     bool Send(Side from, std::function<void()> fn);
     // Queues fn to run on side's thread later; false when that side is closed.
     bool Post(Side to, std::function<void()> fn);
-    // Runs the calls queued for side; called on its thread.
+    // Runs the calls sent to side; called on its thread.
     void Drain(Side side);
+    // Runs the calls posted to side; called on its thread, from its event loop.
+    void DrainPosted(Side side);
     // Waits ms milliseconds on side's thread, running the calls sent to it meanwhile.
     void Wait(Side side, int ms);
 
@@ -42,5 +45,6 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::shared_ptr<Call>> inbox_[2];
+    std::deque<std::function<void()>> posted_[2];
     QObject* ctx_[2] = {nullptr, nullptr};
 };
