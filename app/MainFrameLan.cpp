@@ -107,6 +107,9 @@ void CMainFrame::OnLanConnect() {
         return;
     }
     updateCommandUi();
+    // Like every other link's connect: one carriage return wakes the switch's port,
+    // which otherwise stays silent until the user sends a line.
+    SendToLink("\r", 1, true);
     focusInputEdit();
 }
 
