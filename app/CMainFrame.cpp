@@ -41,7 +41,7 @@ CMainFrame::CMainFrame() {
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(AppIcon());
     setDocumentTitle(QStringLiteral("Untitled"));
-    resize(900, 640);
+    resize(1100, 720);  // room for 90 columns beside the command bar
 
     responseTimer_ = new QTimer(this);
     responseTimer_->setObjectName(QStringLiteral("timer1075"));

@@ -70,7 +70,12 @@ void CMainFrame::OnIsdnConnect() {
         // Announce first, then look: CloseIsdnLink sets the stop flag first, then
         // looks, so one of the two always sees the other.
         isdnReaderInStream_ = true;
-        if (!isdnStopping_) telnet().Feed(bytes, static_cast<std::size_t>(length));
+        if (!isdnStopping_) {
+            // The stream shows data a byte at a time; the trace file gets the block at once.
+            trace().BeginBlock();
+            telnet().Feed(bytes, static_cast<std::size_t>(length));
+            trace().EndBlock();
+        }
         isdnReaderInStream_ = false;
     });
 

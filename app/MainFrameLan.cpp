@@ -149,7 +149,11 @@ void CMainFrame::OnLanClosed() {
 }
 
 void CMainFrame::OnLanReceived(const char* bytes, int length) {
-    if (length > 0) telnet().Feed(bytes, length);
+    if (length <= 0) return;
+    // The stream shows data a byte at a time; the trace file gets the block at once.
+    trace().BeginBlock();
+    telnet().Feed(bytes, length);
+    trace().EndBlock();
 }
 
 void CMainFrame::OnLanError(int code) {

@@ -4,6 +4,7 @@
 #include "terminal/TraceCapture.h"
 
 #include <cstdio>
+#include <utility>
 #include <locale.h>
 
 namespace {
@@ -71,8 +72,29 @@ bool TraceCapture::Confirm() {
     return ok;
 }
 
+bool TraceCapture::flushBlockLocked() {
+    if (blockText_.empty()) return true;
+    const bool ok = append(path_, blockText_);
+    blockText_.clear();
+    return ok;
+}
+
+void TraceCapture::BeginBlock() {
+    std::lock_guard lock(mutex_);
+    ++blockDepth_;
+}
+
+void TraceCapture::EndBlock() {
+    std::lock_guard lock(mutex_);
+    if (blockDepth_ > 0 && --blockDepth_ == 0 && state_ == State::On && !flushBlockLocked())
+        blockFailed_ = true;
+}
+
 std::string TraceCapture::End() {
     std::lock_guard lock(mutex_);
+    // Text of a block still being delivered belongs before the stop banner.
+    if (state_ == State::On) flushBlockLocked();
+    blockText_.clear();
     std::string p = path_;
     if (state_ == State::Starting && !pending_.empty()) append(path_, pending_);
     state_ = State::Off;
@@ -93,6 +115,11 @@ bool TraceCapture::SaveReceived(std::string_view text) {
     if (state_ == State::Starting) {
         pending_ += bytes;
         return true;
+    }
+    if (blockDepth_ > 0) {
+        blockText_ += bytes;
+        // A failed write at the end of an earlier block is reported with the next piece.
+        return !std::exchange(blockFailed_, false);
     }
     return append(path_, bytes);
 }

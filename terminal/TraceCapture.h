@@ -32,6 +32,12 @@ public:
     // goes on).
     bool SaveReceived(std::string_view text);
 
+    // A link that hands its block over a byte at a time (the Telnet stream) brackets
+    // the block with these: the block's text is then written with one open of the
+    // file, when the block ends, instead of one per byte. Nesting is allowed.
+    void BeginBlock();
+    void EndBlock();
+
     State state() const;
     bool capturing() const { return state() != State::Off; }
     std::string path() const;
@@ -47,4 +53,8 @@ private:
     State state_ = State::Off;
     std::string path_;
     std::string pending_;  // received while Starting
+    int blockDepth_ = 0;
+    std::string blockText_;  // received inside BeginBlock/EndBlock, not yet written
+    bool blockFailed_ = false;
+    bool flushBlockLocked();
 };

@@ -109,3 +109,22 @@ TEST(TraceCapture, WriterAndStopperOnTwoThreadsNeverInterleave) {
     ASSERT_EQ(region.size() % 12, 0u);
     for (size_t i = 0; i < region.size(); i += 12) ASSERT_EQ(region.substr(i, 12), "0123456789\r\n");
 }
+
+TEST(TraceCapture, ABlockOfSingleBytesIsWrittenOnceAtItsEnd) {
+    TempDir dir;
+    TraceCapture tc;
+    ASSERT_TRUE(tc.Begin(dir.file("t.txt")));
+    tc.Confirm();
+    const std::string before = dir.read("t.txt");
+    tc.BeginBlock();
+    for (char c : std::string("ab\tc\r\n")) tc.SaveReceived(std::string(1, c));
+    EXPECT_EQ(dir.read("t.txt"), before) << "nothing written inside the block";
+    tc.EndBlock();
+    EXPECT_EQ(dir.read("t.txt"), before + "ab        c\r\n");
+    // Capture ended in the middle of a block: its text still precedes the end.
+    tc.BeginBlock();
+    tc.SaveReceived("tail");
+    tc.End();
+    tc.EndBlock();
+    EXPECT_EQ(dir.read("t.txt"), before + "ab        c\r\ntail");
+}
