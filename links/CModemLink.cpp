@@ -259,15 +259,7 @@ bool CModemLink::OpenPort() {
         std::shared_ptr<CommPort> port =
             portHandle_ == kInvalidPort ? nullptr : linePortFromHandle(portHandle_);
         if (port && port->IsOpen()) {
-            port->SetCommMask(EV_RXCHAR);
-            port->Purge();
-            CommTimeouts t;
-            t.readIntervalTimeout = MAXDWORD;
-            t.readTotalTimeoutMultiplier = 10;
-            t.readTotalTimeoutConstant = 1000;
-            t.writeTotalTimeoutMultiplier = 10;
-            t.writeTotalTimeoutConstant = 1000;
-            port->SetTimeouts(t);
+            PortIo::PreparePort(*port);
             // The line settings are those the layer and the modem chose: written back as read.
             DeviceControlBlock dcb;
             if (port->GetState(&dcb) == 0 && port->SetState(dcb) == 0) {

@@ -67,16 +67,8 @@ int CSerialLink::Open() {
 
     std::shared_ptr<CommPort> port = CreateCommPort();
     if (int err = port->Open(path)) return Fail(SerialOpenError::PortUnavailable, err);
-    port->SetCommMask(EV_RXCHAR);
     // The driver's queue sizes are its own; a tty cannot be asked for 9600/2048.
-    port->Purge();
-    CommTimeouts t;
-    t.readIntervalTimeout = MAXDWORD;
-    t.readTotalTimeoutMultiplier = 10;
-    t.readTotalTimeoutConstant = 1000;
-    t.writeTotalTimeoutMultiplier = 10;
-    t.writeTotalTimeoutConstant = 1000;
-    port->SetTimeouts(t);
+    PortIo::PreparePort(*port);
 
     opening_ = port.get();
     const int applied = ApplySettings();

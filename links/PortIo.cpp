@@ -86,6 +86,18 @@ void PortIo::Stop(std::chrono::milliseconds wait, bool closePort, const std::fun
     }
 }
 
+void PortIo::PreparePort(CommPort& port) {
+    port.SetCommMask(EV_RXCHAR);
+    port.Purge();
+    CommTimeouts t;
+    t.readIntervalTimeout = MAXDWORD;
+    t.readTotalTimeoutMultiplier = 10;
+    t.readTotalTimeoutConstant = 1000;
+    t.writeTotalTimeoutMultiplier = 10;
+    t.writeTotalTimeoutConstant = 1000;
+    port.SetTimeouts(t);
+}
+
 int PortIo::ReadWaiting(CommPort& port, char* buffer, int maximum) {
     size_t waiting = 0;
     if (port.BytesWaiting(&waiting) != 0 || maximum <= 0) return 0;

@@ -43,6 +43,9 @@ public:
     int Write(const char* bytes, int length);
     // Bytes placed in buffer, 0 when none are waiting; read thread only.
     int Read(char* buffer, int maximum);
+    // The set-up both links give a port before reading: the received-character event,
+    // empty queues and the read and write time-outs.
+    static void PreparePort(CommPort& port);
     // At most maximum of the bytes waiting, without waiting for more.
     static int ReadWaiting(CommPort& port, char* buffer, int maximum);
 
