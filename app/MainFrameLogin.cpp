@@ -36,8 +36,6 @@ void CMainFrame::CancelPasswordRequest() {
 void CMainFrame::setupLogin() {
     PromptMatcher::Callbacks cb;
     // The only blocking request a reader thread makes: it reads no more text until
-    // the dialog is closed.
-    // The only blocking request a reader thread makes: it reads no more text until
     // the dialog is closed, or until a disconnect cancels the request (the reader's
     // link then waits for it). A cancelled request, or one whose link has gone by
     // the time the GUI thread gets to it, opens nothing.

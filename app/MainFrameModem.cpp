@@ -143,6 +143,8 @@ void CMainFrame::registerModemCommands() {
     modemBridge_ = std::make_shared<ModemBridge>(*this);
     modemLink_->SetEvents(modemBridge_.get());
     modemLink_->SetReceiver(receiveSink());
+    // A hang-up that meets the reader waiting for the password dialog releases it.
+    modemLink_->SetCloseWaitPump([this] { CancelPasswordRequest(); });
     setLinkWriter(LinkKind::Modem, [this](const char* text, int length) {
         return modemLink_->Write(text, length);
     });

@@ -285,7 +285,7 @@ int CModemLink::Hangup(bool showMessage) {
     {
         std::lock_guard lock(mutex_);
         // The read thread has ended before the port is purged; the layer closes it.
-        io_.Stop(closeWait_, /*closePort=*/false);
+        io_.Stop(closeWait_, /*closePort=*/false, pump_);
         port_.reset();
         if (call_ && lineDrop(call_, nullptr, 0) < 0) {
             callConnected_.store(1);

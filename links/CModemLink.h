@@ -66,6 +66,9 @@ public:
     void SetEvents(ModemEvents* events);
     void SetReceiver(ReceiveSink* sink) { sink_ = sink; }
     void SetCloseWait(std::chrono::milliseconds wait) { closeWait_ = wait; }
+    // Runs every few milliseconds while a hang-up waits for the read thread: the GUI's
+    // way to release a blocking request the thread made just before it was told to end.
+    void SetCloseWaitPump(std::function<void()> pump) { pump_ = std::move(pump); }
 
     // on: the whole dial (progress window shown and hidden); off: Hangup(true).
     // Nonzero is success.
@@ -110,6 +113,7 @@ private:
     std::atomic<ModemEvents*> events_{nullptr};
     ReceiveSink* sink_ = nullptr;
     std::chrono::milliseconds closeWait_{3000};
+    std::function<void()> pump_;
 
     std::atomic<int> callConnected_{0};
     std::atomic<int> dialWait_{1};
