@@ -32,7 +32,11 @@ CTRQDiagView::~CTRQDiagView() { doc_.SetView(nullptr); }
 void CTRQDiagView::OnInitialUpdate() {
     const QFontMetrics fm(font_);
     lineHeight_ = std::max(1, fm.lineSpacing());
-    charWidth_ = fm.maxWidth();
+    // The widest of the characters this view draws (bytes 32-255 as Latin-1). The
+    // font's own maxWidth() counts glyphs far outside that range and would make the
+    // 90-column page needlessly wide.
+    charWidth_ = 1;
+    for (int c = 32; c < 256; ++c) charWidth_ = std::max(charWidth_, advance_[c]);
     ascent_ = fm.ascent();
     model_.SetMetrics(lineHeight_, charWidth_);
     model_.SetClientSize(viewport()->width(), viewport()->height());
