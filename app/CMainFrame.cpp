@@ -43,11 +43,14 @@ CMainFrame::CMainFrame() {
     setDocumentTitle(QStringLiteral("Untitled"));
     resize(1100, 720);  // room for 90 columns beside the command bar
 
+    // Precise: a coarse timer may fire up to 5% early, and these periods are the switch's.
     responseTimer_ = new QTimer(this);
+    responseTimer_->setTimerType(Qt::PreciseTimer);
     responseTimer_->setObjectName(QStringLiteral("timer1075"));
     responseTimer_->setProperty("pmxId", int(TIMER_RESPONSE));
     connect(responseTimer_, &QTimer::timeout, this, &CMainFrame::OnResponseTimer);
     wakeupTimer_ = new QTimer(this);
+    wakeupTimer_->setTimerType(Qt::PreciseTimer);
     wakeupTimer_->setObjectName(QStringLiteral("timer1074"));
     wakeupTimer_->setProperty("pmxId", int(TIMER_WAKEUP));
     connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
