@@ -1,7 +1,7 @@
 // About box: icon, program name, version, OK.
 #include "app/CAboutDlg.h"
 #include "app/AppIcons.h"
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "res/resource.h"
 
 #include <QDialogButtonBox>

@@ -2,13 +2,13 @@
 // and the close order. All on the GUI thread.
 #include "app/CMainFrame.h"
 
-#include "app/AppGlobals.h"
+#include "platform/AppGlobals.h"
 #include "app/AppIcons.h"
 #include "app/CAboutDlg.h"
 #include "app/CommandMenuTable.h"
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "commands/CInputBoxBar.h"
 #include "links/CModemLink.h"
 #include "links/CSerialLink.h"

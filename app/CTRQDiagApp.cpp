@@ -3,10 +3,10 @@
 #include "app/CTRQDiagApp.h"
 
 #include "app/CMainFrame.h"
-#include "app/MessageService.h"
-#include "app/Profile.h"
-#include "app/QtMessageService.h"
-#include "app/QtProfile.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
+#include "platform/QtMessageService.h"
+#include "platform/QtProfile.h"
 
 #include <QStringList>
 

@@ -2,8 +2,8 @@
 // the trace file. Commands on the GUI thread; SaveTrace on the delivering thread.
 #include "app/CMainFrame.h"
 
-#include "app/GuiThread.h"
-#include "app/MessageService.h"
+#include "platform/GuiThread.h"
+#include "platform/MessageService.h"
 #include "commands/CInputBoxBar.h"
 #include "res/resource.h"
 

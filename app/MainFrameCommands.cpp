@@ -4,8 +4,8 @@
 #include "app/CMainFrame.h"
 
 #include "app/CommandMenuTable.h"
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
 #include "commands/BuildCommandLine.h"
 #include "commands/CCommandBar.h"
 #include "commands/CCommandBarCustomizeDlg.h"

@@ -3,9 +3,9 @@
 // and the Telnet replies on the link's reader thread.
 #include "app/CMainFrame.h"
 
-#include "app/DialogRunner.h"
-#include "app/GuiThread.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/GuiThread.h"
+#include "platform/MessageService.h"
 #include "links/CIsdnConfigDlg.h"
 #include "links/IsdnLink.h"
 #include "links/IsdnNumbers.h"

@@ -2,9 +2,9 @@
 // the LAN worker's reports. All on the GUI thread.
 #include "app/CMainFrame.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "links/CLanConfigDlg.h"
 #include "links/CSocketThread.h"
 #include "links/WinSockErrors.h"

@@ -2,8 +2,8 @@
 // response and wake-up timers. GUI thread, except StopTimersOnArrival.
 #include "app/CMainFrame.h"
 
-#include "app/GuiThread.h"
-#include "app/MessageService.h"
+#include "platform/GuiThread.h"
+#include "platform/MessageService.h"
 #include "res/resource.h"
 
 #include <QTimer>

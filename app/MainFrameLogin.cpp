@@ -2,9 +2,9 @@
 // delivering thread; the dialog is always shown on the GUI thread.
 #include "app/CMainFrame.h"
 
-#include "app/AppGlobals.h"
-#include "app/DialogRunner.h"
-#include "app/GuiThread.h"
+#include "platform/AppGlobals.h"
+#include "platform/DialogRunner.h"
+#include "platform/GuiThread.h"
 #include "commands/CInputBoxBar.h"
 #include "terminal/CEnterPasswordDlg.h"
 #include "terminal/CTRQDiagView.h"

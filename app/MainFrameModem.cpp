@@ -3,9 +3,9 @@
 // thread; the worker runs the dial and reaches the frame only through ModemBridge.
 #include "app/CMainFrame.h"
 
-#include "app/DialogRunner.h"
-#include "app/GuiThread.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/GuiThread.h"
+#include "platform/MessageService.h"
 #include "links/CCallProgressWnd.h"
 #include "links/CLineConfigDlg.h"
 #include "links/CModemConfigDlg.h"

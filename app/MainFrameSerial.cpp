@@ -3,9 +3,9 @@
 // and write calls that arrive on its read thread (both are handed to the GUI thread).
 #include "app/CMainFrame.h"
 
-#include "app/DialogRunner.h"
-#include "app/GuiThread.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/GuiThread.h"
+#include "platform/MessageService.h"
 #include "links/CSerialConfigDlg.h"
 #include "links/CSerialLink.h"
 #include "links/SerialTexts.h"

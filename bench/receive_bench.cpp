@@ -1,7 +1,7 @@
 // Throughput of received text through the document and the line model, without
 // painting, and the peak memory after a long run. Prints figures; not a test.
 // Usage: receive_bench [block MB (100)] [byte-at-a-time MB (20)]
-#include "app/AppGlobals.h"
+#include "platform/AppGlobals.h"
 #include "terminal/CTRQDiagDoc.h"
 #include "terminal/TerminalModel.h"
 

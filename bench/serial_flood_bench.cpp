@@ -2,7 +2,7 @@
 // CSerialLink into a counting sink, at two line settings. Prints MB/s.
 // A pty moves bytes at memory speed whatever baud rate is set, so the figures
 // measure the read thread and the pty, not a line.
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "links/CSerialLink.h"
 #include "links/SerialTexts.h"
 #include "tests/links/LinkTestSupport.h"

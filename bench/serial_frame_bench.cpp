@@ -2,9 +2,9 @@
 // real frame (Serial Port Connect, log-in), link, document and view, offscreen.
 // Prints MB/s for a few flood sizes at 115200 8N1 (a pty ignores the rate).
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "links/SerialTexts.h"
 #include "res/resource.h"
 #include "terminal/CTRQDiagDoc.h"

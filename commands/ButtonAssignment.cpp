@@ -1,7 +1,7 @@
 // Command-bar assignment: settings round trip, the default rule and the group per access mode.
 #include "commands/ButtonAssignment.h"
 
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "commands/CommandTable.h"
 
 int ButtonAssignment::at(int slot) const {

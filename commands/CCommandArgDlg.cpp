@@ -1,8 +1,8 @@
 // The one-argument dialog: the group box carries the argument's caption from the file.
 #include "commands/CCommandArgDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
 #include "commands/ArgDialogText.h"
 #include "commands/TextTrim.h"
 #include "res/resource.h"

@@ -1,8 +1,8 @@
 // The two-argument dialog: one group box titled with both captions, one edit per value.
 #include "commands/CCommandArgsDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
 #include "commands/ArgDialogText.h"
 #include "commands/TextTrim.h"
 #include "res/resource.h"

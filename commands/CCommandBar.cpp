@@ -2,7 +2,7 @@
 // of the bar's font, captions wrapped onto several lines.
 #include "commands/CCommandBar.h"
 
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "commands/CommandTable.h"
 #include "res/resource.h"
 

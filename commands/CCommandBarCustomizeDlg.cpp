@@ -2,7 +2,7 @@
 // is table position i, index 0 is "<No Command>".
 #include "commands/CCommandBarCustomizeDlg.h"
 
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "commands/CommandTable.h"
 #include "res/resource.h"
 

@@ -1,6 +1,6 @@
 // Input box bar: widgets and their control IDs; the Enter key in the edit presses "Enter".
 #include "commands/CInputBoxBar.h"
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "res/resource.h"
 
 #include <QComboBox>

@@ -2,8 +2,8 @@
 // thread while the main window is created.
 #include "commands/CommandTable.h"
 
-#include "app/AppGlobals.h"
-#include "app/MessageService.h"
+#include "platform/AppGlobals.h"
+#include "platform/MessageService.h"
 #include "commands/TextTrim.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 // Runs the argument dialogs through RunModal and hands back what OK accepted.
 #include "commands/QtArgumentPrompter.h"
 
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "commands/CCommandArgDlg.h"
 #include "commands/CCommandArgsDlg.h"
 

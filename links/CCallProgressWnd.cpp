@@ -1,7 +1,7 @@
 // The call progress window.
 #include "links/CCallProgressWnd.h"
 
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "res/resource.h"
 
 #include <QLabel>

@@ -2,7 +2,7 @@
 // store step on OK and on each pick from the list.
 #include "links/CIsdnConfigDlg.h"
 
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "links/IsdnNumbers.h"
 #include "links/IsdnTexts.h"
 #include "res/resource.h"

@@ -1,9 +1,9 @@
 // The LAN Configure dialog (IDD 152). GUI thread.
 #include "links/CLanConfigDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "res/resource.h"
 
 #include <QComboBox>

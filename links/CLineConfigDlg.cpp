@@ -1,8 +1,8 @@
 // The modem settings dialog of the telephony layer.
 #include "links/CLineConfigDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
 #include "res/resource.h"
 
 #include <QDialogButtonBox>

@@ -1,9 +1,9 @@
 // The Modem Configuration dialog.
 #include "links/CModemConfigDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "links/ModemTexts.h"
 #include "links/Telephony.h"
 #include "res/resource.h"

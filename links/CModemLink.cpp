@@ -2,8 +2,8 @@
 // connected call and the hang-up.
 #include "links/CModemLink.h"
 
-#include "app/MessageService.h"
-#include "app/Profile.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "links/CommPort.h"
 #include "links/ModemTexts.h"
 

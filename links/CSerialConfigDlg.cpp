@@ -2,8 +2,8 @@
 // the stored values, and writes the "SerialPort" section on OK. GUI thread.
 #include "links/CSerialConfigDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "links/CSerialLink.h"
 #include "links/SerialTexts.h"
 #include "res/resource.h"

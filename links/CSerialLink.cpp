@@ -2,7 +2,7 @@
 // thread that drains the port into the receive sink.
 #include "links/CSerialLink.h"
 
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "links/SerialTexts.h"
 
 #include <cerrno>

@@ -2,7 +2,7 @@
 // everything except readerLoop(), which runs on the reader thread.
 #include "links/IsdnLink.h"
 
-#include "app/MessageService.h"
+#include "platform/MessageService.h"
 #include "links/IsdnNumbers.h"
 #include "links/IsdnTexts.h"
 

@@ -1,8 +1,8 @@
 // The stored ISDN number and the in-memory number list. Main thread.
 #include "links/IsdnNumbers.h"
 
-#include "app/MessageService.h"
-#include "app/Profile.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "links/IsdnTexts.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // states, queued for the application until its dialling thread pumps them.
 #include "links/Telephony.h"
 
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "links/CommPort.h"
 #include "links/PortIo.h"
 

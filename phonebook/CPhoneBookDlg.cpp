@@ -1,9 +1,9 @@
 // The phone book dialog.
 #include "phonebook/CPhoneBookDlg.h"
 
-#include "app/AppGlobals.h"
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
+#include "platform/AppGlobals.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
 #include "links/CModemLink.h"
 #include "phonebook/CPhoneEntryDlg.h"
 #include "phonebook/CPhoneListCtrl.h"

@@ -1,8 +1,8 @@
 // The phone book entry dialog.
 #include "phonebook/CPhoneEntryDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
 #include "phonebook/DialCheck.h"
 #include "phonebook/PhoneText.h"
 #include "res/resource.h"

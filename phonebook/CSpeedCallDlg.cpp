@@ -1,8 +1,8 @@
 // The Speed Call dialog.
 #include "phonebook/CSpeedCallDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
 #include "phonebook/DialCheck.h"
 #include "phonebook/PhoneText.h"
 #include "res/resource.h"

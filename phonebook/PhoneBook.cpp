@@ -1,7 +1,7 @@
 // Phone book file: layout, reading machine, load and save with the backup.
 #include "phonebook/PhoneBook.h"
 
-#include "app/MessageService.h"
+#include "platform/MessageService.h"
 #include "phonebook/PhoneFileOps.h"
 
 #include <filesystem>

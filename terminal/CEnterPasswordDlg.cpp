@@ -1,8 +1,8 @@
 // Enter Password dialog: refuses an empty (or all-blank) password and stays open.
 #include "terminal/CEnterPasswordDlg.h"
 
-#include "app/DialogRunner.h"
-#include "app/MessageService.h"
+#include "platform/DialogRunner.h"
+#include "platform/MessageService.h"
 #include "res/resource.h"
 
 #include <QGroupBox>

@@ -2,7 +2,7 @@
 // AppendReceived is called on the delivering thread; the rest on the GUI thread.
 #include "terminal/CTRQDiagDoc.h"
 
-#include "app/AppGlobals.h"
+#include "platform/AppGlobals.h"
 #include "terminal/TerminalDisplay.h"
 
 #include <cstdio>

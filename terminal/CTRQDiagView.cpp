@@ -2,8 +2,8 @@
 // folded into one queued SyncFromModel; painting and scroll bars are GUI-thread only.
 #include "terminal/CTRQDiagView.h"
 
-#include "app/GuiThread.h"
-#include "app/MessageService.h"
+#include "platform/GuiThread.h"
+#include "platform/MessageService.h"
 
 #include <QFile>
 #include <QFontDatabase>

@@ -2,7 +2,7 @@
 // Runs on the delivering thread, except metrics and ClearScreen (GUI thread).
 #include "terminal/TerminalModel.h"
 
-#include "app/AppGlobals.h"
+#include "platform/AppGlobals.h"
 #include "terminal/CTRQDiagDoc.h"
 
 #include <cstdio>

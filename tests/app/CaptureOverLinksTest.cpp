@@ -1,8 +1,8 @@
 // Capture while the user disconnects, and a large flood over LAN into a trace file:
 // through the real frame and its connect and disconnect commands.
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "terminal/CTRQDiagDoc.h"
 #include "terminal/TraceCapture.h"
 #include "res/resource.h"

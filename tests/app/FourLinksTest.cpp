@@ -2,8 +2,8 @@
 // simulator, logs in, sends "Trace Disable" through the Commands menu's path, captures
 // the switch's answer to a trace file and disconnects. The trace files are checked.
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "commands/CommandTable.h"
 #include "links/ModemTexts.h"
 #include "res/resource.h"

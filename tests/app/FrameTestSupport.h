@@ -4,8 +4,8 @@
 #pragma once
 
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "links/CSerialLink.h"
 #include "links/SerialTexts.h"
 #include "res/resource.h"

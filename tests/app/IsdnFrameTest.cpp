@@ -1,8 +1,8 @@
 // ISDN Connect, Disconnect and Configure through the real frame, the reference
 // adapter and a loopback far end (a test peer, or the switch simulator).
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "links/IsdnAdapter.h"
 #include "links/IsdnLink.h"
 #include "links/IsdnNumbers.h"

@@ -1,7 +1,7 @@
 // Login through the real frame and view: the prompt found on a reader thread opens
 // the Enter Password dialog on the GUI thread, and the password reaches the link.
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "res/resource.h"
 #include "terminal/CTRQDiagDoc.h"
 #include "terminal/CTRQDiagView.h"

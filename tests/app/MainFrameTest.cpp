@@ -1,8 +1,8 @@
 // The main window as a user meets it: start-up with and without a valid command file,
 // the menus and toolbar by their IDs, the enable rules, File > Open and Clear New.
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "commands/CInputBoxBar.h"
 #include "res/resource.h"
 #include "terminal/CTRQDiagDoc.h"

@@ -1,5 +1,5 @@
 // The in-memory profile keeps ints and strings per section, with defaults for missing keys.
-#include "app/Profile.h"
+#include "platform/Profile.h"
 
 #include <gtest/gtest.h>
 

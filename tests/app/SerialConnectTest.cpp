@@ -1,8 +1,8 @@
 // Serial Port Connect/Disconnect through the real frame, link, document and view,
 // against a pty the test plays itself or the switch simulator as a child process.
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "links/CSerialLink.h"
 #include "links/CommPort.h"
 #include "links/SerialTexts.h"

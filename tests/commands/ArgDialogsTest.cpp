@@ -1,6 +1,6 @@
 // The argument dialogs: caption, 8-character edits, the empty-field refusal, and what
 // closing hands back to the command line builder.
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 #include "commands/BuildCommandLine.h"
 #include "commands/CCommandArgDlg.h"
 #include "commands/CCommandArgsDlg.h"

@@ -1,6 +1,6 @@
 // Command-bar assignment in the settings store: the default rule driven by "B40",
 // stored values kept as they are, bad values, and the group each access mode shows.
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "commands/ButtonAssignment.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Loading "CmdConf.txt" from the start directory: the file must be a readable regular
 // file, read in full; failures give the program's error boxes. Also the shipped sample.
-#include "app/AppGlobals.h"
+#include "platform/AppGlobals.h"
 #include "commands/CommandTable.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TempDir.h"

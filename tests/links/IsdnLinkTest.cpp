@@ -1,6 +1,6 @@
 // CIsdnLink over the reference adapter: connect, the reader thread's delivery,
 // write failures, failed connects, and that closing leaves nothing behind.
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "links/IsdnLink.h"
 #include "links/IsdnNumbers.h"
 #include "links/IsdnTexts.h"

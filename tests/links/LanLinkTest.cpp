@@ -2,8 +2,8 @@
 // connection state, failures, the peer's close, clean-up, bulk data both ways and the
 // Telnet negotiation through a real connection.
 #include "app/CMainFrame.h"
-#include "app/DialogRunner.h"
-#include "app/Profile.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "links/CLanConfigDlg.h"
 #include "links/CLanSocket.h"
 #include "links/CSocketThread.h"

@@ -3,7 +3,7 @@
 // them the way the frame does.
 #pragma once
 
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "links/CModemLink.h"
 #include "links/ModemTexts.h"
 #include "links/Telephony.h"

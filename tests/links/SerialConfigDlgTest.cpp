@@ -1,11 +1,11 @@
 // The Serial Port Configuration dialog: what it opens on, what OK stores (values,
 // order, devices), that typed text never counts, and that Cancel stores nothing.
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "links/CSerialConfigDlg.h"
 #include "links/CSerialLink.h"
 #include "links/SerialTexts.h"
 #include "res/resource.h"
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // The serial link over real ptys and the switch simulator: settings from the
 // profile, open failures, the read thread's delivery, a far end that goes away,
 // and open/close cycles that must not leak threads or descriptors.
-#include "app/Profile.h"
+#include "platform/Profile.h"
 #include "links/CSerialLink.h"
 #include "links/SerialTexts.h"
 #include "terminal/PromptMatcher.h"

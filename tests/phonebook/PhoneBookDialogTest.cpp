@@ -5,8 +5,8 @@
 #include "phonebook/CPhoneListCtrl.h"
 #include "phonebook/CSpeedCallDlg.h"
 
-#include "app/AppGlobals.h"
-#include "app/DialogRunner.h"
+#include "platform/AppGlobals.h"
+#include "platform/DialogRunner.h"
 #include "links/CModemLink.h"
 #include "res/resource.h"
 #include "tests/support/ScriptedMessages.h"

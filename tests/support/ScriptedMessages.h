@@ -1,7 +1,7 @@
 // A message service for tests: records every box and answers from a script.
 #pragma once
 
-#include "app/MessageService.h"
+#include "platform/MessageService.h"
 
 #include <deque>
 #include <mutex>

@@ -1,5 +1,5 @@
 // The document's storing and File > Open loading. Runs on the test thread.
-#include "app/AppGlobals.h"
+#include "platform/AppGlobals.h"
 #include "terminal/CTRQDiagDoc.h"
 #include "terminal/TerminalModel.h"
 #include "tests/support/TempDir.h"

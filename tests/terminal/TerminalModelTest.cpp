@@ -1,6 +1,6 @@
 // Received text through the document into the line model: layout, hooks, scrolling
 // and the overflow dump. Runs on the test thread, plus two feeder threads.
-#include "app/AppGlobals.h"
+#include "platform/AppGlobals.h"
 #include "terminal/CTRQDiagDoc.h"
 #include "terminal/TerminalModel.h"
 #include "tests/support/TempDir.h"

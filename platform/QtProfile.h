@@ -1,7 +1,7 @@
 // Settings over QSettings("TRQ PC Applications", "PMXDiag"), one group per section.
 #pragma once
 
-#include "app/Profile.h"
+#include "platform/Profile.h"
 
 class QtProfile : public Profile {
 public:

@@ -1,5 +1,5 @@
 // Holder of the installed message service; core, no toolkit.
-#include "app/MessageService.h"
+#include "platform/MessageService.h"
 #include "res/resource.h"
 
 #include <atomic>

@@ -2,7 +2,7 @@
 // own under a mutex, and Qt only carries a bare wake-up to the GUI thread's
 // dispatcher: the hand-over of what a call captured is then visible to the thread
 // sanitizer, which cannot see through Qt's own (uninstrumented) event queue.
-#include "app/GuiThread.h"
+#include "platform/GuiThread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

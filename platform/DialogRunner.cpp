@@ -1,5 +1,5 @@
 // Modal runner with a test hook, and the control-ID property.
-#include "app/DialogRunner.h"
+#include "platform/DialogRunner.h"
 
 #include <QDialog>
 #include <QVariant>

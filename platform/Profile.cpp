@@ -1,5 +1,5 @@
 // Profile holder and the in-memory profile; core, no toolkit.
-#include "app/Profile.h"
+#include "platform/Profile.h"
 
 #include <atomic>
 #include <cstdlib>

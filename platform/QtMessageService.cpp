@@ -1,7 +1,7 @@
 // QMessageBox/QFileDialog behind the message service. A box asked for on another
 // thread is shown on the GUI thread while the asking thread waits.
-#include "app/QtMessageService.h"
-#include "app/GuiThread.h"
+#include "platform/QtMessageService.h"
+#include "platform/GuiThread.h"
 #include "res/resource.h"
 
 #include <QFileDialog>

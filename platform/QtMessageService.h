@@ -1,7 +1,7 @@
 // Production message service: QMessageBox and QFileDialog, always shown on the GUI thread.
 #pragma once
 
-#include "app/MessageService.h"
+#include "platform/MessageService.h"
 
 #include <QString>
 

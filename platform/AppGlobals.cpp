@@ -1,5 +1,5 @@
 // Program-wide values; core.
-#include "app/AppGlobals.h"
+#include "platform/AppGlobals.h"
 
 #include <filesystem>
 #include <mutex>

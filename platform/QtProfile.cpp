@@ -1,5 +1,5 @@
 // QSettings-backed profile; a fresh QSettings per access keeps it usable from any thread.
-#include "app/QtProfile.h"
+#include "platform/QtProfile.h"
 
 #include <QSettings>
 
