@@ -82,7 +82,7 @@ CMainFrame::~CMainFrame() {
     CloseIsdnLink();
     // A port still open stops delivering before the view and document go.
     if (serialLink_) {
-        m_serialConnected = 0;
+        linkFlag(LinkKind::Serial) = 0;
         serialLink_->Close();
     }
     // The view refers to the document; it goes first.
@@ -320,7 +320,7 @@ bool CMainFrame::OnCreate() {
 }
 
 bool CMainFrame::IsAnyLinkConnected() const {
-    return m_serialConnected || m_modemConnected || m_lanConnected || m_isdnConnected;
+    return linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem) || linkFlag(LinkKind::Lan) || linkFlag(LinkKind::Isdn);
 }
 
 void CMainFrame::updateCommandUi() {
@@ -436,7 +436,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::CloseLinksOnExit() {
-    if (m_modemConnected && closeModemOnExit_) closeModemOnExit_();
-    if (m_serialConnected && closeSerialOnExit_) closeSerialOnExit_();
+    if (linkFlag(LinkKind::Modem) && closeModemOnExit_) closeModemOnExit_();
+    if (linkFlag(LinkKind::Serial) && closeSerialOnExit_) closeSerialOnExit_();
     if (destroyProgressWindow_) destroyProgressWindow_();
 }

@@ -55,10 +55,10 @@ public:
 
     // Link state: written on the GUI thread, read from reader threads too.
     bool IsAnyLinkConnected() const;
-    std::atomic<int> m_serialConnected{0};
-    std::atomic<int> m_modemConnected{0};
-    std::atomic<int> m_lanConnected{0};
-    std::atomic<int> m_isdnConnected{0};
+    bool isLinkConnected(LinkKind kind) const { return linkFlag(kind).load() != 0; }
+    // The connection manager's flag of one link; each link's connect and disconnect
+    // routines set it (tests put the frame in a state with it).
+    void setLinkConnected(LinkKind kind, bool connected) { linkFlag(kind) = connected ? 1 : 0; }
 
     // ---- Connection manager ----
     // Every outgoing line goes through here: the recovery confirmations, the modem
@@ -180,14 +180,6 @@ public:
     void OnClearNew();
     const QStringList& recentFiles() const { return recent_; }
 
-    // The close order's link steps: the modem and serial disconnect routines (without
-    // confirmation) and the progress window, installed by those links.
-    std::function<void()> closeModemOnExit_;
-    std::function<void()> closeSerialOnExit_;
-    std::function<void()> destroyProgressWindow_;
-    // Prompt handling on each received block (the login matcher), on the delivering thread.
-    std::function<void(std::string_view)> promptHandler_;
-
     // ---- ISDN link (app/MainFrameIsdn.cpp) ----
     void OnIsdnConnect();     // 32855
     void OnIsdnDisconnect();  // 32856
@@ -243,6 +235,18 @@ private:
 
     void OnPhoneBook();
     void setupLogin();
+
+    // The four connected flags, in link order.
+    std::atomic<int>& linkFlag(LinkKind kind) const { return linkFlags_[static_cast<int>(kind)]; }
+    mutable std::atomic<int> linkFlags_[4] = {0, 0, 0, 0};
+
+    // The close order's link steps: the modem and serial disconnect routines (without
+    // confirmation) and the progress window, installed by those links.
+    std::function<void()> closeModemOnExit_;
+    std::function<void()> closeSerialOnExit_;
+    std::function<void()> destroyProgressWindow_;
+    // Prompt handling on each received block (the login matcher), on the delivering thread.
+    std::function<void(std::string_view)> promptHandler_;
 
     std::unique_ptr<CTRQDiagDoc> doc_;
     CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_

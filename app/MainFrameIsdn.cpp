@@ -26,7 +26,7 @@ void CMainFrame::IsdnLinkDeleter::operator()(CIsdnLink* link) const { delete lin
 void CMainFrame::registerIsdnCommands() {
     setEnableRule(ID_ISDN_CONNECT, [this] { return !IsAnyLinkConnected(); });
     setEnableRule(ID_ISDN_DISCONNECT, [this] {
-        return m_isdnConnected && !m_serialConnected && !m_modemConnected && !m_lanConnected;
+        return linkFlag(LinkKind::Isdn) && !linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Modem) && !linkFlag(LinkKind::Lan);
     });
     setEnableRule(ID_ISDN_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
     connect(action(ID_ISDN_CONNECT), &QAction::triggered, this, &CMainFrame::OnIsdnConnect);
@@ -85,7 +85,7 @@ void CMainFrame::OnIsdnConnect() {
         updateCommandUi();
         return;
     }
-    m_isdnConnected = 1;
+    linkFlag(LinkKind::Isdn) = 1;
     updateCommandUi();
     ShowMessage(isdn::kEstablished, isdn::kEstablishedTitle, MsgIcon::Information);
     SendToLink("\r", 1, true);
@@ -93,7 +93,7 @@ void CMainFrame::OnIsdnConnect() {
 }
 
 void CMainFrame::OnIsdnDisconnect() {
-    if (!m_isdnConnected || !isdnLink_) return;
+    if (!linkFlag(LinkKind::Isdn) || !isdnLink_) return;
     // Chosen from inside the Enter Password dialog that the reader is waiting for,
     // the close could never join the reader: the dialog has to be answered first.
     if (findChild<CEnterPasswordDlg*>()) return;
@@ -103,7 +103,7 @@ void CMainFrame::OnIsdnDisconnect() {
     StopCaptureIfRunning();
     CloseIsdnLink();
     ShowMessage(isdn::kDisconnected);
-    m_isdnConnected = 0;
+    linkFlag(LinkKind::Isdn) = 0;
     updateCommandUi();
 }
 

@@ -56,7 +56,7 @@ private:
 void CMainFrame::registerLanCommands() {
     setEnableRule(ID_LAN_CONNECT, [this] { return !IsAnyLinkConnected(); });
     setEnableRule(ID_LAN_DISCONNECT, [this] {
-        return m_lanConnected && !m_serialConnected && !m_modemConnected && !m_isdnConnected;
+        return linkFlag(LinkKind::Lan) && !linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Modem) && !linkFlag(LinkKind::Isdn);
     });
     setEnableRule(ID_LAN_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
     connect(action(ID_LAN_CONNECT), &QAction::triggered, this, &CMainFrame::OnLanConnect);
@@ -100,7 +100,7 @@ void CMainFrame::OnLanConnect() {
     worker->Open();
     worker->Connect(destination);
 
-    if (!m_lanConnected) {
+    if (!linkFlag(LinkKind::Lan)) {
         // A worker whose connect failed has nothing more to do.
         EndLanWorker();
         updateCommandUi();
@@ -114,7 +114,7 @@ void CMainFrame::OnLanConnect() {
 }
 
 void CMainFrame::OnLanDisconnect() {
-    if (!m_lanConnected) return;
+    if (!linkFlag(LinkKind::Lan)) return;
     if (ShowMessage("Are you sure to disconnect LAN connection ?", "LAN Disconnect Confirmation",
                     MsgIcon::Question, MsgButtons::YesNo) != IDYES)
         return;
@@ -134,12 +134,12 @@ void CMainFrame::OnLanConfigure() {
 }
 
 void CMainFrame::OnLanConnected() {
-    m_lanConnected = 1;
+    linkFlag(LinkKind::Lan) = 1;
     updateCommandUi();
 }
 
 void CMainFrame::OnLanClosed() {
-    m_lanConnected = 0;
+    linkFlag(LinkKind::Lan) = 0;
     updateCommandUi();
     // The peer closed: the worker is ended once it has returned from this report.
     const unsigned generation = lanGeneration_;
@@ -183,7 +183,7 @@ void CMainFrame::EndLanWorker() {
     // From here on, whatever this worker still reports is about an old connection.
     ++lanGeneration_;
     // With the worker gone its socket is closed, whatever the close reported.
-    m_lanConnected = 0;
+    linkFlag(LinkKind::Lan) = 0;
 }
 
 void CMainFrame::PurgeRetiredLanWorkers() {

@@ -29,8 +29,8 @@ void CMainFrame::setLinkReplyWriter(LinkKind kind, std::function<int(const char*
 }
 
 int CMainFrame::WriteReplyToConnectedLink(const char* bytes, int length) {
-    const std::atomic<int>* flags[] = {&m_serialConnected, &m_modemConnected, &m_lanConnected,
-                                       &m_isdnConnected};
+    const std::atomic<int>* flags[] = {&linkFlag(LinkKind::Serial), &linkFlag(LinkKind::Modem), &linkFlag(LinkKind::Lan),
+                                       &linkFlag(LinkKind::Isdn)};
     for (int k = 0; k < 4; ++k) {
         if (!*flags[k]) continue;
         if (replyWriters_[k]) return replyWriters_[k](bytes, length);
@@ -68,8 +68,8 @@ int CMainFrame::SendToLink(const char* text, int length, bool startResponseTimer
         auto& w = linkWriters_[static_cast<int>(k)];
         return w ? w(text, length) : 0;
     };
-    if (m_serialConnected) return write(LinkKind::Serial);
-    if (m_modemConnected) {
+    if (linkFlag(LinkKind::Serial)) return write(LinkKind::Serial);
+    if (linkFlag(LinkKind::Modem)) {
         if (recovery && text[2] == 'g') {
             StopResponseTimer();
             ShowMessage("This command cannot be executed on modem connection...", "Warning",
@@ -78,12 +78,12 @@ int CMainFrame::SendToLink(const char* text, int length, bool startResponseTimer
         }
         return write(LinkKind::Modem);
     }
-    if (m_lanConnected) {
+    if (linkFlag(LinkKind::Lan)) {
         StopResponseTimer();
         write(LinkKind::Lan);
         return 1;
     }
-    if (m_isdnConnected) {
+    if (linkFlag(LinkKind::Isdn)) {
         StopResponseTimer();
         return write(LinkKind::Isdn);
     }
@@ -91,8 +91,8 @@ int CMainFrame::SendToLink(const char* text, int length, bool startResponseTimer
 }
 
 int CMainFrame::WriteToConnectedLink(const char* text, int length) {
-    const std::atomic<int>* flags[] = {&m_serialConnected, &m_modemConnected, &m_lanConnected,
-                                       &m_isdnConnected};
+    const std::atomic<int>* flags[] = {&linkFlag(LinkKind::Serial), &linkFlag(LinkKind::Modem), &linkFlag(LinkKind::Lan),
+                                       &linkFlag(LinkKind::Isdn)};
     for (int k = 0; k < 4; ++k) {
         if (*flags[k]) return linkWriters_[k] ? linkWriters_[k](text, length) : 0;
     }
@@ -102,8 +102,8 @@ int CMainFrame::WriteToConnectedLink(const char* text, int length) {
 int CMainFrame::SendLine(const char* text) {
     if (!text) return 0;
     const int length = static_cast<int>(std::strlen(text));
-    const std::atomic<int>* flags[] = {&m_serialConnected, &m_modemConnected, &m_lanConnected,
-                                       &m_isdnConnected};
+    const std::atomic<int>* flags[] = {&linkFlag(LinkKind::Serial), &linkFlag(LinkKind::Modem), &linkFlag(LinkKind::Lan),
+                                       &linkFlag(LinkKind::Isdn)};
     for (int k = 0; k < 4; ++k) {
         if (*flags[k] && linkWriters_[k]) {
             linkWriters_[k](text, length);
@@ -131,7 +131,7 @@ void CMainFrame::StartWakeupTimer() {
 }
 
 void CMainFrame::stopTimer(unsigned char bit, QTimer* timer) {
-    if (!m_serialConnected && !m_modemConnected) {
+    if (!linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Modem)) {
         timer->stop();
         return;
     }
@@ -156,7 +156,7 @@ void CMainFrame::StopTimersOnArrival() {
     // timer restarted by a send in between has its bit set again and keeps running.
     {
         std::lock_guard lock(timerLock_);
-        const bool serialOrModem = m_serialConnected || m_modemConnected;
+        const bool serialOrModem = linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem);
         if (serialOrModem && !(pendingResponse_ & (kResponseBit | kWakeupBit))) return;
         pendingResponse_ = 0;
     }
@@ -174,7 +174,7 @@ void CMainFrame::OnWakeupTimer() {
     {
         // Text that arrived just before the expiry has already answered.
         std::lock_guard lock(timerLock_);
-        if (!(pendingResponse_ & kWakeupBit) && (m_serialConnected || m_modemConnected)) {
+        if (!(pendingResponse_ & kWakeupBit) && (linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem))) {
             wakeupTimer_->stop();
             return;
         }
@@ -187,7 +187,7 @@ void CMainFrame::OnWakeupTimer() {
 void CMainFrame::OnResponseTimer() {
     {
         std::lock_guard lock(timerLock_);
-        if (!(pendingResponse_ & kResponseBit) && (m_serialConnected || m_modemConnected)) {
+        if (!(pendingResponse_ & kResponseBit) && (linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem))) {
             responseTimer_->stop();
             return;
         }

@@ -158,7 +158,7 @@ void CMainFrame::registerModemCommands() {
     setEnableRule(ID_MODEM_CONNECT, [this] { return !IsAnyLinkConnected(); });
     setEnableRule(ID_MODEM_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
     setEnableRule(ID_MODEM_DISCONNECT, [this] {
-        return m_modemConnected && !m_serialConnected && !m_lanConnected && !m_isdnConnected &&
+        return linkFlag(LinkKind::Modem) && !linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Lan) && !linkFlag(LinkKind::Isdn) &&
                !modemDisconnectBlocked();
     });
     connect(action(ID_MODEM_CONNECT), &QAction::triggered, this, &CMainFrame::OnModemConnect);
@@ -187,7 +187,7 @@ void CMainFrame::OnModemConnect() {
     }
     if (ShowPhoneBook(this, *modemLink_) != IDOK) return;
     OnClearNew();
-    m_modemConnected = 1;
+    linkFlag(LinkKind::Modem) = 1;
     OnDisconnectBlockedMsg(1);
     modemBridge_->StartWorker();
     focusInputEdit();
@@ -212,13 +212,13 @@ void CMainFrame::ModemDisconnectRoutine() {
     // report (a failure box, a second hang-up) reaches the user after this.
     modemBridge_->Abandon();
     if (!modemLink_->Connect(false)) {
-        m_modemConnected = 1;
+        linkFlag(LinkKind::Modem) = 1;
         ShowMessage(kDisconnectFailedText, kDisconnectFailedTitle, MsgIcon::Error);
         updateCommandUi();
         return;
     }
     modemBridge_->Join();
-    m_modemConnected = 0;
+    linkFlag(LinkKind::Modem) = 0;
     updateCommandUi();
 }
 
@@ -232,9 +232,9 @@ void CMainFrame::OnModemConfigure() {
 
 void CMainFrame::OnModemResult(int connected) {
     if (connected) {
-        m_modemConnected = 1;
+        linkFlag(LinkKind::Modem) = 1;
     } else {
-        m_modemConnected = 0;
+        linkFlag(LinkKind::Modem) = 0;
         ShowMessage(kConnectFailedText, kConnectFailedTitle, MsgIcon::Error);
         if (modemLink_) modemLink_->Connect(false);
     }

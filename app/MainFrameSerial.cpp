@@ -22,7 +22,7 @@ using namespace serialtext;
 void CMainFrame::registerSerialCommands() {
     setEnableRule(ID_SERIAL_CONNECT, [this] { return !IsAnyLinkConnected(); });
     setEnableRule(ID_SERIAL_DISCONNECT, [this] {
-        return m_serialConnected && !m_modemConnected && !m_lanConnected && !m_isdnConnected;
+        return linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Modem) && !linkFlag(LinkKind::Lan) && !linkFlag(LinkKind::Isdn);
     });
     setEnableRule(ID_SERIAL_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
     connect(action(ID_SERIAL_CONNECT), &QAction::triggered, this, &CMainFrame::OnSerialConnect);
@@ -37,7 +37,7 @@ void CMainFrame::registerSerialCommands() {
         // on the GUI thread: they are written from there, in turn.
         const int session = serialSession_.load();
         PostToGui([this, session, bytes = std::string(text, length > 0 ? length : 0)] {
-            if (m_serialConnected && session == serialSession_.load())
+            if (linkFlag(LinkKind::Serial) && session == serialSession_.load())
                 serialLink_->Write(bytes.data(), static_cast<int>(bytes.size()));
         }, this);
         return 1;
@@ -61,19 +61,19 @@ void CMainFrame::OnSerialConnect() {
     const int session = ++serialSession_;
     serialLink_->SetPortLostHandler([this, session](int) {
         PostToGui([this, session] {
-            if (m_serialConnected && session == serialSession_.load())
+            if (linkFlag(LinkKind::Serial) && session == serialSession_.load())
                 statusBar()->showMessage(QString::fromLatin1(kPortLostText));
         }, this);
     });
     if (serialLink_->Connect(true)) {
-        m_serialConnected = 1;
+        linkFlag(LinkKind::Serial) = 1;
         updateCommandUi();
         ShowMessage(kConnectedText, kConnectedTitle, MsgIcon::Information, MsgButtons::Ok);
         SendToLink("\r", 1, true);
         focusInputEdit();
         return;
     }
-    m_serialConnected = 0;
+    linkFlag(LinkKind::Serial) = 0;
     updateCommandUi();
     // The box's text is fixed; the status bar says what went wrong on this machine.
     int port = 0, baud = 0, bits = 0, stop = 0, parity = 0;
@@ -92,23 +92,23 @@ void CMainFrame::OnSerialConnect() {
 }
 
 void CMainFrame::OnSerialDisconnect() {
-    if (!m_serialConnected) return;
+    if (!linkFlag(LinkKind::Serial)) return;
     if (ShowMessage(kDisconnectQuestion, kDisconnectQuestionTitle, MsgIcon::Question,
                     MsgButtons::YesNo) != IDYES)
         return;
-    if (!m_serialConnected) return;  // ended while the question was up
+    if (!linkFlag(LinkKind::Serial)) return;  // ended while the question was up
     StopCaptureIfRunning();
     SerialDisconnect();
     OnClearNew();
 }
 
 void CMainFrame::SerialDisconnect() {
-    if (!serialLink_ || (!m_serialConnected && !serialLink_->IsOpen())) return;
+    if (!serialLink_ || (!linkFlag(LinkKind::Serial) && !serialLink_->IsOpen())) return;
     // Log out only from a command prompt; at the login stage there is nothing to end.
-    if (m_serialConnected && !view_->Matcher().AwaitingLogin()) SendToLink("x\r", 2, false);
+    if (linkFlag(LinkKind::Serial) && !view_->Matcher().AwaitingLogin()) SendToLink("x\r", 2, false);
     // Cleared before the port closes, so that a request the reader left for the GUI
     // thread finds no link and a late port-lost note is dropped.
-    m_serialConnected = 0;
+    linkFlag(LinkKind::Serial) = 0;
     ++serialSession_;
     serialLink_->Connect(false);
     // A warning about an answer that can no longer come would be wrong now.

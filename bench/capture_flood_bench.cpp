@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     link.SetReceiver(&sink);
     if (!link.Connect(true)) { std::fprintf(stderr, "open failed\n"); return 1; }
     frame.setLinkWriter(LinkKind::Serial, [&link](const char* t, int n) { return link.Write(t, n); });
-    frame.m_serialConnected = 1;
+    frame.setLinkConnected(LinkKind::Serial, true);
     link.Write("\r", 1);
     if (!Pump([&] { return frame.accessMode() == AccessMode::Maintenance; }, 10)) {
         std::fprintf(stderr, "no login\n");
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(bytes), secs, bytes / secs / 1e6,
                     done ? "" : " (did not finish)");
     }
-    frame.m_serialConnected = 0;
+    frame.setLinkConnected(LinkKind::Serial, false);
     frame.setLinkWriter(LinkKind::Serial, {});
     link.Connect(false);
     Profile::install(nullptr);

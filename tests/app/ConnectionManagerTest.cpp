@@ -47,7 +47,7 @@ private slots:
             frame.OnCreate();
             Recorder serial;
             frame.setLinkWriter(LinkKind::Serial, serial.writer());
-            frame.m_serialConnected = 1;
+            frame.setLinkConnected(LinkKind::Serial, true);
             ScriptedMessages boxes;
             boxes.answer(answer);
             QCOMPARE(frame.SendToLink(t.data(), int(t.size()), true), 1);
@@ -73,13 +73,13 @@ private slots:
         frame.setLinkWriter(LinkKind::Modem, modem.writer());
         frame.setLinkWriter(LinkKind::Serial, serial.writer());
         ScriptedMessages boxes;
-        frame.m_modemConnected = 1;
+        frame.setLinkConnected(LinkKind::Modem, true);
         frame.SendToLink("rxg", 3, true);
         QVERIFY(modem.writes.empty());
         QVERIFY(boxes.sawText("This command cannot be executed on modem connection..."));
         QVERIFY(!frame.responseTimerActive());
-        frame.m_modemConnected = 0;
-        frame.m_serialConnected = 1;
+        frame.setLinkConnected(LinkKind::Modem, false);
+        frame.setLinkConnected(LinkKind::Serial, true);
         frame.SendToLink("rxg", 3, true);
         QCOMPARE(serial.writes, std::vector<std::string>{"rxg"});
     }
@@ -90,7 +90,7 @@ private slots:
             frame.OnCreate();
             Recorder link;
             frame.setLinkWriter(kind, link.writer());
-            (kind == LinkKind::Lan ? frame.m_lanConnected : frame.m_isdnConnected) = 1;
+            frame.setLinkConnected(kind, true);
             frame.SendToLink("t d", 3, true);
             QCOMPARE(link.writes, std::vector<std::string>{"t d"});
             QVERIFY(!frame.responseTimerActive());
@@ -114,7 +114,7 @@ private slots:
         Recorder lan, serial;
         frame.setLinkWriter(LinkKind::Serial, serial.writer());
         frame.setLinkWriter(LinkKind::Lan, lan.writer());
-        frame.m_lanConnected = 1;
+        frame.setLinkConnected(LinkKind::Lan, true);
         frame.SendLine("rxo");  // no confirmation on this path
         QCOMPARE(lan.writes, (std::vector<std::string>{"rxo", "\r"}));
         QVERIFY(serial.writes.empty());
@@ -125,7 +125,7 @@ private slots:
         frame.OnCreate();
         Recorder serial;
         frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.m_serialConnected = 1;
+        frame.setLinkConnected(LinkKind::Serial, true);
         ScriptedMessages boxes;
         frame.SendToLink("t d", 3, true);
         QTRY_VERIFY_WITH_TIMEOUT(boxes.count() == 1, 5000);
@@ -139,7 +139,7 @@ private slots:
         frame.OnCreate();
         Recorder modem;
         frame.setLinkWriter(LinkKind::Modem, modem.writer());
-        frame.m_modemConnected = 1;
+        frame.setLinkConnected(LinkKind::Modem, true);
         ScriptedMessages boxes;
         frame.StartWakeupTimer();
         frame.SendToLink("t d", 3, true);
@@ -156,7 +156,7 @@ private slots:
         frame.OnCreate();
         Recorder modem;
         frame.setLinkWriter(LinkKind::Modem, modem.writer());
-        frame.m_modemConnected = 1;
+        frame.setLinkConnected(LinkKind::Modem, true);
         frame.StartWakeupTimer();
         QTRY_VERIFY_WITH_TIMEOUT(modem.writes.size() >= 2, 6000);
         for (const auto& w : modem.writes) QCOMPARE(w, std::string("\r"));

@@ -43,7 +43,7 @@ public:
         link_->SetReceiver(&frame.document());
         if (!link_->Connect(true)) return;
         frame.setLinkWriter(LinkKind::Serial, [this](const char* t, int n) { return link_->Write(t, n); });
-        frame.m_serialConnected = 1;
+        frame.setLinkConnected(LinkKind::Serial, true);
         ok_ = true;
     }
     ~SerialHookup() { Detach(); }
@@ -51,7 +51,7 @@ public:
     CSerialLink& link() { return *link_; }
     void Detach() {
         if (!ok_) return;
-        frame_.m_serialConnected = 0;
+        frame_.setLinkConnected(LinkKind::Serial, false);
         frame_.setLinkWriter(LinkKind::Serial, {});
         link_->Connect(false);
         ok_ = false;

@@ -72,12 +72,12 @@ class IsdnFrameTest : public QObject {
 
     // Connects the frame to peer; the peer has accepted the call when it returns true.
     bool connectTo(CMainFrame& f, LoopbackPeer& peer) {
-        if (!trigger(f, ID_ISDN_CONNECT) || !f.m_isdnConnected) return false;
+        if (!trigger(f, ID_ISDN_CONNECT) || !f.isLinkConnected(LinkKind::Isdn)) return false;
         return peer.accept();
     }
     bool disconnect(CMainFrame& f, ScriptedMessages& boxes) {
         boxes.answer(IDYES);
-        return trigger(f, ID_ISDN_DISCONNECT) && !f.m_isdnConnected && !f.isdnLink();
+        return trigger(f, ID_ISDN_DISCONNECT) && !f.isLinkConnected(LinkKind::Isdn) && !f.isdnLink();
     }
 
 private slots:
@@ -156,7 +156,7 @@ private slots:
         QCOMPARE(phoneBooks_.load(), 1);
         QCOMPARE(f.document().GetTranscript(), std::string());  // Clear New came first
         QVERIFY(!f.isdnLink());
-        QCOMPARE(f.m_isdnConnected.load(), 0);
+        QVERIFY(!f.isLinkConnected(LinkKind::Isdn));
         if (message.isEmpty()) {
             QCOMPARE(boxes.count(), size_t(0));
         } else {
@@ -208,7 +208,7 @@ private slots:
         QCOMPARE(Texts(boxes), (std::vector<std::string>{DialFailed(code), isdn::kConnectFailed}));
         QCOMPARE(boxes.boxes()[1].title, std::string(isdn::kConnectFailedTitle));
         QCOMPARE(boxes.boxes()[1].icon, MsgIcon::Error);
-        QCOMPARE(f.m_isdnConnected.load(), 0);
+        QVERIFY(!f.isLinkConnected(LinkKind::Isdn));
         QVERIFY(!f.isdnLink());
         QVERIFY(f.action(ID_ISDN_CONNECT)->isEnabled());
         QVERIFY(!f.action(ID_ISDN_DISCONNECT)->isEnabled());
@@ -237,10 +237,10 @@ private slots:
         QVERIFY(!f.action(ID_ISDN_CONNECT)->isEnabled());
         QVERIFY(!f.action(ID_ISDN_CONFIGURE)->isEnabled());
         QVERIFY(f.action(ID_ISDN_DISCONNECT)->isEnabled());
-        f.m_lanConnected = 1;  // two links up: no disconnect of either is offered
+        f.setLinkConnected(LinkKind::Lan, true);  // two links up: no disconnect of either is offered
         f.updateCommandUi();
         QVERIFY(!f.action(ID_ISDN_DISCONNECT)->isEnabled());
-        f.m_lanConnected = 0;
+        f.setLinkConnected(LinkKind::Lan, false);
 
         QVERIFY(peer.send(kDoTerminalType + kSendTerminalType + kWillEcho + kWillSga +
                           "hello" + kIac + kIac + "\xff\xfa\x05\x01\xff\xf0!"));
@@ -296,7 +296,7 @@ private slots:
         QCOMPARE(boxes.boxes()[0].title, std::string(isdn::kConfirmDisconnectTitle));
         QCOMPARE(boxes.boxes()[0].icon, MsgIcon::Question);
         QCOMPARE(boxes.boxes()[0].buttons, MsgButtons::YesNo);
-        QVERIFY(f.m_isdnConnected && f.captureRunning());
+        QVERIFY(f.isLinkConnected(LinkKind::Isdn) && f.captureRunning());
         QCOMPARE(peer.receive(1), std::string("\r"));
 
         boxes.clear();
@@ -366,7 +366,7 @@ private slots:
         bool stillUp = false;
         duringPassword_ = [&] {
             f.action(ID_ISDN_DISCONNECT)->trigger();
-            stillUp = f.m_isdnConnected && f.isdnLink();
+            stillUp = f.isLinkConnected(LinkKind::Isdn) && f.isdnLink();
         };
         QVERIFY(peer.send("PASSWORD:"));
         QTRY_COMPARE(passwords_.load(), 1);
@@ -392,7 +392,7 @@ private slots:
             QTest::qWait(5);
         }
         QVERIFY(boxes.sawText(isdn::kSendFailed));
-        QVERIFY(f.m_isdnConnected);
+        QVERIFY(f.isLinkConnected(LinkKind::Isdn));
         QVERIFY(disconnect(f, boxes));
     }
 
@@ -421,7 +421,7 @@ private slots:
         ScriptedMessages boxes;
         typed_ = "velmod";
         QVERIFY(trigger(f, ID_ISDN_CONNECT));
-        QVERIFY(f.m_isdnConnected);
+        QVERIFY(f.isLinkConnected(LinkKind::Isdn));
         QTRY_VERIFY_WITH_TIMEOUT(f.document().GetTranscript().find("maint>") != std::string::npos, 5000);
         QCOMPARE(passwords_.load(), 1);
         QVERIFY(f.telnet().remoteEcho());
@@ -499,11 +499,11 @@ private slots:
         QVERIFY(expected.isEmpty() || shownItems.contains(expected));
         QVERIFY(std::is_sorted(shownItems.begin(), shownItems.end()));
 
-        f.m_serialConnected = 1;  // no configuring while any link is up
+        f.setLinkConnected(LinkKind::Serial, true);  // no configuring while any link is up
         f.updateCommandUi();
         QVERIFY(!f.action(ID_ISDN_CONFIGURE)->isEnabled());
         QVERIFY(!f.action(ID_ISDN_CONNECT)->isEnabled());
-        f.m_serialConnected = 0;
+        f.setLinkConnected(LinkKind::Serial, false);
     }
 };
 

@@ -74,7 +74,7 @@ private slots:
         QVERIFY(frame.OnCreate());
         Recorder serial;
         frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.m_serialConnected = 1;
+        frame.setLinkConnected(LinkKind::Serial, true);
         QSignalSpy changed(&frame, &CMainFrame::accessModeChanged);
         dialogs_ = 0;
         typed_ = typed;
@@ -90,7 +90,7 @@ private slots:
         QVERIFY(frame.OnCreate());
         Recorder serial;
         frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.m_serialConnected = 1;
+        frame.setLinkConnected(LinkKind::Serial, true);
         dialogs_ = 0;
         typed_.clear();
         deliverFromThread(frame, {"PASSWORD:"});
@@ -103,7 +103,7 @@ private slots:
         QVERIFY(frame.OnCreate());
         Recorder serial;
         frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.m_serialConnected = 1;
+        frame.setLinkConnected(LinkKind::Serial, true);
         deliverFromThread(frame, {"Cance", "led!\r\n"});
         QCOMPARE(serial.get(), std::string("\r"));
         deliverFromThread(frame, {"maint> ", "Canceled!"});

@@ -117,13 +117,12 @@ private slots:
         QVERIFY(!frame.action(ID_FILE_SAVE_AS)->isEnabled());
         QVERIFY(!frame.action(ID_VIEW_COMMANDBAR)->isEnabled());  // no access mode yet
         QVERIFY(frame.action(ID_PHONEBOOK)->isEnabled());
-        for (auto* flag : {&frame.m_serialConnected, &frame.m_modemConnected, &frame.m_lanConnected,
-                           &frame.m_isdnConnected}) {
-            *flag = 1;
+        for (LinkKind kind : {LinkKind::Serial, LinkKind::Modem, LinkKind::Lan, LinkKind::Isdn}) {
+            frame.setLinkConnected(kind, true);
             frame.updateCommandUi();
             QVERIFY(!frame.action(ID_FILE_OPEN)->isEnabled());
             QVERIFY(!frame.action(ID_FILE_SAVE)->isEnabled());
-            *flag = 0;
+            frame.setLinkConnected(kind, false);
         }
         frame.updateCommandUi();
         QVERIFY(frame.action(ID_FILE_OPEN)->isEnabled());
@@ -184,11 +183,11 @@ private slots:
         QVERIFY(frame.OnCreate());
         std::string sent;
         frame.setLinkWriter(LinkKind::Serial, [&](const char* t, int n) { sent.append(t, n); return 1; });
-        frame.m_serialConnected = 1;
+        frame.setLinkConnected(LinkKind::Serial, true);
         QTest::keyClicks(frame.centralWidget(), "t d");
         QTest::keyClick(frame.centralWidget(), Qt::Key_Return);
         QCOMPARE(sent, std::string());
-        frame.m_serialConnected = 0;
+        frame.setLinkConnected(LinkKind::Serial, false);
     }
 };
 

@@ -136,7 +136,7 @@ private slots:
         QVERIFY(Trigger(frame, ID_MODEM_DISCONNECT));
         QCOMPARE(boxes.boxes()[0].text, std::string("Are you sure to disconnect modem connection ?"));
         QVERIFY(boxes.sawText("Modem connection disconnected..."));
-        QCOMPARE(frame.m_modemConnected.load(), 0);
+        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
         QVERIFY(!frame.modemLink().IsOpen());
         QVERIFY(!Enabled(frame, ID_MODEM_DISCONNECT));
         QVERIFY(Enabled(frame, ID_MODEM_CONNECT));
@@ -161,7 +161,7 @@ private slots:
         QVERIFY(texts.contains("Destination busy..."));
         QVERIFY(disconnectOfferedWhileDialling);
         QTRY_VERIFY(!frame.modemWorkerRunning());
-        QCOMPARE(frame.m_modemConnected.load(), 0);
+        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
         QVERIFY(!frame.progressWindow()->isVisible());
         QVERIFY2(!Enabled(frame, ID_MODEM_DISCONNECT), "grey again after the hang-up");
         QVERIFY(Enabled(frame, ID_MODEM_CONNECT));
@@ -181,7 +181,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Enabled(frame, ID_MODEM_DISCONNECT), 5000);
         QVERIFY(Trigger(frame, ID_MODEM_DISCONNECT));
         QVERIFY2(!frame.modemWorkerRunning(), "the worker is stopped, not left running");
-        QCOMPARE(frame.m_modemConnected.load(), 0);
+        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
         const size_t shown = boxes.count();
         QTest::qWait(3500);  // past the moment the modem would have answered
         QCOMPARE(boxes.count(), shown);
@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(boxes.boxes()[init].title, std::string("Modem Initialization Error"));
         QVERIFY(init < IndexOf(boxes, "Failed to establish modem connection..."));
         QTRY_VERIFY(!frame.modemWorkerRunning());
-        QCOMPARE(frame.m_modemConnected.load(), 0);
+        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
 
         boxes.clear();
         QVERIFY(Trigger(frame, ID_MODEM_CONFIGURE));
@@ -224,7 +224,7 @@ private slots:
         number_.clear();  // Quit
         QVERIFY(Trigger(frame, ID_MODEM_CONNECT));
         QCOMPARE(boxes.count(), size_t(1));
-        QCOMPARE(frame.m_modemConnected.load(), 0);
+        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
         QVERIFY(!frame.modemWorkerRunning());
     }
 
@@ -297,7 +297,7 @@ private slots:
             // would hold the disconnect up.
             QTRY_COMPARE_WITH_TIMEOUT(passwordDialogs_, i + 1, 5000);
             QVERIFY(Trigger(frame, ID_MODEM_DISCONNECT));
-            QCOMPARE(frame.m_modemConnected.load(), 0);
+            QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
         }
         QVERIFY(!boxes.sawText("Failed to establish modem connection..."));
         QCOMPARE(linktest::ThreadCount(), threads);

@@ -87,7 +87,7 @@ class SerialConnectTest : public QObject {
     // Connect, check the success box, and take the carriage return off the peer.
     bool connectTo(CMainFrame& f, ScriptedMessages& boxes) {
         f.OnSerialConnect();
-        return f.m_serialConnected && boxes.sawText(kConnectedText);
+        return f.isLinkConnected(LinkKind::Serial) && boxes.sawText(kConnectedText);
     }
 
     bool waitForText(CMainFrame& f, const std::string& needle, int ms = 10000) {
@@ -145,10 +145,10 @@ private slots:
         QVERIFY(!f.action(ID_SERIAL_CONNECT)->isEnabled());
         QVERIFY(!f.action(ID_SERIAL_CONFIGURE)->isEnabled());
         QVERIFY(f.action(ID_SERIAL_DISCONNECT)->isEnabled());
-        f.m_lanConnected = 1;  // the other links' flags grey Disconnect too
+        f.setLinkConnected(LinkKind::Lan, true);  // the other links' flags grey Disconnect too
         f.updateCommandUi();
         QVERIFY(!f.action(ID_SERIAL_DISCONNECT)->isEnabled());
-        f.m_lanConnected = 0;
+        f.setLinkConnected(LinkKind::Lan, false);
 
         // What the peer sends lands in the document.
         QVERIFY(peer.WriteAll("hello\r\n"));
@@ -161,7 +161,7 @@ private slots:
         QCOMPARE(boxes.boxes()[0].text, std::string(kDisconnectQuestion));
         QCOMPARE(boxes.boxes()[1].text, std::string(kDisconnectedText));
         QCOMPARE(boxes.boxes()[1].title, std::string(kDisconnectedTitle));
-        QCOMPARE(f.m_serialConnected.load(), 0);
+        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
         QCOMPARE(Transcript(f), std::string());
         QCOMPARE(peer.ReadFor(200), std::string());
         QVERIFY(!f.responseTimerActive());
@@ -215,7 +215,7 @@ private slots:
             QCOMPARE(int(boxes.boxes()[0].icon), int(MsgIcon::Error));
         }
         QCOMPARE(Transcript(f).empty(), cleared);
-        QCOMPARE(f.m_serialConnected.load(), 0);
+        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
         QVERIFY(f.action(ID_SERIAL_CONNECT)->isEnabled());
         QVERIFY(f.statusBar()->currentMessage().contains(status));
         QCOMPARE(peer.ReadFor(100), std::string());  // nothing was sent
@@ -275,7 +275,7 @@ private slots:
         QVERIFY2(clock.elapsed() >= 3150,  // a coarse timer may fire 5% early
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(boxes.boxes().back().title, std::string("Connection Warning"));
-        QCOMPARE(f.m_serialConnected.load(), 1);  // the link stays up
+        QVERIFY(f.isLinkConnected(LinkKind::Serial));  // the link stays up
         f.SerialDisconnect();
     }
 
@@ -334,7 +334,7 @@ private slots:
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QTest::qWait(100);
         QCOMPARE(dialogs_.load(), 0);  // no password dialog for a closed link
-        QCOMPARE(f.m_serialConnected.load(), 0);
+        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
         QCOMPARE(peer.ReadFor(100), std::string());
     }
 
@@ -420,7 +420,7 @@ private slots:
         boxes.clear();
         f.OnSerialDisconnect();
         QCOMPARE(boxes.boxes().back().text, std::string(kDisconnectedText));
-        QCOMPARE(f.m_serialConnected.load(), 0);
+        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
         QCOMPARE(Transcript(f), std::string());
         // Access stays until a log-out path clears it; a disconnect is not one.
         QCOMPARE(int(f.accessMode()), int(AccessMode::Maintenance));
@@ -440,7 +440,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] {
             return f.statusBar()->currentMessage() == QString::fromLatin1(kPortLostText);
         }, 5000));
-        QCOMPARE(f.m_serialConnected.load(), 1);
+        QVERIFY(f.isLinkConnected(LinkKind::Serial));
         const double cpu0 = ProcessCpuSeconds();
         QTest::qWait(1000);
         const double cpu = ProcessCpuSeconds() - cpu0;
@@ -449,7 +449,7 @@ private slots:
         f.OnSerialDisconnect();
         QCOMPARE(boxes.count(), size_t(2));
         QCOMPARE(boxes.boxes()[1].text, std::string(kDisconnectedText));
-        QCOMPARE(f.m_serialConnected.load(), 0);
+        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
         QVERIFY(f.action(ID_SERIAL_CONNECT)->isEnabled());
         QCOMPARE(linktest::ThreadCount(), threads);
     }
@@ -476,7 +476,7 @@ private slots:
             }
             boxes.clear();
             f.OnSerialConnect();
-            if (!f.m_serialConnected) return "connect";
+            if (!f.isLinkConnected(LinkKind::Serial)) return "connect";
             if (kind == 1) {
                 // The password prompt follows the banner at once: disconnect in between.
                 if (!waitForText(f, "tility")) return "banner";
@@ -487,7 +487,7 @@ private slots:
                 if (!waitForText(f, "NOPQRSTU")) return "flood";
             }
             f.OnSerialDisconnect();
-            if (f.m_serialConnected || !boxes.sawText(kDisconnectedText)) return "disconnect";
+            if (f.isLinkConnected(LinkKind::Serial) || !boxes.sawText(kDisconnectedText)) return "disconnect";
             return QString();
         };
         QCOMPARE(cycle(0), QString());

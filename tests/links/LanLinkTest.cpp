@@ -116,7 +116,7 @@ private slots:
         });
         Fixture f;
         f.connectTo(peer.destination(host.toLatin1().constData()));
-        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
         QCOMPARE(f.boxes.count(), size_t(0));  // no box reports success
         QVERIFY(!f.enabled(ID_LAN_CONNECT));
         QVERIFY(f.enabled(ID_LAN_DISCONNECT));
@@ -132,12 +132,12 @@ private slots:
         QCOMPARE(peer.received(), std::string("\rab\xFF\xFF" "cpw\xFF\xFF\r"));
 
         // Another link's flag takes Disconnect away too.
-        f.frame.m_isdnConnected = 1;
+        f.frame.setLinkConnected(LinkKind::Isdn, true);
         QVERIFY(!f.enabled(ID_LAN_DISCONNECT));
-        f.frame.m_isdnConnected = 0;
+        f.frame.setLinkConnected(LinkKind::Isdn, false);
 
         f.disconnect();
-        QCOMPARE(f.frame.m_lanConnected.load(), 0);
+        QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
         QVERIFY(f.frame.lanThread() == nullptr);
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         QTRY_VERIFY(peer.peerClosed());
@@ -164,7 +164,7 @@ private slots:
         QVERIFY(t.elapsed() < CLanSocket::ConnectTimeoutMs() + 5000);
         QVERIFY(f.boxes.sawText("Failed to establish TCP/IP connection..."));
         QCOMPARE(f.boxes.count(), size_t(1));
-        QCOMPARE(f.frame.m_lanConnected.load(), 0);
+        QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
         QVERIFY(f.frame.lanThread() == nullptr);  // the worker is not left behind
         QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);  // the thread is reaped
         QVERIFY(f.enabled(ID_LAN_CONNECT));
@@ -187,7 +187,7 @@ private slots:
         Fixture f;
         const int tasks = CountEntries("/proc/self/task");
         f.connectTo(peer.destination());
-        QTRY_COMPARE(f.frame.m_lanConnected.load(), 0);
+        QTRY_VERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
         QCOMPARE(f.sink.text(), std::string("bye"));
         QCOMPARE(f.boxes.count(), size_t(0));
         QVERIFY(f.enabled(ID_LAN_CONNECT));
@@ -202,11 +202,11 @@ private slots:
         Fixture f;
         f.frame.setLanDisconnectWaitMs(1000);
         f.connectTo(peer.destination());
-        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
 
         f.boxes.answer(IDNO);
         f.frame.action(ID_LAN_DISCONNECT)->trigger();
-        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
         const RecordedBox ask = f.boxes.boxes().back();
         QCOMPARE(ask.text, std::string("Are you sure to disconnect LAN connection ?"));
         QCOMPARE(ask.title, std::string("LAN Disconnect Confirmation"));
@@ -222,7 +222,7 @@ private slots:
         QVERIFY(t.elapsed() >= 1900);
         QVERIFY(!f.frame.captureRunning());
         QVERIFY(f.boxes.sawText("Stop Saving trace data."));
-        QCOMPARE(f.frame.m_lanConnected.load(), 0);
+        QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
         QTRY_VERIFY(peer.peerClosed());
     }
 
@@ -237,10 +237,10 @@ private slots:
         const int fds = CountEntries("/proc/self/fd");
         for (int i = 0; i < 50; ++i) {
             f.connectTo(peer.destination());
-            QCOMPARE(f.frame.m_lanConnected.load(), 1);
+            QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
             f.frame.SendToLink("x", 1, false);
             f.disconnect();
-            QCOMPARE(f.frame.m_lanConnected.load(), 0);
+            QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
         }
         QTRY_VERIFY(peer.peerClosed());
         QCOMPARE(peer.accepted(), 51);
@@ -262,7 +262,7 @@ private slots:
         });
         Fixture f;
         f.connectTo(peer.destination());
-        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
 
         QElapsedTimer clock;
         qint64 last = 0, worst = 0;
@@ -315,7 +315,7 @@ private slots:
         LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.Collect(fd, 64, 50); }, 4096);
         Fixture f;
         f.connectTo(peer.destination());
-        QCOMPARE(f.frame.m_lanConnected.load(), 1);
+        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
         std::string command, expected = "\r";  // the connect's carriage return
         for (int i = 0; i < 200000; ++i) {
             const char c = static_cast<char>(i % 97 == 0 ? 0xFF : 'a' + i % 26);
@@ -342,13 +342,13 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             peer.clearReceived();
             f.connectTo(peer.destination());
-            QCOMPARE(f.frame.m_lanConnected.load(), 1);
+            QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
             // Replies go out undoubled; the connect's carriage return may come before or after them.
             QTRY_VERIFY2_WITH_TIMEOUT(WithoutOneCr(peer.received()) == kTelnetReplies,
                          qPrintable(QStringLiteral("round %1 peer [%2] sink [%3] accepted %4 connected %5")
                                         .arg(round).arg(QByteArray::fromStdString(peer.received()).toHex())
                                         .arg(QByteArray::fromStdString(f.sink.text()).toHex())
-                                        .arg(peer.accepted()).arg(f.frame.m_lanConnected.load())), 20000);
+                                        .arg(peer.accepted()).arg(int(f.frame.isLinkConnected(LinkKind::Lan)))), 20000);
             QTRY_VERIFY(f.sink.text().ends_with("login:"));
             f.disconnect();
             QTRY_VERIFY(peer.peerClosed());
