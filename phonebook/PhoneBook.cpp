@@ -144,8 +144,8 @@ PhoneBook::WriteResult PhoneBook::writeFile(const std::string& path, const std::
 bool PhoneBook::copyFile(const std::string& from, const std::string& to) {
     std::string bytes;
     if (!ops_.readAll(from, bytes)) return false;
-    // Through the temporary file: a copy that fails part-way leaves `to` as it was.
-    const std::string temp = tempPath();
+    // Through a file of its own: a copy that fails part-way leaves `to` as it was.
+    const std::string temp = to + ".tmp";
     if (writeFile(temp, bytes) == WriteResult::Written && ops_.rename(temp, to)) return true;
     ops_.remove(temp);
     return false;
