@@ -51,8 +51,8 @@ test)
 test-asan)
     install_missing
     build build-asan -DPMX_SANITIZE=address
-    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        run_tests build-asan
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions="$here/tools/lsan.supp" \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_tests build-asan
     ;;
 test-tsan)
     install_missing

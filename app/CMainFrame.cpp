@@ -427,7 +427,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     CloseLinksOnExit();
     if (m_captureRunning) {
         const std::string path = trace_.End();
-        if (!TraceCapture::WriteLabel(path, false, std::time(nullptr)))
+        if (!path.empty() && !TraceCapture::WriteLabel(path, false, std::time(nullptr)))
             ShowMessage("file open failure in TraceSaveLabel", "", MsgIcon::Warning);
         ShowMessage("Stop Saving trace data.", "Confirm stopping", MsgIcon::None, MsgButtons::Ok);
         m_captureRunning = 0;

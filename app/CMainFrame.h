@@ -226,6 +226,7 @@ private:
     void stopTimer(unsigned char bit, QTimer* timer);
 
     void registerCaptureCommands();
+    void OnTraceWriteFailed(const std::string& path);
     void registerCommandCommands();
     void sendWithCarriageReturn(const std::string& line);
     void hideCommandBarOnLogOut();
@@ -261,7 +262,6 @@ private:
     TelnetStream telnet_{nullptr, nullptr};
     TraceCapture trace_;
     std::atomic<int> m_captureRunning{0};
-    std::atomic<bool> traceFailureShown_{false};
 
     std::function<int(const char*, int)> linkWriters_[4];
     QTimer* responseTimer_ = nullptr;

@@ -9,12 +9,17 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QStatusBar>
 
 void CMainFrame::registerCaptureCommands() {
     setEnableRule(ID_CAPTURE_ON, [this] { return !m_captureRunning; });
     setEnableRule(ID_CAPTURE_OFF, [this] { return m_captureRunning != 0; });
     connect(action(ID_CAPTURE_ON), &QAction::triggered, this, &CMainFrame::OnCaptureOn);
     connect(action(ID_CAPTURE_OFF), &QAction::triggered, this, &CMainFrame::OnCaptureOff);
+    // The failing write may run on a reader thread, which must not wait for the user.
+    trace_.SetFailureHandler([this](const std::string& path) {
+        PostToGui([this, path] { OnTraceWriteFailed(path); }, this);
+    });
 }
 
 void CMainFrame::focusInputEdit() {
@@ -35,7 +40,6 @@ void CMainFrame::OnCaptureOn() {
         return;
     }
     m_captureRunning = 1;  // Capture On stays grey while the confirmation is up
-    traceFailureShown_ = false;
     ShowMessage("Now Start to Save trace data.", "Confirm starting", MsgIcon::None, MsgButtons::Ok);
     // Events handled while the box was up may have ended this capture already.
     if (trace_.state() != TraceCapture::State::Starting) return;
@@ -48,7 +52,8 @@ void CMainFrame::OnCaptureOff() {
     if (!m_captureRunning) return;
     const std::string path = trace_.End();
     ShowMessage("Stop Saving trace data.", "Confirm stopping", MsgIcon::None, MsgButtons::Ok);
-    if (!TraceCapture::WriteLabel(path, false, std::time(nullptr)))
+    // No path: a failed write has ended the capture already, and its report is on its way.
+    if (!path.empty() && !TraceCapture::WriteLabel(path, false, std::time(nullptr)))
         ShowMessage("file open failure in TraceSaveLabel", "", MsgIcon::Warning);
     m_captureRunning = 0;
     updateCommandUi();
@@ -60,12 +65,17 @@ void CMainFrame::StopCaptureIfRunning() {
 }
 
 void CMainFrame::SaveTrace(std::string_view text) {
-    if (trace_.SaveReceived(text)) {
-        traceFailureShown_ = false;
-        return;
+    // A failure ends the capture and reaches OnTraceWriteFailed once.
+    trace_.SaveReceived(text);
+}
+
+void CMainFrame::OnTraceWriteFailed(const std::string& path) {
+    if (m_captureRunning) {
+        m_captureRunning = 0;
+        updateCommandUi();
     }
-    // A reader thread must not wait for the user: the box is posted, and shown once
-    // per run of failures rather than once per received block.
-    if (!traceFailureShown_.exchange(true))
-        PostToGui([] { ShowMessage("file open failure in Save_Trace", "", MsgIcon::Warning); }, this);
+    statusBar()->showMessage(
+        QStringLiteral("Capture stopped: cannot write to %1; it keeps the text written before.")
+            .arg(QString::fromLocal8Bit(path.c_str())));
+    ShowMessage("file open failure in Save_Trace", "", MsgIcon::Warning);
 }

@@ -19,6 +19,35 @@
 
 using namespace serialtext;
 
+namespace {
+// The status bar follows held output; output given up is told once, line by line.
+void ReportOutputNotice(CMainFrame& frame, const OutputNotice& notice) {
+    switch (notice.kind) {
+    case OutputNotice::Kind::Held:
+        frame.statusBar()->showMessage(QString::fromLatin1(kOutputHeldText));
+        return;
+    case OutputNotice::Kind::Released:
+        frame.statusBar()->showMessage(QString::fromLatin1(kOutputReleasedText), 5000);
+        return;
+    case OutputNotice::Kind::NotSent: break;
+    }
+    std::string text = kNotSentText;
+    std::string all;
+    for (const std::string& part : notice.lines) all += part;
+    std::string line;
+    for (char c : all + '\r') {
+        if (c != '\r' && c != '\n') {
+            line += c;
+        } else if (!line.empty()) {
+            text += "\n" + line;
+            line.clear();
+        }
+    }
+    frame.statusBar()->showMessage(QString::fromLatin1(kNotSentText));
+    ShowMessage(text.c_str(), kNotSentTitle, MsgIcon::Warning, MsgButtons::Ok);
+}
+} // namespace
+
 void CMainFrame::registerSerialCommands() {
     setEnableRule(ID_SERIAL_CONNECT, [this] { return !IsAnyLinkConnected(); });
     setEnableRule(ID_SERIAL_DISCONNECT, [this] {
@@ -63,6 +92,11 @@ void CMainFrame::OnSerialConnect() {
         PostToGui([this, session] {
             if (linkFlag(LinkKind::Serial) && session == serialSession_.load())
                 statusBar()->showMessage(QString::fromLatin1(kPortLostText));
+        }, this);
+    });
+    serialLink_->SetOutputNotice([this, session](const OutputNotice& notice) {
+        PostToGui([this, session, notice] {
+            if (m_serialConnected && session == serialSession_.load()) ReportOutputNotice(*this, notice);
         }, this);
     });
     if (serialLink_->Connect(true)) {

@@ -70,8 +70,12 @@ public:
     // The caller tells the user (serialtext::kDisconnectedText).
     int Close();
     int ApplySettings();
-    // 1 when written (a write cut short by its time-out counts), 0 on a port error.
+    // 1 when written, or waiting behind output the switch holds by flow control (the
+    // output notice tells what becomes of it); 0 on a port error. Never waits long.
     int Write(const char* bytes, int length);
+    // Held, released and given-up output, on the writer thread; set before Open.
+    void SetOutputNotice(std::function<void(const OutputNotice&)> notice) { io_.SetOutputNotice(std::move(notice)); }
+    void SetHeldBound(std::chrono::milliseconds bound) { io_.SetHeldBound(bound); }
     // Bytes placed in buffer, 0 when none are waiting; read thread only.
     int Read(char* buffer, int maximum);
 

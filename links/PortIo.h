@@ -13,15 +13,32 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 class ReceiveSink;
+
+// What becomes of output the far end holds back by flow control (XOFF, CTS low).
+struct OutputNotice {
+    enum class Kind {
+        Held,      // a write made no progress: output waits for the line to be released
+        Released,  // everything waiting has gone out, in order
+        NotSent,   // held past the bound, or a port error: `lines` were given up
+    };
+    Kind kind = Kind::Held;
+    std::vector<std::string> lines;  // the writes given up, as they were asked for
+};
 
 class PortIo {
 public:
     static constexpr int kReadChunk = 4096;
     // How long a close lets written bytes (the log-out) leave before the line drops.
     static constexpr int kCloseDrainMs = 500;
+    // The longest a caller of Write waits: the rest goes out from the writer thread.
+    static constexpr int kWriteWaitMs = 80;
+    // Held output waits this long without progress before it is given up.
+    static constexpr std::chrono::milliseconds kHeldBound{60000};
 
     PortIo() = default;
     ~PortIo() { Stop(std::chrono::milliseconds(3000), true); }
@@ -39,7 +56,15 @@ public:
               const std::function<void()>& pump = {});
     bool IsRunning() const { return reader_ != nullptr; }
 
-    // 1 when written (a write cut short by its time-out counts), 0 on a port error.
+    // Called on the writer thread when output is held, released or given up. Set
+    // before Start; it must not wait for the thread that calls Write or Stop.
+    void SetOutputNotice(std::function<void(const OutputNotice&)> notice) { notice_ = std::move(notice); }
+    void SetHeldBound(std::chrono::milliseconds bound) { heldBound_ = bound; }
+
+    // Writes go out in order from a writer thread, so that a line held by flow
+    // control never holds the caller: 1 when the bytes went, or wait behind held
+    // output (the notice then tells what becomes of them); 0 on a port error or
+    // when not running. Owner thread; waits at most kWriteWaitMs.
     int Write(const char* bytes, int length);
     // Bytes placed in buffer, 0 when none are waiting; read thread only.
     int Read(char* buffer, int maximum);
@@ -51,9 +76,16 @@ public:
 
 private:
     struct Reader;
+    struct Writer;
+    static void WriteThread(std::shared_ptr<Writer> writer);
+    void StopWriter();
     static void ReadThread(std::shared_ptr<Reader> reader);
     static void ReleasePort(Reader& reader);
 
     std::shared_ptr<Reader> reader_;  // non-null while running
     std::thread thread_;
+    std::shared_ptr<Writer> writer_;  // non-null while running
+    std::thread writerThread_;
+    std::function<void(const OutputNotice&)> notice_;
+    std::chrono::milliseconds heldBound_ = kHeldBound;
 };

@@ -26,6 +26,13 @@ inline constexpr const char* kDisconnectQuestionTitle = "Serial Port Disconnect 
 inline constexpr const char* kPortLostText =
     "Serial port stopped responding; disconnect to release it.";
 
+// Output held back by the switch's flow control (status bar), and given up (one box).
+inline constexpr const char* kOutputHeldText =
+    "Output held by the switch (flow control); typed lines wait and go out in order.";
+inline constexpr const char* kOutputReleasedText = "Held output sent.";
+inline constexpr const char* kNotSentText = "The switch held the output too long. Not sent:";
+inline constexpr const char* kNotSentTitle = "Serial Port Output";
+
 inline constexpr const char* kConfigCaption = "Serial Port Configuration";
 
 // Settings store.

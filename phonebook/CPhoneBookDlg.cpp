@@ -76,7 +76,8 @@ CPhoneBookDlg::CPhoneBookDlg(CModemLink& modem, QWidget* parent)
     connect(list_, &CPhoneListCtrl::rowPressed, this, &CPhoneBookDlg::OnRowPressed);
     connect(list_, &CPhoneListCtrl::rowDoubleClicked, this, &CPhoneBookDlg::OnRowDoubleClicked);
 
-    // A failed load has shown its file error; the list is then empty.
+    // A failed load has shown its file error; the list is then empty, and the book
+    // itself refuses to save that empty list over a file it could not read.
     book_.load();
     FillList();
     list_->setFocus();

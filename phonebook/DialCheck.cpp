@@ -1,17 +1,6 @@
 // Entry checks of the phone book dialogs.
 #include "phonebook/DialCheck.h"
 
-namespace {
-constexpr std::string_view kWhite = " \t\r\n\v\f";
-}
-
-std::string TrimWhite(std::string_view text) {
-    const auto first = text.find_first_not_of(kWhite);
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(kWhite);
-    return std::string(text.substr(first, last - first + 1));
-}
-
 bool HasReservedChar(std::string_view text) {
     return text.find_first_of(kReservedChars) != std::string_view::npos;
 }

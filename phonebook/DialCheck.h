@@ -6,13 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "commands/TextTrim.h"  // TrimWhite: one trimming rule for every typed text
+
 // The 29 characters a number may contain.
 inline constexpr std::string_view kDialableChars = "1234567890ABCD*#!PpTt,Ww$-() ";
 // Characters that would break the file's "[name][number];" records.
 inline constexpr std::string_view kReservedChars = "{}[];";
 
-// Without white space (space, tab, CR, LF, VT, FF) at either end.
-std::string TrimWhite(std::string_view text);
 bool HasReservedChar(std::string_view text);
 // The offending characters of a number (trimmed first), each followed by a space;
 // every byte of 128 or more shows as "<None ASCII> ". Empty: the number is dialable.

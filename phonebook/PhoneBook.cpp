@@ -9,6 +9,9 @@
 namespace {
 
 constexpr const char* kFileErrorTitle = "File Error";
+constexpr const char* kUnreadFileText =
+    "'PhoneNo.txt' could not be read when the phone book was opened, so it is not replaced. "
+    "Make it readable and open the phone book again...";
 
 void FileError(const char* text) { ShowMessage(text, kFileErrorTitle, MsgIcon::Error, MsgButtons::Ok); }
 
@@ -102,6 +105,7 @@ void PhoneBook::clear() {
 
 bool PhoneBook::load() {
     clear();
+    unreadFile_ = false;
     const std::string path = filePath();
     if (!ops_.exists(path)) {
         if (ops_.createEmpty(path)) return true;
@@ -113,6 +117,8 @@ bool PhoneBook::load() {
     }
     if (!ops_.readAll(path, fileText_)) {
         fileText_.clear();
+        // The empty list is not the file's content: a save must not write it over the file.
+        unreadFile_ = true;
         FileError("Cannot open 'PhoneNo.txt' file...");
         return false;
     }
@@ -138,7 +144,11 @@ PhoneBook::WriteResult PhoneBook::writeFile(const std::string& path, const std::
 bool PhoneBook::copyFile(const std::string& from, const std::string& to) {
     std::string bytes;
     if (!ops_.readAll(from, bytes)) return false;
-    return writeFile(to, bytes) == WriteResult::Written;
+    // Through a file of its own: a copy that fails part-way leaves `to` as it was.
+    const std::string temp = to + ".tmp";
+    if (writeFile(temp, bytes) == WriteResult::Written && ops_.rename(temp, to)) return true;
+    ops_.remove(temp);
+    return false;
 }
 
 bool PhoneBook::save() {
@@ -147,14 +157,14 @@ bool PhoneBook::save() {
     const std::string backup = backupPath();
     const std::string temp = tempPath();
 
-    bool backedUp = false;
-    if (ops_.exists(path)) {
-        backedUp = copyFile(path, backup);
-        if (!backedUp) {
-            if (ops_.exists(backup)) ops_.remove(backup);
-            backedUp = copyFile(path, backup);
-        }
+    if (unreadFile_) {
+        FileError(kUnreadFileText);
+        return false;
     }
+
+    // A failed copy keeps the previous backup: an old backup is worth more than none.
+    bool backedUp = false;
+    if (ops_.exists(path)) backedUp = copyFile(path, backup) || copyFile(path, backup);
     if (!backedUp) FileError("Cannot make a backup file...");
 
     // The old file is left alone until the new one is complete and on disk; the

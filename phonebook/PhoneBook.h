@@ -43,6 +43,8 @@ public:
     bool load();
     // Writes the book, keeping the previous file as the backup. The old file stays
     // complete until the new one is complete on disk, and then is replaced in one step.
+    // Refused (after a "File Error" box) when the last load could not read the file
+    // that is there: the list in memory is not its content.
     bool save();
 
     int count() const { return static_cast<int>(entries_.size()); }
@@ -71,4 +73,5 @@ private:
     PhoneFileOps& ops_;
     std::vector<PhoneEntry> entries_;
     std::string fileText_;
+    bool unreadFile_ = false;  // the last load found the file but could not read it
 };

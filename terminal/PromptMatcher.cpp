@@ -52,14 +52,19 @@ void PromptMatcher::HandleBlock(const char* text, bool loading) {
                 break;  // later strings are not advanced for this character
             }
         }
+        NoteCharacter(text[i]);
         if (completed < 0) continue;
         completedAny = true;
         if (completed <= 1) awaitingLogin_.store(1);
         else awaitingLogin_.store(0);
-        if (completed == 1 && !loading && cb.askPassword) {
+        if (completed == 1 && cb.askPassword && TakePasswordRequest(loading)) {
+            asking_ = true;
             lock.unlock();  // the request may wait for the user
             cb.askPassword();
             lock.lock();
+            asking_ = false;
+            absorbRepeats_ = true;
+            lastAnswer_ = Clock::now();
         }
     }
     if (completedAny || awaitingLogin_.load() != 1) return;
@@ -69,6 +74,26 @@ void PromptMatcher::HandleBlock(const char* text, bool loading) {
         cancel = Step(progress_[kCancelIndex], kCanceled, text[i]);
     lock.unlock();
     if (cancel && cb.sendReply) cb.sendReply("\r", 1);
+}
+
+void PromptMatcher::NoteCharacter(char c) {
+    if (!absorbRepeats_ || progress_[1] > 0) return;
+    const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    // The prompt's last character leaves the counter at 0 as well.
+    if (!blank && c != kPassword[std::strlen(kPassword) - 1]) absorbRepeats_ = false;
+}
+
+bool PromptMatcher::TakePasswordRequest(bool loading) {
+    if (loading) return false;
+    // One dialog at a time: a prompt completed while one is open (text handled in
+    // its nested event loop) is already being answered.
+    if (asking_) return false;
+    if (absorbRepeats_ && Clock::now() - lastAnswer_ < kRepeatWindow) {
+        lastAnswer_ = Clock::now();  // a run of repeats keeps the window open
+        return false;
+    }
+    absorbRepeats_ = false;
+    return true;
 }
 
 AccessMode PromptMatcher::ApplyPassword(const std::string& password) {

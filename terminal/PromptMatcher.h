@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -25,6 +26,8 @@ public:
 
     struct Callbacks {
         // The password prompt came (not while a file loads); may block until answered.
+        // Never called again while a request runs, nor for repeats of the prompt that
+        // arrive right after the answer with nothing but white space between them.
         std::function<void()> askPassword;
         // Whether any link is connected, for the cancel reply.
         std::function<bool()> anyLinkConnected;
@@ -53,11 +56,24 @@ public:
     // Progress through a watched string, by the order above (0-3 prompts, 4 cancel).
     int Progress(int which) const;
 
+    // How long after an answer (or the last repeat) a bare repeat of the prompt is
+    // taken for one the switch sent before the answer reached it.
+    static constexpr std::chrono::milliseconds kRepeatWindow{2000};
+
 private:
     enum { kWatched = 5, kCancelIndex = 4 };
+    using Clock = std::chrono::steady_clock;
+    // A password prompt that completed: true when it is to be asked for.
+    bool TakePasswordRequest(bool loading);
+    // Ends the absorbing of repeats at text other than white space or the prompt.
+    void NoteCharacter(char c);
     Callbacks callbacks_;
     mutable std::mutex lock_;  // the prompt lock
     std::array<int, kWatched> progress_{};
+    // Prompt storms: a switch that repeats "PASSWORD:" must not queue a dialog per copy.
+    bool asking_ = false;          // a request is running (it may nest on the GUI thread)
+    bool absorbRepeats_ = false;   // since the answer only white space and prompts came
+    Clock::time_point lastAnswer_{};
     std::atomic<int> awaitingLogin_{1};
     std::atomic<AccessMode> access_{AccessMode::None};
 };

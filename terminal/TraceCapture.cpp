@@ -85,9 +85,39 @@ void TraceCapture::BeginBlock() {
 }
 
 void TraceCapture::EndBlock() {
+    std::string failed;
+    {
+        std::lock_guard lock(mutex_);
+        if (blockDepth_ > 0 && --blockDepth_ == 0 && state_ == State::On && !flushBlockLocked())
+            failed = stopOnFailureLocked();
+    }
+    reportFailure(failed);
+}
+
+void TraceCapture::SetFailureHandler(std::function<void(const std::string& path)> handler) {
     std::lock_guard lock(mutex_);
-    if (blockDepth_ > 0 && --blockDepth_ == 0 && state_ == State::On && !flushBlockLocked())
-        blockFailed_ = true;
+    onFailure_ = std::move(handler);
+}
+
+std::string TraceCapture::stopOnFailureLocked() {
+    // Going on would lose pieces here and there and report each: the file is left
+    // with what it holds, whole up to the failed write.
+    std::string p = std::move(path_);
+    path_.clear();
+    state_ = State::Off;
+    pending_.clear();
+    blockText_.clear();
+    return p;
+}
+
+void TraceCapture::reportFailure(const std::string& path) {
+    if (path.empty()) return;
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard lock(mutex_);
+        handler = onFailure_;
+    }
+    if (handler) handler(path);
 }
 
 std::string TraceCapture::End() {
@@ -108,20 +138,25 @@ bool TraceCapture::WriteLabel(const std::string& path, bool start, std::time_t w
 }
 
 bool TraceCapture::SaveReceived(std::string_view text) {
-    std::lock_guard lock(mutex_);
-    if (state_ == State::Off) return true;
-    std::string bytes = ConvertReceived(text);
-    if (bytes.empty()) return true;
-    if (state_ == State::Starting) {
-        pending_ += bytes;
-        return true;
+    std::string failed;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == State::Off) return true;
+        std::string bytes = ConvertReceived(text);
+        if (bytes.empty()) return true;
+        if (state_ == State::Starting) {
+            pending_ += bytes;
+            return true;
+        }
+        if (blockDepth_ > 0) {
+            blockText_ += bytes;
+            return true;
+        }
+        if (append(path_, bytes)) return true;
+        failed = stopOnFailureLocked();
     }
-    if (blockDepth_ > 0) {
-        blockText_ += bytes;
-        // A failed write at the end of an earlier block is reported with the next piece.
-        return !std::exchange(blockFailed_, false);
-    }
-    return append(path_, bytes);
+    reportFailure(failed);
+    return false;
 }
 
 TraceCapture::State TraceCapture::state() const {

@@ -28,9 +28,13 @@ public:
     static bool WriteLabel(const std::string& path, bool start, std::time_t when);
 
     // The received text of one piece: CR -> CR LF, TAB -> 8 blanks, LF dropped, the rest
-    // unchanged. False if the file could not be opened (the piece is lost, capture
-    // goes on).
+    // unchanged. A write that fails (file gone, disk full) ends the capture there: the
+    // file keeps what was written before, and the failure handler is called once.
+    // False for the piece whose write failed.
     bool SaveReceived(std::string_view text);
+    // Called, on the thread whose write failed and without the lock, with the trace
+    // file's path when a failed write has ended the capture.
+    void SetFailureHandler(std::function<void(const std::string& path)> handler);
 
     // A link that hands its block over a byte at a time (the Telnet stream) brackets
     // the block with these: the block's text is then written with one open of the
@@ -55,6 +59,9 @@ private:
     std::string pending_;  // received while Starting
     int blockDepth_ = 0;
     std::string blockText_;  // received inside BeginBlock/EndBlock, not yet written
-    bool blockFailed_ = false;
+    std::function<void(const std::string&)> onFailure_;
     bool flushBlockLocked();
+    // Ends the capture after a failed write; returns the path for the handler.
+    std::string stopOnFailureLocked();
+    void reportFailure(const std::string& path);
 };

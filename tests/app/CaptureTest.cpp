@@ -9,6 +9,7 @@
 #include "tools/pmxsim/FloodPattern.h"
 
 #include <QAction>
+#include <QStatusBar>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -149,7 +150,7 @@ private slots:
                  dir_->read("t.txt").c_str());
     }
 
-    void failuresAreReportedAndCaptureGoesOn() {
+    void failuresAreReportedOnceAndEndTheCapture() {
         CMainFrame f;
         QVERIFY(f.OnCreate());
         ScriptedMessages boxes;
@@ -172,7 +173,8 @@ private slots:
         const std::string path = dir_->file("t.txt");
         start(f, boxes, path);
         boxes.clear();
-        // The file's place taken by a directory: the text is lost, the user told once.
+        // The file's place taken by a directory: the capture ends at the first failed
+        // write, the user told once (box and status bar).
         std::remove(path.c_str());
         QCOMPARE(::mkdir(path.c_str(), 0700), 0);
         f.document().AppendReceived("lost one\r\n", 10);
@@ -181,15 +183,21 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(boxes.count(), size_t(1));
         QCOMPARE(boxes.boxes()[0].text, std::string("file open failure in Save_Trace"));
-        QVERIFY(f.captureRunning());
+        QVERIFY(!f.captureRunning());
+        QVERIFY(f.statusBar()->currentMessage().startsWith(QStringLiteral("Capture stopped")));
+        f.updateCommandUi();
+        QVERIFY(f.action(ID_CAPTURE_ON)->isEnabled());
         QCOMPARE(::rmdir(path.c_str()), 0);
+        f.document().AppendReceived("not kept\r\n", 10);
+        QVERIFY(!dir_->exists("t.txt"));
+        start(f, boxes, path);
         f.document().AppendReceived("kept\r\n", 6);
-        QCOMPARE(dir_->read("t.txt"), std::string("kept\r\n"));
+        QVERIFY(AfterStartBanner(dir_->read("t.txt")) == "kept\r\n");
 
         // A file opened into the terminal while capturing is not captured.
         dir_->write("old.txt", "from a file\r\n");
         QVERIFY(f.OpenDocumentFile(dir_->file("old.txt")));
-        QCOMPARE(dir_->read("t.txt"), std::string("kept\r\n"));
+        QCOMPARE(AfterStartBanner(dir_->read("t.txt")), std::string("kept\r\n"));
     }
 
     void closingTheWindowWritesTheStopBannerBeforeTheMessage() {

@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <mutex>
 #include <thread>
 
 using linktest::PtyPair;
@@ -198,6 +200,56 @@ TEST_F(SerialLinkTest, WritesReachTheFarEndAndFailWhenItIsGone) {
     EXPECT_EQ(link.Close(), 1);
 }
 
+// The far end holds the line with XOFF: writes return at once, wait in order and
+// go out on XON; held past the bound they are given up and named, never dropped
+// silently.
+TEST_F(SerialLinkTest, OutputHeldByXoffWaitsInOrderOrIsGivenUpPastItsBound) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    Configure(pty.path(), CSerialLink::kFlowXonXoff);
+    CSerialLink link;
+    std::mutex mutex;
+    std::vector<OutputNotice> notices;
+    auto count = [&](OutputNotice::Kind kind) {
+        std::lock_guard lock(mutex);
+        return std::count_if(notices.begin(), notices.end(), [&](auto& n) { return n.kind == kind; });
+    };
+    link.SetOutputNotice([&](const OutputNotice& n) {
+        std::lock_guard lock(mutex);
+        notices.push_back(n);
+    });
+    link.SetHeldBound(std::chrono::milliseconds(1500));
+    ASSERT_NE(link.Open(), 0);
+
+    ASSERT_TRUE(pty.WriteAll("\x13"));
+    ::usleep(50000);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.Write("first", 5), 1);
+    EXPECT_EQ(link.Write("\r", 1), 1);
+    EXPECT_EQ(link.Write("second\r", 7), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(400))
+        << "the caller is never held by flow control";
+    EXPECT_EQ(pty.ReadFor(700), "");
+    EXPECT_EQ(count(OutputNotice::Kind::Held), 1);
+    ASSERT_TRUE(pty.WriteAll("\x11"));
+    EXPECT_EQ(pty.ReadFor(500), "first\rsecond\r");
+    EXPECT_EQ(count(OutputNotice::Kind::Released), 1);
+
+    ASSERT_TRUE(pty.WriteAll("\x13"));
+    ::usleep(50000);
+    EXPECT_EQ(link.Write("third\r", 6), 1);
+    for (int i = 0; i < 100 && count(OutputNotice::Kind::NotSent) == 0; ++i) ::usleep(50000);
+    ASSERT_EQ(count(OutputNotice::Kind::NotSent), 1);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(notices.back().lines, std::vector<std::string>{"third\r"});
+    }
+    ASSERT_TRUE(pty.WriteAll("\x11"));
+    EXPECT_EQ(link.Write("fourth\r", 7), 1);
+    EXPECT_EQ(pty.ReadFor(300), "fourth\r") << "a line given up does not go out later";
+    EXPECT_EQ(link.Close(), 1);
+}
+
 TEST_F(SerialLinkTest, BytesWrittenJustBeforeCloseStillReachTheFarEnd) {
     // The log-out goes out right before the port closes; the close must not
     // discard it. Repeated, since losing it is a race with the driver.
@@ -267,7 +319,7 @@ TEST_F(SerialLinkTest, OpenCloseCyclesDuringFloodsLeaveNoThreadsOrDescriptors) {
         SCOPED_TRACE(cycle);
         sink.clear();
         ASSERT_NE(link.Open(), 0);
-        ASSERT_EQ(linktest::ThreadCount(), threads + 1);
+        ASSERT_EQ(linktest::ThreadCount(), threads + 2);  // the read and the write thread
         if (cycle % 5 == 0) {
             ASSERT_EQ(link.Write("flood 2000000\r", 14), 1);
             EXPECT_TRUE(sink.WaitFor([](const std::string& b) { return b.size() > 20000; }));

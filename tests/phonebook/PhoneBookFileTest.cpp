@@ -137,16 +137,24 @@ TEST(PhoneBookLoad, FileErrors) {
         EXPECT_EQ(msgs.boxes()[0].title, "File Error");
     }
     {
-        // A read that fails part-way gives no half phone book that a save would keep.
+        // A read that fails part-way gives no half phone book, and the empty list is
+        // never saved over the file that could not be read.
         TempDir dir;
         ScriptedMessages msgs;
         dir.write("PhoneNo.txt", kTwoEntries);
+        dir.write("PhoneNo.bak", "earlier backup");
         FaultyFileOps ops(FaultyFileOps::Mode::FailOne, 1);  // exists, then readAll
         PhoneBook book(dir.path(), &ops);
         EXPECT_FALSE(book.load());
         EXPECT_EQ(book.count(), 0);
         EXPECT_TRUE(book.fileText().empty());
+        book.append({"C", "3"});
+        EXPECT_FALSE(book.save());
+        ASSERT_EQ(msgs.count(), 2u);
+        EXPECT_NE(msgs.boxes()[1].text.find("could not be read"), std::string::npos);
+        EXPECT_EQ(msgs.boxes()[1].title, "File Error");
         EXPECT_EQ(dir.read("PhoneNo.txt"), kTwoEntries);
+        EXPECT_EQ(dir.read("PhoneNo.bak"), "earlier backup");
     }
 }
 
@@ -187,14 +195,14 @@ TEST(PhoneBookSave, RemovedFileWarnsAboutBackupAndStillWrites) {
     EXPECT_EQ(dir.read("PhoneNo.bak"), "earlier backup");
 }
 
-TEST(PhoneBookSave, BackupRetriesAfterDeletingUnwritableBackup) {
+TEST(PhoneBookSave, BackupRetriesOnce) {
     TempDir dir;
     ScriptedMessages msgs;
     dir.write("PhoneNo.txt", kTwoEntries);
     dir.write("PhoneNo.bak", "old");
     PhoneBook book(dir.path());
     ASSERT_TRUE(book.load());
-    // Steps: exists(txt), readAll(txt), openNew(bak) fails -> exists(bak), remove(bak), copy again.
+    // Steps: exists(txt), readAll(txt), openNew(tmp) fails -> copy again.
     FaultyFileOps ops(FaultyFileOps::Mode::FailOne, 2);
     PhoneBook failing(dir.path(), &ops);
     for (const auto& e : book.entries()) failing.append(e);
@@ -295,9 +303,9 @@ TEST(PhoneBookSave, EveryFailureAndCrashPointKeepsACompleteBook) {
             if (mode == FaultyFileOps::Mode::FailOne) {
                 if (!saved) { EXPECT_EQ(now, old); }
                 EXPECT_FALSE(dir.exists("PhoneNo.tmp"));
-                if (!msgs.sawText("Cannot make a backup file...")) {
-                    EXPECT_EQ(dir.read("PhoneNo.bak"), old);
-                }
+                // A backup that could not be made leaves the previous one whole.
+                EXPECT_EQ(dir.read("PhoneNo.bak"),
+                          msgs.sawText("Cannot make a backup file...") ? "previous backup" : old);
                 if (!saved) {
                     const std::string last = msgs.boxes().back().text;
                     EXPECT_TRUE(last == "Cannot open 'PhoneNo.txt' file..." ||

@@ -10,6 +10,12 @@
 
 namespace {
 
+std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
 struct Recorder {
     int asks = 0;
     std::string replies;
@@ -49,6 +55,9 @@ TEST(PromptMatcher, BlocksAndTheirReactions) {
         {"two cancels in one block reply once", {"Canceled!Canceled!"}, 0, true, "\r"},
         {"a prompt ends and a new one starts in one block",
          {"PASSWORD:velmod\r\nmaint>"}, 1, false, ""},
+        {"a storm of prompts asks once", {Repeat("PASSWORD:", 1000)}, 1, true, ""},
+        {"repeats over later blocks ask once", {"PASSWORD:\r\n", Repeat("PASSWORD: \r\n", 300), "PASS", "WORD:"}, 1, true, ""},
+        {"the prompt after a refusal asks again", {"PASSWORD:", "\r\nAccess denied.\r\nPASSWORD:"}, 2, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,6 +126,17 @@ TEST(PromptMatcher, ThePasswordRequestRunsWithoutThePromptLock) {
     m.SetCallbacks(cb);
     m.HandleBlock("PASSWORD:");
     EXPECT_EQ(progressSeen, 0);
+
+    // Text handled while the dialog is open (its nested event loop) opens no second one.
+    PromptMatcher nested;
+    int asks = 0;
+    cb.askPassword = [&] {
+        if (++asks == 1) nested.HandleBlock("maint>\r\nPASSWORD:");
+    };
+    nested.SetCallbacks(cb);
+    nested.HandleBlock("PASSWORD:");
+    EXPECT_EQ(asks, 1);
+    EXPECT_TRUE(nested.AwaitingLogin()) << "the absorbed prompt still marks the login stage";
 }
 
 TEST(PromptMatcher, AccessCodes) {

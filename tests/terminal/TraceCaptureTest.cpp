@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <cstdlib>
 #include <thread>
@@ -83,7 +85,41 @@ TEST(TraceCapture, DeletedFileIsCreatedAgainAndFailuresAreReported) {
     std::remove(dir.file("sub.txt").c_str());
     ASSERT_EQ(::mkdir(dir.file("sub.txt").c_str(), 0700), 0);  // a directory cannot be appended to
     EXPECT_FALSE(gone.SaveReceived("lost\r"));
-    EXPECT_TRUE(gone.capturing());
+    EXPECT_FALSE(gone.capturing()) << "a failed write ends the capture";
+}
+
+// A file size limit stands in for a full disk: writes past it fail with EFBIG.
+TEST(TraceCapture, AFullDiskEndsTheCaptureOnceKeepingWhatWasWritten) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    for (bool inBlocks : {false, true}) {
+        SCOPED_TRACE(inBlocks ? "blocks" : "pieces");
+        TempDir dir;
+        TraceCapture tc;
+        std::vector<std::string> reports;
+        tc.SetFailureHandler([&](const std::string& path) { reports.push_back(path); });
+        ASSERT_TRUE(tc.Begin(dir.file("t.txt")));
+        ASSERT_TRUE(tc.Confirm());
+        ASSERT_TRUE(tc.SaveReceived("kept\r"));
+        const std::string before = dir.read("t.txt");
+        rlimit full = saved;
+        full.rlim_cur = before.size() + 16;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+        for (int i = 0; i < 50; ++i) {
+            if (inBlocks) tc.BeginBlock();
+            tc.SaveReceived(std::string(100, 'x') + "\r");
+            if (inBlocks) tc.EndBlock();
+        }
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        EXPECT_EQ(reports, std::vector<std::string>{dir.file("t.txt")});
+        EXPECT_FALSE(tc.capturing());
+        const std::string after = dir.read("t.txt");
+        EXPECT_EQ(after.substr(0, before.size()), before);
+        EXPECT_LE(after.size(), before.size() + 16);
+        EXPECT_TRUE(tc.SaveReceived("later\r"));
+        EXPECT_EQ(dir.read("t.txt"), after) << "nothing written after the capture ended";
+    }
 }
 
 TEST(TraceCapture, WriterAndStopperOnTwoThreadsNeverInterleave) {

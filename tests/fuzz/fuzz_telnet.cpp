@@ -1,0 +1,155 @@
+// The Telnet machine against a reference decoder written here from the protocol rules:
+// the same shown text and the same replies whether a stream is fed whole, a byte at a
+// time, in random blocks, or partly from inside the sink and the writer (as a nested
+// event loop would); a reset from inside them leaves a machine that decodes the next
+// stream afresh.
+#include "terminal/TelnetStream.h"
+#include "tests/fuzz/FuzzInput.h"
+
+#include <cstring>
+#include <utility>
+
+namespace {
+struct Decoded {
+    std::string shown;
+    std::string replies;
+};
+
+Decoded Reference(const std::string& in) {
+    Decoded d;
+    enum { Text, Iac, WillWont, DoDont, Sub, SubIac } st = Text;
+    enum { SubStart, SubType, SubEnd } sub = SubStart;
+    unsigned char verb = 0;
+    bool echo = false, ttype = false;
+    auto reply = [&](unsigned char a, unsigned char b, unsigned char c) {
+        d.replies += static_cast<char>(a);
+        d.replies += static_cast<char>(b);
+        d.replies += static_cast<char>(c);
+    };
+    for (unsigned char b : in) {
+        switch (st) {
+        case Text:
+            if (b == 255) st = Iac;
+            else if (b != 0) d.shown += static_cast<char>(b);
+            break;
+        case Iac:
+            st = Text;
+            if (b == 255) d.shown += '\xff';
+            else if (b == 250) st = Sub;
+            else if (b == 251 || b == 252) { verb = b; st = WillWont; }
+            else if (b == 253 || b == 254) { verb = b; st = DoDont; }
+            break;
+        case WillWont:
+            st = Text;
+            if (b == 1) {
+                const bool want = verb == 251;
+                if (want != echo) { echo = want; reply(255, echo ? 253 : 254, 1); }
+            } else if (b == 3) {
+                if (verb == 251) reply(255, 254, 3);
+            } else if (b != 0) {
+                reply(255, 254, b);
+            }
+            break;
+        case DoDont:
+            st = Text;
+            if (b == 24) {
+                const bool want = verb == 253;
+                if (want != ttype) { ttype = want; reply(255, ttype ? 251 : 252, 24); }
+            } else if (b != 0) {
+                reply(255, 252, b);
+            }
+            break;
+        case Sub:
+        case SubIac:
+            if (st == Sub && b == 255) { st = SubIac; break; }
+            if (st == SubIac && b == 240) { st = Text; sub = SubStart; break; }
+            st = Sub;
+            if (sub == SubStart) sub = b == 24 ? SubType : SubEnd;
+            else if (sub == SubType) {
+                if (b == 1) d.replies += std::string("\xff\xfa\x18\x00VT100\xff\xf0", 11);
+                sub = SubEnd;
+            }
+            break;
+        }
+    }
+    return d;
+}
+
+// The machine's contact with its sink and writer: kept here, in one place.
+struct Rig : ReceiveSink {
+    TelnetStream stream{nullptr, nullptr};
+    Decoded got;
+    std::function<void()> onData, onReply;
+    Rig() {
+        stream.SetSink(this);
+        stream.SetWriter([this](const char* b, int n) {
+            got.replies.append(b, static_cast<size_t>(n));
+            if (onReply) std::exchange(onReply, nullptr)();
+            return n;
+        });
+        stream.Reset();
+    }
+    void AppendReceived(const char* text, int length) override {
+        got.shown.append(text, strnlen(text, static_cast<size_t>(length)));
+        if (onData) std::exchange(onData, nullptr)();
+    }
+    void Feed(const std::string& s) { stream.Feed(s.data(), static_cast<int>(s.size())); }
+};
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    const uint32_t seed = in.Byte() | (in.Byte() << 8);
+    const std::string text = in.Rest();
+    const Decoded expected = Reference(text);
+
+    Rig whole;
+    whole.Feed(text);
+    FUZZ_CHECK(whole.got.shown == expected.shown && whole.got.replies == expected.replies);
+
+    Rig bytes;
+    for (char c : text) bytes.Feed(std::string(1, c));
+    FUZZ_CHECK(bytes.got.shown == expected.shown && bytes.got.replies == expected.replies);
+
+    SplitRng rng(seed);
+    Rig blocks;
+    for (size_t at = 0; at < text.size();) {
+        const size_t n = 1 + rng.Below(text.size() - at);
+        const std::string block = text.substr(at, n);
+        at += n;
+        // Every other block comes in from inside the sink or the writer, when one is
+        // called; it is then run after the block in hand, so the order stays.
+        if (rng.Below(2) && at < text.size()) {
+            const size_t m = 1 + rng.Below(text.size() - at);
+            const std::string inner = text.substr(at, m);
+            at += m;
+            bool fed = false;
+            auto nested = [&, inner] {
+                if (fed) return;
+                fed = true;
+                blocks.Feed(inner);
+            };
+            blocks.onData = nested;
+            blocks.onReply = nested;
+            blocks.Feed(block);
+            blocks.onData = blocks.onReply = nullptr;
+            if (!fed) blocks.Feed(inner);
+        } else {
+            blocks.Feed(block);
+        }
+    }
+    FUZZ_CHECK(blocks.got.shown == expected.shown && blocks.got.replies == expected.replies);
+
+    // A reset from inside the sink or the writer (a disconnect in a nested loop), then
+    // a new connection: the new stream decodes as if the machine were new.
+    Rig reset;
+    reset.onData = [&] { reset.stream.Reset(); };
+    reset.onReply = [&] { reset.stream.Reset(); };
+    reset.Feed(text);
+    reset.got = {};
+    reset.onData = reset.onReply = nullptr;
+    reset.stream.Reset();
+    reset.Feed(text);
+    FUZZ_CHECK(reset.got.shown == expected.shown && reset.got.replies == expected.replies);
+    return 0;
+}
