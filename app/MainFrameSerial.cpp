@@ -96,7 +96,7 @@ void CMainFrame::OnSerialConnect() {
     });
     serialLink_->SetOutputNotice([this, session](const OutputNotice& notice) {
         PostToGui([this, session, notice] {
-            if (m_serialConnected && session == serialSession_.load()) ReportOutputNotice(*this, notice);
+            if (linkFlag(LinkKind::Serial) && session == serialSession_.load()) ReportOutputNotice(*this, notice);
         }, this);
     });
     if (serialLink_->Connect(true)) {
