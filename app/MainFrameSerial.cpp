@@ -87,7 +87,7 @@ void CMainFrame::OnSerialConnect() {
     else
         why = QString::fromLocal8Bit(std::strerror(serialLink_->LastOpenErrno()));
     if (serialLink_->LastOpenError() == SerialOpenError::PortUnavailable && !serialLink_->LastRefusal().empty())
-        statusBar()->showMessage(where + QLatin1Char(' ') + QString::fromLocal8Bit(serialLink_->LastRefusal().c_str()));
+        statusBar()->showMessage(where + QStringLiteral(" is ") + QString::fromLocal8Bit(serialLink_->LastRefusal().c_str()));
     else
         statusBar()->showMessage(where + QStringLiteral(": ") +
                                  (why.isEmpty() ? QStringLiteral("settings refused") : why));
