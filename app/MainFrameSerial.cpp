@@ -113,15 +113,18 @@ void CMainFrame::OnSerialConnect() {
     int port = 0, baud = 0, bits = 0, stop = 0, parity = 0;
     unsigned char flow = 0;
     serialLink_->GetSettings(&port, &baud, &bits, &stop, &parity, &flow);
+    const QString where = QStringLiteral("COM%1 (%2)").arg(port + 1).arg(
+        QString::fromLocal8Bit(CSerialLink::DevicePath(port).c_str()));
     QString why;
     if (serialLink_->LastOpenError() == SerialOpenError::SettingsRefused)
         why = QString::fromStdString(serialLink_->LastRefusal());
     else
         why = QString::fromLocal8Bit(std::strerror(serialLink_->LastOpenErrno()));
-    statusBar()->showMessage(QStringLiteral("COM%1 (%2): %3")
-                                 .arg(port + 1)
-                                 .arg(QString::fromLocal8Bit(CSerialLink::DevicePath(port).c_str()),
-                                      why.isEmpty() ? QStringLiteral("settings refused") : why));
+    if (serialLink_->LastOpenError() == SerialOpenError::PortUnavailable && !serialLink_->LastRefusal().empty())
+        statusBar()->showMessage(where + QStringLiteral(" is ") + QString::fromLocal8Bit(serialLink_->LastRefusal().c_str()));
+    else
+        statusBar()->showMessage(where + QStringLiteral(": ") +
+                                 (why.isEmpty() ? QStringLiteral("settings refused") : why));
     ShowMessage(kConnectFailedText, kConnectFailedTitle, MsgIcon::Error, MsgButtons::Ok);
 }
 

@@ -7,7 +7,6 @@
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -19,15 +18,16 @@ CLineConfigDlg::CLineConfigDlg(const TelephonyModem& modem, QWidget* parent)
     SetControlId(this, IDD_LINE_CONFIG);
     setWindowTitle(QString::fromLatin1(modem.name.c_str()));
     auto* form = new QFormLayout;
-    auto* name = new QLabel(QString::fromLatin1(modem.name.c_str()), this);
-    SetControlId(name, IDC_LINE_NAME);
+    name_ = new QLineEdit(QString::fromLatin1(modem.name.c_str()), this);
+    SetControlId(name_, IDC_LINE_NAME);
+    name_->setMaxLength(80);
     path_ = new QLineEdit(QString::fromLatin1(modem.path.c_str()), this);
     SetControlId(path_, IDC_LINE_PATH);
     path_->setMaxLength(255);
     init_ = new QLineEdit(QString::fromLatin1(modem.init.c_str()), this);
     SetControlId(init_, IDC_LINE_INIT);
     init_->setMaxLength(60);
-    form->addRow(QStringLiteral("Modem"), name);
+    form->addRow(QStringLiteral("Modem"), name_);
     form->addRow(QStringLiteral("Device"), path_);
     form->addRow(QStringLiteral("Init string"), init_);
 
@@ -52,6 +52,8 @@ void CLineConfigDlg::accept() {
                     "", MsgIcon::Warning);
         return;
     }
+    const std::string name = name_->text().trimmed().toLatin1().toStdString();
+    modem_.name = name.empty() ? "AT modem on " + path : name;
     modem_.path = path;
     modem_.init = init;
     QDialog::accept();

@@ -1,4 +1,4 @@
-// The telephony layer's own modem settings: the device path and the init string of
+// The telephony layer's own modem settings: the name, device path and init string of
 // one data modem, opened by "Configure" in Modem Configuration. GUI thread.
 #pragma once
 
@@ -20,6 +20,7 @@ public slots:
 
 private:
     TelephonyModem modem_;
+    QLineEdit* name_;
     QLineEdit* path_;
     QLineEdit* init_;
 };

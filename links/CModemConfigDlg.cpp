@@ -1,6 +1,7 @@
 // The Modem Configuration dialog.
 #include "links/CModemConfigDlg.h"
 
+#include "links/CLineConfigDlg.h"
 #include "platform/DialogRunner.h"
 #include "platform/MessageService.h"
 #include "platform/Profile.h"
@@ -35,9 +36,21 @@ CModemConfigDlg::CModemConfigDlg(std::vector<ModemEntry> entries, QWidget* paren
     SetControlId(configure, IDC_MODEM_CONFIGURE);
     configure->setAutoDefault(false);
     connect(configure, &QPushButton::clicked, this, &CModemConfigDlg::OnConfigure);
+    auto* add = new QPushButton(QStringLiteral("Add..."), group);
+    SetControlId(add, IDC_MODEM_ADD);
+    add->setAutoDefault(false);
+    connect(add, &QPushButton::clicked, this, &CModemConfigDlg::OnAdd);
+    remove_ = new QPushButton(QStringLiteral("Remove"), group);
+    SetControlId(remove_, IDC_MODEM_REMOVE);
+    remove_->setAutoDefault(false);
+    remove_->setEnabled(false);
+    connect(remove_, &QPushButton::clicked, this, &CModemConfigDlg::OnRemove);
+    connect(combo_, &QComboBox::currentIndexChanged, this, &CModemConfigDlg::OnSelection);
     auto* row = new QHBoxLayout(group);
     row->addWidget(combo_, 1);
     row->addWidget(configure);
+    row->addWidget(add);
+    row->addWidget(remove_);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     SetControlId(buttons->button(QDialogButtonBox::Ok), IDOK);
@@ -56,14 +69,67 @@ CModemConfigDlg::CModemConfigDlg(std::vector<ModemEntry> entries, QWidget* paren
         return;
     }
     const int device = p.getInt(kSection, kKeyDevice, -1);
+    const std::string path = p.getString(kSection, kKeyDevicePath, "");
     int select = 0;
     if (device == -1) {
         p.writeInt(kSection, kKeyDevice, -1);  // the choice is stored only by OK
+    } else if (!path.empty()) {
+        // The stored device, wherever the modem on it stands in today's list.
+        const std::vector<TelephonyModem> modems = TelephonyModems();
+        const int at = FindModemByPath(modems, path);
+        for (size_t i = 0; i < entries_.size(); ++i)
+            if (at >= 0 && static_cast<int>(entries_[i].deviceId) == at) select = static_cast<int>(i);
     } else {
         for (size_t i = 0; i < entries_.size(); ++i)
             if (static_cast<int>(entries_[i].deviceId) == device) select = static_cast<int>(i);
     }
     combo_->setCurrentIndex(select);
+    OnSelection();
+}
+
+std::string CModemConfigDlg::PathOf(int entry) const {
+    if (entry < 0 || entry >= static_cast<int>(entries_.size())) return std::string();
+    const std::vector<TelephonyModem> modems = TelephonyModems();
+    const DWORD id = entries_[static_cast<size_t>(entry)].deviceId;
+    return id < modems.size() ? modems[id].path : std::string();
+}
+
+void CModemConfigDlg::Refill(const std::string& selectPath) {
+    const std::vector<TelephonyModem> modems = TelephonyModems();
+    entries_.clear();
+    combo_->clear();
+    for (size_t i = 0; i < modems.size() && entries_.size() < CModemLink::kMaxModemEntries; ++i) {
+        entries_.push_back({modems[i].name, static_cast<DWORD>(i)});
+        combo_->addItem(QString::fromLatin1(modems[i].name.c_str()));
+    }
+    const int at = FindModemByPath(modems, selectPath);
+    combo_->setCurrentIndex(at >= 0 && at < static_cast<int>(entries_.size()) ? at : (entries_.empty() ? -1 : 0));
+    OnSelection();
+}
+
+void CModemConfigDlg::OnSelection() {
+    // Only modems of the settings can be removed; a detected one is there while its device is.
+    const int i = selectedEntry();
+    remove_->setEnabled(i >= 0 && entries_[static_cast<size_t>(i)].deviceId < ConfiguredModems().size());
+}
+
+void CModemConfigDlg::OnAdd() {
+    CLineConfigDlg dlg(TelephonyModem{"", "", telephony::kDefaultInit}, this);
+    dlg.setWindowTitle(QStringLiteral("Add Modem"));
+    if (RunModal(dlg) != QDialog::Accepted) return;
+    std::vector<TelephonyModem> configured = ConfiguredModems();
+    configured.push_back(dlg.modem());
+    StoreTelephonyModems(configured);
+    Refill(dlg.modem().path);
+}
+
+void CModemConfigDlg::OnRemove() {
+    const int i = selectedEntry();
+    std::vector<TelephonyModem> configured = ConfiguredModems();
+    if (i < 0 || entries_[static_cast<size_t>(i)].deviceId >= configured.size()) return;
+    configured.erase(configured.begin() + entries_[static_cast<size_t>(i)].deviceId);
+    StoreTelephonyModems(configured);
+    Refill(std::string());
 }
 
 int CModemConfigDlg::selectedEntry() const {
@@ -80,15 +146,22 @@ void CModemConfigDlg::OnConfigure() {
         ShowMessage(kNoModemText, kNoModemTitle, MsgIcon::Warning);
         return;
     }
-    lineConfigDialog(entries_[static_cast<size_t>(i)].deviceId, this, nullptr);
+    const DWORD id = entries_[static_cast<size_t>(i)].deviceId;
+    const size_t before = ConfiguredModems().size();
+    lineConfigDialog(id, this, nullptr);
+    const std::vector<TelephonyModem> configured = ConfiguredModems();
+    // An edited detected modem joined the settings at their end.
+    const size_t at = configured.size() > before ? configured.size() - 1 : id;
+    if (at < configured.size() && (configured.size() > before || id < before)) Refill(configured[at].path);
 }
 
 void CModemConfigDlg::accept() {
     Profile& p = Profile::get();
     const int i = selectedEntry();
-    if (i >= 0)
+    if (i >= 0) {
         p.writeInt(kSection, kKeyDevice, static_cast<int>(entries_[static_cast<size_t>(i)].deviceId));
-    else if (p.getInt(kSection, kKeyDevice, INT_MIN) == INT_MIN)
+        p.writeString(kSection, kKeyDevicePath, PathOf(i));
+    } else if (p.getInt(kSection, kKeyDevice, INT_MIN) == INT_MIN)
         p.writeInt(kSection, kKeyDevice, -1);
     QDialog::accept();
 }

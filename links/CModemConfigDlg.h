@@ -1,5 +1,6 @@
 // "Modem Configuration": picks the data modem the modem link dials with and stores its
-// device ID as "Modem"/"Device". Opened by Modem Configure with the list of data
+// device ID as "Modem"/"Device" and its device path as "Modem"/"DevicePath"; adds,
+// edits and removes the modems of the settings. Opened by Modem Configure with the list of data
 // modems while the telephony layer is initialised. GUI thread.
 #pragma once
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 class QComboBox;
+class QPushButton;
 
 class CModemConfigDlg : public QDialog {
     Q_OBJECT
@@ -25,8 +27,17 @@ public slots:
 
 private slots:
     void OnConfigure();
+    void OnAdd();
+    void OnRemove();
+    void OnSelection();
 
 private:
+    // Lists the modems again after one was added, edited or removed, keeping the
+    // selection on the modem of that device path when it is still there.
+    void Refill(const std::string& selectPath);
+    std::string PathOf(int entry) const;
+
     std::vector<ModemEntry> entries_;
     QComboBox* combo_;
+    QPushButton* remove_;
 };

@@ -50,7 +50,13 @@ std::string CModemLink::GetDestination() const {
 void CModemLink::SetEvents(ModemEvents* events) { events_.store(events); }
 
 int CModemLink::ConfiguredDevice() {
-    return Profile::get().getInt(modemtext::kSection, modemtext::kKeyDevice, -1);
+    Profile& p = Profile::get();
+    const int device = p.getInt(modemtext::kSection, modemtext::kKeyDevice, -1);
+    const std::string path = p.getString(modemtext::kSection, modemtext::kKeyDevicePath, "");
+    if (device == -1 || path.empty()) return device;
+    // Never another device that happens to hold the stored position now.
+    const int found = FindModemByPath(TelephonyModems(), path);
+    return found >= 0 ? found : kAbsentDevice;
 }
 
 bool CModemLink::IsOpen() const {

@@ -99,7 +99,10 @@ public:
     int DialWait() const { return dialWait_.load(); }
     bool IsOpen() const;
 
+    // The chosen modem's device ID among the modems present now (kAbsentDevice when
+    // its device is gone), -1 when none is chosen.
     static int ConfiguredDevice();
+    static constexpr int kAbsentDevice = 0x7FFFFFFF;
 
 private:
     static std::vector<DWORD> DevCaps(HLINEAPP app, DWORD deviceId, DWORD* apiVersion);

@@ -66,7 +66,10 @@ int CSerialLink::Open() {
     if (path.empty()) return Fail(SerialOpenError::PortUnavailable, ENOENT);
 
     std::shared_ptr<CommPort> port = CreateCommPort();
-    if (int err = port->Open(path)) return Fail(SerialOpenError::PortUnavailable, err);
+    if (int err = port->Open(path)) {
+        lastRefusal_ = port->OpenRefusal();
+        return Fail(SerialOpenError::PortUnavailable, err);
+    }
     // The driver's queue sizes are its own; a tty cannot be asked for 9600/2048.
     PortIo::PreparePort(*port);
 

@@ -82,6 +82,8 @@ public:
     bool IsOpen() const { return io_.IsRunning(); }
     SerialOpenError LastOpenError() const { return lastError_; }
     int LastOpenErrno() const { return lastErrno_; }
+    // What the driver refused (SettingsRefused), or who holds the port
+    // (PortUnavailable: "in use by PID 1234 (minicom)"); empty when unknown.
     std::string LastRefusal() const { return lastRefusal_; }
 
 private:

@@ -61,6 +61,9 @@ public:
     // Exclusive: a port another process (or another CommPort) holds fails with EBUSY.
     virtual int Open(const std::string& path) = 0;
     virtual bool IsOpen() const = 0;
+    // After Open failed with EBUSY: who holds the port when that is known
+    // ("in use by PID 1234 (minicom)"), else empty.
+    virtual std::string OpenRefusal() const { return std::string(); }
     // Restores the settings found at Open and releases the port. Not while a
     // thread may still be inside WaitCommEvent or Read.
     virtual void Close() = 0;

@@ -49,10 +49,14 @@ int IsdnAdapter::load() {
     }
     bool searchSystem = false;
     if (path.empty()) {
-        std::string dir = executableDirectory();
-        std::string beside = dir.empty() ? std::string() : dir + "/" + kLibraryName;
+        // Beside the program (build tree), then where an installation puts it.
+        const std::string dir = executableDirectory();
+        const std::string beside = dir.empty() ? std::string() : dir + "/" + kLibraryName;
+        const std::string installed = dir.empty() ? std::string() : dir + "/../lib/pmxdiag/" + kLibraryName;
         if (!beside.empty() && fileExists(beside)) {
             path = beside;
+        } else if (!installed.empty() && fileExists(installed)) {
+            path = installed;
         } else {
             path = kLibraryName;  // no slash: the dynamic linker's own search
             searchSystem = true;

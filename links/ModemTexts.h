@@ -56,5 +56,8 @@ inline constexpr const char* kConfigCaption = "Modem Configuration";
 // Settings store: the chosen modem's device ID, -1 or missing for none.
 inline constexpr const char* kSection = "Modem";
 inline constexpr const char* kKeyDevice = "Device";
+// The chosen modem's device path beside it: what identifies the modem, since device
+// IDs follow the devices present. Settings that hold only "Device" keep using it.
+inline constexpr const char* kKeyDevicePath = "DevicePath";
 
 } // namespace modemtext

@@ -3,6 +3,7 @@
 // WaitCommEvent/BytesWaiting/Read run on the read thread; the rest on the GUI thread.
 #include "links/CommPort.h"
 #include "links/TermiosMapping.h"
+#include "links/UucpLock.h"
 
 #include <atomic>
 #include <cerrno>
@@ -48,6 +49,21 @@ public:
 
     int Open(const std::string& path) override {
         if (fd_ >= 0) return EBUSY;
+        refusal_.clear();
+        // The lock file comes first: opening a tty can already disturb its owner.
+        // Without a writable lock directory flock and TIOCEXCL still keep us apart.
+        if (lock_.Acquire(path) == UucpLock::Result::Busy) {
+            refusal_ = lock_.HolderText();
+            return EBUSY;
+        }
+        int err = OpenLocked(path);
+        if (err) lock_.Release();
+        return err;
+    }
+
+    std::string OpenRefusal() const override { return refusal_; }
+
+    int OpenLocked(const std::string& path) {
         int fd;
         do {
             fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -102,6 +118,7 @@ public:
         ::close(wakeFd_);
         fd_ = -1;
         wakeFd_ = -1;
+        lock_.Release();
     }
 
     void SetCommMask(uint32_t mask) override {
@@ -316,6 +333,8 @@ private:
     termios2 original_{};
     CommTimeouts timeouts_;
     std::string refused_;
+    std::string refusal_;
+    UucpLock lock_;
     // The byte a wait had to read to tell data from end of file; the read thread's.
     char pushback_ = 0;
     bool hasPushback_ = false;

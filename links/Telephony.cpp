@@ -8,6 +8,9 @@
 #include "links/PortIo.h"
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -26,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 constexpr DWORD kMaxModems = 256;        // a damaged count must not make us loop for ages
 constexpr size_t kMaxPending = 4096;      // a modem that never ends a line
 constexpr int kDtrDropMs = 250;           // long enough for any modem to notice
-constexpr int kEscapeGuardMs = 200;       // silence around "+++" (lines without DTR only)
+constexpr int kMaxGuardMs = 10000;
 constexpr const char* kDataModemClass = "comm/datamodem";
 
 std::atomic<bool> g_available{true};
@@ -67,6 +70,7 @@ struct Line {
     TelephonyModem modem;
     std::shared_ptr<CommPort> port;
     bool hasDtr = false;
+    int guardMs = telephony::kDefaultGuardMs;  // silence around "+++" (lines without DTR only)
     DWORD lineStates = 0;
     DWORD addressStates = 0;
 
@@ -141,7 +145,7 @@ void Trim(std::string& s) {
     s.erase(0, i);
 }
 
-// The modem's next non-empty line, under line.io. 0, ETIMEDOUT, ECANCELED (stop)
+// The modem's next non-empty line (numeric result codes given as words), under line.io. 0, ETIMEDOUT, ECANCELED (stop)
 // or the port's own error.
 int NextLine(Line& line, std::string* out, Clock::time_point deadline,
              const std::atomic<bool>* stop) {
@@ -153,7 +157,7 @@ int NextLine(Line& line, std::string* out, Clock::time_point deadline,
             line.pending.erase(0, pos + 1);
             Trim(text);
             if (!text.empty()) {
-                *out = std::move(text);
+                *out = VerboseResult(text);
                 return 0;
             }
         }
@@ -177,7 +181,7 @@ bool StartsWith(const std::string& s, const char* prefix) {
 
 bool IsFinalFailure(const std::string& s) {
     return s == "NO CARRIER" || s == "NO DIALTONE" || s == "NO DIAL TONE" || s == "NO ANSWER" ||
-           s == "ERROR";
+           s == "ERROR" || s == "DELAYED" || s == "BLACKLISTED";
 }
 
 int WriteText(Line& line, const std::string& text) {
@@ -211,9 +215,9 @@ void HangUpModem(Line& line, DWORD state) {
             port.SetDtr(true);
         } else {
             // No DTR line: the escape sequence brings the modem back to commands.
-            SleepMs(kEscapeGuardMs);
+            SleepMs(line.guardMs);
             WriteText(line, "+++");
-            SleepMs(kEscapeGuardMs);
+            SleepMs(line.guardMs);
             const auto deadline = Clock::now() + std::chrono::milliseconds(telephony::kCommandMs);
             std::string reply;
             while (NextLine(line, &reply, deadline, nullptr) == 0 && reply != "OK") {}
@@ -316,29 +320,122 @@ LONG CheckApp(HLINEAPP app, std::shared_ptr<App>* out) {
 
 } // namespace
 
-std::vector<TelephonyModem> TelephonyModems() {
+std::string VerboseResult(const std::string& reply) {
+    if (reply.empty() || reply.size() > 2 ||
+        !std::all_of(reply.begin(), reply.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return reply;
+    switch (std::stoi(reply)) {
+    case 0: return "OK";
+    case 1: return "CONNECT";
+    case 2: return "RING";
+    case 3: return "NO CARRIER";
+    case 4: return "ERROR";
+    case 5: return "CONNECT 1200";
+    case 6: return "NO DIALTONE";
+    case 7: return "BUSY";
+    case 8: return "NO ANSWER";
+    case 24: return "DELAYED";
+    case 32: return "BLACKLISTED";
+    default: break;
+    }
+    const int code = std::stoi(reply);
+    if (code >= 9 && code <= 19) return "CONNECT";  // the extended speed codes
+    return reply;
+}
+
+namespace {
+
+std::string RealPath(const std::string& path) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string r = real;
+        std::free(real);
+        return r;
+    }
+    return path;
+}
+
+// "ttyACM2" before "ttyACM10".
+bool NaturalLess(const std::string& a, const std::string& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            size_t ei = i, ej = j;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
+            const std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
+            if (na.size() != nb.size()) return na.size() < nb.size();
+            if (na != nb) return na < nb;
+            i = ei;
+            j = ej;
+        } else {
+            if (a[i] != b[j]) return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+std::vector<std::string> ListDir(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end(), NaturalLess);
+    return names;
+}
+
+} // namespace
+
+std::vector<TelephonyModem> ConfiguredModems() {
     Profile& p = Profile::get();
     std::vector<TelephonyModem> modems;
     const int count = p.getInt(telephony::kSection, telephony::kKeyCount, -1);
-    if (count < 0) {
-        std::vector<std::string> found;
-        if (DIR* d = ::opendir("/dev")) {
-            while (dirent* e = ::readdir(d))
-                if (std::strncmp(e->d_name, "ttyACM", 6) == 0) found.push_back(std::string("/dev/") + e->d_name);
-            ::closedir(d);
-        }
-        std::sort(found.begin(), found.end());
-        for (const auto& path : found)
-            modems.push_back({"AT modem on " + path, path, telephony::kDefaultInit});
-        return modems;
-    }
-    const DWORD n = std::min<DWORD>(static_cast<DWORD>(count), kMaxModems);
+    const DWORD n = count < 0 ? 0 : std::min<DWORD>(static_cast<DWORD>(count), kMaxModems);
     for (DWORD i = 0; i < n; ++i) {
         const std::string k = std::to_string(i);
         modems.push_back({p.getString(telephony::kSection, "Name" + k, "Modem " + k),
                           p.getString(telephony::kSection, "Path" + k, ""),
                           p.getString(telephony::kSection, "Init" + k, telephony::kDefaultInit)});
     }
+    return modems;
+}
+
+std::vector<TelephonyModem> DetectSerialModems(const std::string& devRoot) {
+    std::vector<TelephonyModem> found;
+    std::vector<std::string> seen;  // real device nodes already offered
+    // The stable names first: they survive replugging and renumbering.
+    const std::string byId = devRoot + "/serial/by-id";
+    for (const std::string& name : ListDir(byId)) {
+        const std::string path = byId + "/" + name;
+        found.push_back({name, path, telephony::kDefaultInit});
+        seen.push_back(RealPath(path));
+    }
+    for (const std::string& name : ListDir(devRoot)) {
+        if (name.rfind("ttyACM", 0) != 0 && name.rfind("ttyUSB", 0) != 0) continue;
+        const std::string path = devRoot + "/" + name;
+        if (std::find(seen.begin(), seen.end(), RealPath(path)) != seen.end()) continue;
+        found.push_back({"AT modem on " + path, path, telephony::kDefaultInit});
+    }
+    return found;
+}
+
+int FindModemByPath(const std::vector<TelephonyModem>& modems, const std::string& path) {
+    if (path.empty()) return -1;
+    for (size_t i = 0; i < modems.size(); ++i)
+        if (modems[i].path == path) return static_cast<int>(i);
+    const std::string real = RealPath(path);
+    for (size_t i = 0; i < modems.size(); ++i)
+        if (!modems[i].path.empty() && RealPath(modems[i].path) == real) return static_cast<int>(i);
+    return -1;
+}
+
+std::vector<TelephonyModem> TelephonyModems() {
+    std::vector<TelephonyModem> modems = ConfiguredModems();
+    for (TelephonyModem& m : DetectSerialModems("/dev"))
+        if (FindModemByPath(modems, m.path) < 0) modems.push_back(std::move(m));
     return modems;
 }
 
@@ -484,6 +581,9 @@ LONG lineOpen(HLINEAPP lineApp, DWORD deviceId, HLINE* lineOut, DWORD, DWORD,
     port.Purge();
     port.SetCommMask(EV_RXCHAR);
     line->hasDtr = port.SetDtr(true) == 0;
+    line->guardMs = std::clamp(Profile::get().getInt(telephony::kSection, telephony::kKeyGuardMs,
+                                                     telephony::kDefaultGuardMs),
+                               0, kMaxGuardMs);
     {
         std::lock_guard io(line->io);
         const std::string init = line->modem.init.empty() ? std::string("AT") : line->modem.init;
@@ -665,8 +765,11 @@ LONG lineConfigDialog(DWORD deviceId, void* owner, const char*) {
     if (!hook) return AsResult(LINEERR_OPERATIONFAILED);
     TelephonyModem edited = modems[deviceId];
     if (hook(edited, owner)) {
-        modems[deviceId] = edited;
-        StoreTelephonyModems(modems);
+        // A detected modem, once edited, is kept with the configured ones.
+        std::vector<TelephonyModem> configured = ConfiguredModems();
+        if (deviceId < configured.size()) configured[deviceId] = edited;
+        else configured.push_back(edited);
+        StoreTelephonyModems(configured);
     }
     return 0;
 }

@@ -5,7 +5,7 @@
 //
 // The data modems offered come from settings section "Telephony": "Modems" (count),
 // then "Name<n>", "Path<n>" and "Init<n>" for n = 0..count-1 (the device ID). Without
-// that section every /dev/ttyACM* device present is offered, initialised with "ATZ".
+// them come the serial devices detected (see DetectSerialModems), initialised with "ATZ".
 #pragma once
 
 #include <cstddef>
@@ -155,7 +155,19 @@ struct TelephonyModem {
     std::string path;
     std::string init;
 };
+// The modems offered, in device-ID order: those of settings, then every serial
+// device detected that none of them names.
 std::vector<TelephonyModem> TelephonyModems();
+// The modems of settings only.
+std::vector<TelephonyModem> ConfiguredModems();
+// Serial devices under devRoot a modem may sit on: serial/by-id/* (preferred, they
+// keep their name when replugged), then ttyACM* and ttyUSB* that no by-id name
+// reaches, in natural order (ttyACM2 before ttyACM10).
+std::vector<TelephonyModem> DetectSerialModems(const std::string& devRoot);
+// The position of the modem on that device (any name of it), or -1.
+int FindModemByPath(const std::vector<TelephonyModem>& modems, const std::string& path);
+// A numeric result code (ATV0) as its words ("7" -> "BUSY"); other text unchanged.
+std::string VerboseResult(const std::string& reply);
 // Writes the whole list into settings (the section then exists).
 void StoreTelephonyModems(const std::vector<TelephonyModem>& modems);
 
@@ -172,6 +184,9 @@ namespace telephony {
 inline constexpr const char* kSection = "Telephony";
 inline constexpr const char* kKeyCount = "Modems";
 inline constexpr const char* kDefaultInit = "ATZ";
+// Silence before and after "+++" when the line has no DTR to drop (ms).
+inline constexpr const char* kKeyGuardMs = "EscapeGuardMs";
+inline constexpr int kDefaultGuardMs = 1000;
 // How long the modem may take for an ordinary command, for a call to be answered.
 inline constexpr int kCommandMs = 3000;
 inline constexpr int kDialMs = 60000;

@@ -41,6 +41,8 @@ enum : int {
     IDC_MODEM_GROUP = 1034,       // "Select Active Device"
     IDC_MODEM_DEVICE = 1036,      // drop-down combo of the data modems
     IDC_MODEM_CONFIGURE = 1037,   // "Configure": the modem's own settings
+    IDC_MODEM_ADD = 1038,         // "Add...": a modem on any serial device
+    IDC_MODEM_REMOVE = 1039,      // "Remove": a modem of the settings
     IDD_CALL_PROGRESS = 150,      // the call progress window
     IDC_PROGRESS_TEXT = 1063,
     IDD_LINE_CONFIG = 160,        // the telephony layer's modem settings

@@ -175,7 +175,7 @@ private slots:
         QTest::addColumn<QString>("status");  // part of the status bar's reason
         QTest::newRow("not configured") << "none" << kNotConfiguredText << false << "";
         QTest::newRow("port only") << "port only" << kConnectFailedText << true << "";
-        QTest::newRow("held elsewhere") << "held" << kConnectFailedText << true << "busy";
+        QTest::newRow("held elsewhere") << "held" << kConnectFailedText << true << "is in use by PID";
         QTest::newRow("no such device") << "missing" << kConnectFailedText << true << "No such";
         QTest::newRow("DTR/DSR flow") << "dtr" << kConnectFailedText << true << "DTR/DSR";
     }
@@ -217,7 +217,7 @@ private slots:
         QCOMPARE(Transcript(f).empty(), cleared);
         QVERIFY(!f.isLinkConnected(LinkKind::Serial));
         QVERIFY(f.action(ID_SERIAL_CONNECT)->isEnabled());
-        QVERIFY(f.statusBar()->currentMessage().contains(status));
+        QVERIFY2(f.statusBar()->currentMessage().contains(status), qPrintable(f.statusBar()->currentMessage()));
         QCOMPARE(peer.ReadFor(100), std::string());  // nothing was sent
         if (holder) {
             // Once the other program lets go, the same frame connects.

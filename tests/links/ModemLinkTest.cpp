@@ -3,12 +3,16 @@
 // hang-up, the unavailable layer, the modem list and its limits, and call cycles
 // that must not leak threads or descriptors.
 #include "tests/links/ModemTestSupport.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using linktest::RecordingSink;
 using linktest::SimProcess;
@@ -89,44 +93,54 @@ TEST_F(TelephonyTest, UnavailableLayerAnswersEveryLineFunctionWithOperationUnava
 }
 
 TEST_F(TelephonyTest, CallStatesFollowResultCodesAndArriveOnlyWhenPumped) {
-    SimProcess sim = StartModem({"--busy", "555-0001", "--no-answer", "555 0002"});
+    SimProcess sim = StartModem({"--busy", "555-0001", "--no-answer", "555 0002", "--delayed", "5550003"});
     ASSERT_TRUE(sim.ok());
     OfferModems(profile, {sim.path()});
-    struct Case {
-        const char* number;
-        std::vector<DWORD> states;
-    };
-    const Case cases[] = {
-        {"0221 555 0100", {LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
-                           LINECALLSTATE_CONNECTED}},
-        {"5550001", {LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_BUSY,
-                     LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}},
-        {"555-0002", {LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
-                      LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.number);
-        {
-            std::lock_guard l(g_eventsMutex);
-            g_events.clear();
+    // Words, then echo with numeric result codes: the same call states (but for the
+    // ringing, which has no number).
+    for (const char* init : {"ATZ", "ATZE1V0"}) {
+        SCOPED_TRACE(init);
+        profile.writeString(telephony::kSection, "Init0", init);
+        struct Case {
+            const char* number;
+            std::vector<DWORD> states;
+        };
+        const Case cases[] = {
+            {"0221 555 0100", {LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
+                               LINECALLSTATE_CONNECTED}},
+            {"5550001", {LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_BUSY,
+                         LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}},
+            {"555-0002", {LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
+                          LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}},
+            {"5550003", {LINECALLSTATE_DIALING, LINECALLSTATE_PROCEEDING, LINECALLSTATE_DISCONNECTED,
+                         LINECALLSTATE_IDLE}},
+        };
+        for (Case c : cases) {
+            SCOPED_TRACE(c.number);
+            if (std::string(init).find("V0") != std::string::npos)
+                std::erase(c.states, LINECALLSTATE_RINGBACK);
+            {
+                std::lock_guard l(g_eventsMutex);
+                g_events.clear();
+            }
+            HLINEAPP app = 0;
+            DWORD devices = 0;
+            ASSERT_EQ(lineInitialize(&app, nullptr, Record, nullptr, &devices), 0);
+            ASSERT_EQ(devices, 1u);
+            HLINE line = 0;
+            ASSERT_EQ(lineOpen(app, 0, &line, kHighestApiVersion, 0, 0, LINECALLPRIVILEGE_NONE,
+                               LINEMEDIAMODE_DATAMODEM, nullptr), 0);
+            HCALL call = 0;
+            ASSERT_GT(lineMakeCall(line, &call, c.number, 0, nullptr), 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            EXPECT_TRUE(CallStates().empty()) << "no event without a pump";
+            ASSERT_TRUE(PumpUntil(app, c.states.back()));
+            EXPECT_EQ(CallStates(), c.states);
+            EXPECT_GT(lineDrop(call, nullptr, 0), 0);
+            EXPECT_EQ(lineClose(line), 0);
+            EXPECT_EQ(lineShutdown(app), 0);
+            EXPECT_EQ(linePumpMessage(app, 0), AsResult(LINEERR_INVALAPPHANDLE));
         }
-        HLINEAPP app = 0;
-        DWORD devices = 0;
-        ASSERT_EQ(lineInitialize(&app, nullptr, Record, nullptr, &devices), 0);
-        ASSERT_EQ(devices, 1u);
-        HLINE line = 0;
-        ASSERT_EQ(lineOpen(app, 0, &line, kHighestApiVersion, 0, 0, LINECALLPRIVILEGE_NONE,
-                           LINEMEDIAMODE_DATAMODEM, nullptr), 0);
-        HCALL call = 0;
-        ASSERT_GT(lineMakeCall(line, &call, c.number, 0, nullptr), 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(600));
-        EXPECT_TRUE(CallStates().empty()) << "no event without a pump";
-        ASSERT_TRUE(PumpUntil(app, c.states.back()));
-        EXPECT_EQ(CallStates(), c.states);
-        EXPECT_GT(lineDrop(call, nullptr, 0), 0);
-        EXPECT_EQ(lineClose(line), 0);
-        EXPECT_EQ(lineShutdown(app), 0);
-        EXPECT_EQ(linePumpMessage(app, 0), AsResult(LINEERR_INVALAPPHANDLE));
     }
 }
 
@@ -136,6 +150,8 @@ TEST_F(TelephonyTest, ConnectedCallHandsOverItsPortAndHangsUpByEscapeAndAth) {
     OfferModems(profile, {sim.path()});
     for (int round = 0; round < 2; ++round) {  // the modem is back in command mode after the drop
         SCOPED_TRACE(round);
+        // The second round hangs up a modem that echoes and answers in numbers.
+        profile.writeString(telephony::kSection, "Init0", round == 0 ? "ATZ" : "ATE1V0");
         {
             std::lock_guard l(g_eventsMutex);
             g_events.clear();
@@ -214,7 +230,7 @@ TEST_F(TelephonyTest, BadRequestsAreRefusedWithoutTouchingTheModem) {
 
 TEST_F(TelephonyTest, ModemListComesFromSettingsAndConfigDialogEditsIt) {
     profile.writeInt(telephony::kSection, telephony::kKeyCount, 0);
-    EXPECT_TRUE(TelephonyModems().empty()) << "a present but empty section offers nothing";
+    EXPECT_TRUE(ConfiguredModems().empty()) << "a present but empty section holds none";
     OfferModems(profile, {"/dev/ttyA", "/dev/ttyB"});
     ASSERT_EQ(TelephonyModems().size(), 2u);
     EXPECT_EQ(lineConfigDialog(1, nullptr, nullptr), AsResult(LINEERR_OPERATIONFAILED)) << "no dialog";
@@ -225,7 +241,8 @@ TEST_F(TelephonyTest, ModemListComesFromSettingsAndConfigDialogEditsIt) {
         return true;
     });
     EXPECT_EQ(lineConfigDialog(1, nullptr, nullptr), 0);
-    EXPECT_EQ(lineConfigDialog(2, nullptr, nullptr), AsResult(LINEERR_BADDEVICEID));
+    EXPECT_EQ(lineConfigDialog(static_cast<DWORD>(TelephonyModems().size()), nullptr, nullptr),
+              AsResult(LINEERR_BADDEVICEID));
     const auto modems = TelephonyModems();
     EXPECT_EQ(modems[1].path, "/dev/ttyC");
     EXPECT_EQ(modems[1].init, "AT&F E0");
@@ -236,6 +253,32 @@ TEST_F(TelephonyTest, ModemListComesFromSettingsAndConfigDialogEditsIt) {
     });
     EXPECT_EQ(lineConfigDialog(0, nullptr, nullptr), 0);
     EXPECT_EQ(TelephonyModems()[0].path, "/dev/ttyA");
+}
+
+TEST_F(TelephonyTest, DetectedModemsPreferStableNamesAndTheChoiceFollowsItsDevice) {
+    TempDir dev;
+    for (const char* node : {"ttyACM10", "ttyACM2", "ttyUSB0", "ttyS0", "null"}) dev.write(node, "");
+    ASSERT_EQ(::mkdir(dev.file("serial").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dev.file("serial/by-id").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("../../ttyUSB0", dev.file("serial/by-id/usb-Maker_Modem-if00").c_str()), 0);
+    std::vector<std::string> paths;
+    for (const auto& m : DetectSerialModems(dev.path())) paths.push_back(m.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{dev.file("serial/by-id/usb-Maker_Modem-if00"),
+                                               dev.file("ttyACM2"), dev.file("ttyACM10")}));
+    EXPECT_EQ(FindModemByPath(DetectSerialModems(dev.path()), dev.file("ttyUSB0")), 0) << "any name of it";
+
+    // Chosen by path: found wherever it now stands; never another device when it is gone;
+    // settings holding only a number keep it.
+    OfferModems(profile, {dev.file("ttyACM2"), dev.file("ttyACM10")});
+    profile.writeInt(modemtext::kSection, modemtext::kKeyDevice, 0);
+    profile.writeString(modemtext::kSection, modemtext::kKeyDevicePath, dev.file("ttyACM10"));
+    EXPECT_EQ(CModemLink::ConfiguredDevice(), 1);
+    profile.writeString(modemtext::kSection, modemtext::kKeyDevicePath, dev.file("ttyACM7"));
+    EXPECT_EQ(CModemLink::ConfiguredDevice(), CModemLink::kAbsentDevice);
+    profile.writeString(modemtext::kSection, modemtext::kKeyDevicePath, "");
+    EXPECT_EQ(CModemLink::ConfiguredDevice(), 0);
+    profile.writeInt(modemtext::kSection, modemtext::kKeyDevice, -1);
+    EXPECT_EQ(CModemLink::ConfiguredDevice(), -1);
 }
 
 TEST_F(ModemLinkTest, SuccessfulCallShowsItsProgressAndCarriesTheSwitchDialogue) {

@@ -22,6 +22,8 @@ inline void OfferModems(Profile& p, const std::vector<std::string>& paths) {
         modems.push_back({"Sim modem " + std::to_string(i), paths[i], "ATZ"});
     StoreTelephonyModems(modems);
     p.writeInt(modemtext::kSection, modemtext::kKeyDevice, 0);
+    // The simulated modem hears "+++" without a guard time; calls end faster.
+    p.writeInt(telephony::kSection, telephony::kKeyGuardMs, 200);
 }
 
 inline linktest::SimProcess StartModem(std::vector<std::string> extra = {}) {

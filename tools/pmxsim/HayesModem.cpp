@@ -15,6 +15,26 @@ std::string HayesModem::Digits(const std::string& dialString) {
     return digits;
 }
 
+void HayesModem::Result(const char* code) {
+    if (verbose_) {
+        out_ += std::string("\r\n") + code + "\r\n";
+        return;
+    }
+    static const struct {
+        const char* words;
+        const char* number;
+    } kCodes[] = {{"OK", "0"},    {"CONNECT", "1"}, {"NO CARRIER", "3"}, {"ERROR", "4"},
+                  {"BUSY", "7"},  {"NO ANSWER", "8"}, {"DELAYED", "24"}};
+    const std::string c = code;
+    for (const auto& k : kCodes) {
+        if (c == k.words || (c.rfind("CONNECT", 0) == 0 && std::string(k.words) == "CONNECT")) {
+            out_ += std::string(k.number) + "\r";
+            return;
+        }
+    }
+    // RINGING has no number: a modem in numeric mode keeps quiet about it.
+}
+
 void HayesModem::Start(Clock::time_point, bool) {
     state_ = State::Command;
     line_.clear();
@@ -37,6 +57,7 @@ void HayesModem::Feed(const char* data, size_t length, Clock::time_point now) {
 }
 
 void HayesModem::CommandByte(char c, Clock::time_point now) {
+    if (echo_) out_ += c;
     if (c == '\r') {
         std::string line;
         line.swap(line_);
@@ -54,6 +75,18 @@ void HayesModem::CommandLine(const std::string& raw, Clock::time_point now) {
         return;  // not a command
     std::string upper = line.substr(2);
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    // Settings first, as in "ATE1V0" or "ATZE1"; a dial or hang-up ends the line.
+    size_t k = 0;
+    while (k < upper.size() && std::string("EVZQ&").find(upper[k]) != std::string::npos) {
+        const char cmd = upper[k++];
+        if (cmd == '&' && k < upper.size()) ++k;  // &F, &C1 ...: accepted, nothing to do
+        int value = 0;
+        while (k < upper.size() && std::isdigit(static_cast<unsigned char>(upper[k]))) value = value * 10 + (upper[k++] - '0');
+        if (cmd == 'E') echo_ = value != 0;
+        else if (cmd == 'V') verbose_ = value != 0;
+        else if (cmd == 'Z') echo_ = false, verbose_ = true;
+    }
+    upper.erase(0, k);
     if (!upper.empty() && upper[0] == 'D') {
         if (escaped_) {
             Result("ERROR");  // still in a call
@@ -64,8 +97,9 @@ void HayesModem::CommandLine(const std::string& raw, Clock::time_point now) {
             Result("ERROR");
             return;
         }
-        outcome_ = options_.busy.count(number) ? Outcome::Busy
+        outcome_ = options_.busy.count(number)       ? Outcome::Busy
                    : options_.noAnswer.count(number) ? Outcome::NoCarrier
+                   : options_.delayed.count(number)  ? Outcome::Delayed
                                                      : Outcome::Connect;
         state_ = State::Dialing;
         ringingSent_ = false;
@@ -128,7 +162,7 @@ void HayesModem::ToSwitch(const char* data, size_t length, Clock::time_point now
 
 void HayesModem::Tick(Clock::time_point now) {
     if (state_ == State::Dialing) {
-        if (!ringingSent_ && outcome_ != Outcome::Busy && now >= ringAt_) {
+        if (!ringingSent_ && (outcome_ == Outcome::Connect || outcome_ == Outcome::NoCarrier) && now >= ringAt_) {
             ringingSent_ = true;
             Result("RINGING");
         }
@@ -141,6 +175,10 @@ void HayesModem::Tick(Clock::time_point now) {
             case Outcome::NoCarrier:
                 state_ = State::Command;
                 Result("NO CARRIER");
+                break;
+            case Outcome::Delayed:
+                state_ = State::Command;
+                Result("DELAYED");
                 break;
             case Outcome::Connect:
                 state_ = State::Online;
@@ -160,7 +198,7 @@ void HayesModem::Tick(Clock::time_point now) {
 int HayesModem::MsUntilDue(Clock::time_point now) const {
     int due = dialogue_ ? dialogue_->MsUntilDue(now) : -1;
     if (state_ == State::Dialing) {
-        const auto next = !ringingSent_ && outcome_ != Outcome::Busy ? std::min(ringAt_, resultAt_) : resultAt_;
+        const auto next = !ringingSent_ && (outcome_ == Outcome::Connect || outcome_ == Outcome::NoCarrier) ? std::min(ringAt_, resultAt_) : resultAt_;
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
         const int d = ms <= 0 ? 0 : static_cast<int>(std::min<long long>(ms, 60000));
         due = due < 0 ? d : std::min(due, d);

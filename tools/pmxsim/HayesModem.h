@@ -1,5 +1,6 @@
-// A Hayes-compatible modem in front of the switch: AT commands in command mode, ATD
-// dials (CONNECT, BUSY or NO CARRIER after a short delay), and once connected the
+// A Hayes-compatible modem in front of the switch: AT commands in command mode (with
+// echo and numeric result codes when asked), ATD dials (CONNECT, BUSY, NO CARRIER or
+// DELAYED after a short delay), and once connected the
 // switch's dialogue until "+++" brings the modem back to commands. The same Feed/Pull
 // interface as SwitchDialogue, so the simulator's serve loop drives either.
 // Single-threaded.
@@ -20,6 +21,7 @@ public:
     struct Options {
         std::set<std::string> busy;      // numbers that answer BUSY (digits only)
         std::set<std::string> noAnswer;  // numbers that answer NO CARRIER
+        std::set<std::string> delayed;   // numbers the modem refuses to redial yet (DELAYED)
         std::chrono::milliseconds connectDelay{400};
         // Carriage returns the switch needs before it wakes (it ignores the earlier ones).
         int answerAfter = 1;
@@ -41,18 +43,21 @@ public:
 
 private:
     enum class State { Command, Dialing, Online };
-    enum class Outcome { Connect, Busy, NoCarrier };
+    enum class Outcome { Connect, Busy, NoCarrier, Delayed };
 
     void CommandByte(char c, Clock::time_point now);
     void CommandLine(const std::string& line, Clock::time_point now);
     void OnlineBytes(const char* data, size_t length, Clock::time_point now);
     void ToSwitch(const char* data, size_t length, Clock::time_point now);
-    void Result(const char* code) { out_ += std::string("\r\n") + code + "\r\n"; }
+    // Words (ATV1) or the number (ATV0).
+    void Result(const char* code);
 
     Options options_;
     State state_ = State::Command;
     std::string line_;
     std::string out_;
+    bool echo_ = false;     // ATE1
+    bool verbose_ = true;   // ATV0 gives numeric result codes
     size_t outPos_ = 0;
 
     Outcome outcome_ = Outcome::Connect;

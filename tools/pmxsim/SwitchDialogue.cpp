@@ -1,5 +1,5 @@
-// The switch's maintenance dialogue: login, the two command levels, a few commands
-// with their listings, log-out, the idle cancel and the flood for throughput tests.
+// The switch's maintenance dialogue: login, the two command levels and their
+// commands, log-out, the idle cancel and the flood for throughput tests.
 #include "tools/pmxsim/SwitchDialogue.h"
 #include "tools/pmxsim/FloodPattern.h"
 
@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 namespace pmxsim {
 
@@ -146,45 +145,8 @@ void SwitchDialogue::Command(const std::string& line) {
         if (n == 0) Prompt();
         return;
     }
-    if (cmd == "t d") {
-        std::time_t t = std::time(nullptr);
-        std::tm tm{};
-        localtime_r(&t, &tm);
-        char buf[96];
-        std::strftime(buf, sizeof buf, "SYSTEM DATE  %d-%m-%Y   TIME  %H:%M:%S\r\n", &tm);
-        Emit(buf);
-    } else if (cmd == "t p") {
-        Emit("PORT  TYPE   STATE     CALLS  ERRORS\r\n"
-             " 00   TRUNK  IDLE        142       0\r\n"
-             " 01   TRUNK  BUSY         97       0\r\n"
-             " 02   LINE   IDLE         12       1\r\n"
-             " 03   LINE   OUT OF SVC    0      14\r\n");
-    } else if (cmd == "s s") {
-        Emit("SYSTEM STATUS\r\n"
-             "  CPU A  ACTIVE    LOAD 12%\r\n"
-             "  CPU B  STANDBY   LOAD  3%\r\n"
-             "  POWER  NORMAL    -48.1 V\r\n"
-             "  CLOCK  LOCKED    SOURCE TRUNK 00\r\n");
-    } else if (cmd == "d a") {
-        Emit("ALARM LOG\r\n"
-             "  0001  MINOR  LINE 03 OUT OF SERVICE\r\n"
-             "  0002  INFO   CPU B SWITCHOVER TEST PASSED\r\n"
-             "END OF ALARM LOG\r\n");
-    } else if (cmd == "d c") {
-        Emit("CONFIGURATION\r\n"
-             "  TRUNKS 2   LINES 2   CARDS 4\r\n"
-             "  NUMBERING PLAN  3 DIGITS\r\n");
-    } else if (cmd == "r a") {
-        if (state_ != State::Maint) Emit("?? Not allowed at monitor level\r\n");
-        else Emit("ALARMS RESET\r\n");
-    } else if (cmd == "help" || cmd == "?") {
-        Emit("t d  time and date     t p  port table\r\n"
-             "s s  system status     d a  alarm log\r\n"
-             "d c  configuration     r a  reset alarms\r\n"
-             "flood N  N test bytes  x    log out\r\n");
-    } else {
+    if (commands_.Run(line, state_ == State::Maint, out_) == SwitchCommands::Answer::Unknown)
         Emit("?? Unknown command: " + line + "\r\n");
-    }
     Prompt();
 }
 

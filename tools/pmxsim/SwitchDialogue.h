@@ -2,6 +2,8 @@
 // terminal go in with Feed, the switch's answer comes out with Pull. Single-threaded.
 #pragma once
 
+#include "tools/pmxsim/SwitchCommands.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -54,6 +56,7 @@ private:
     std::string afterFlood_;
     std::string heldInput_;  // typed while a flood runs
     Clock::time_point passwordSince_{};
+    SwitchCommands commands_;
 };
 
 } // namespace pmxsim

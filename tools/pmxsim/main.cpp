@@ -41,6 +41,7 @@ void Usage() {
                  "  --modem         a Hayes modem on the pty; the switch answers after CONNECT\n"
                  "  --busy NUMBER   (modem) dialling NUMBER answers BUSY; repeatable\n"
                  "  --no-answer NUMBER  (modem) dialling NUMBER answers NO CARRIER; repeatable\n"
+                 "  --delayed NUMBER    (modem) dialling NUMBER answers DELAYED; repeatable\n"
                  "  --connect-delay MS  (modem) time from ATD to the result (default 400)\n"
                  "  --answer-after N    (modem) carriage returns before the switch wakes (default 1)\n");
 }
@@ -166,6 +167,8 @@ int main(int argc, char** argv) {
             modem.busy.insert(pmxsim::HayesModem::Digits(argv[++i]));
         } else if (a == "--no-answer" && i + 1 < argc) {
             modem.noAnswer.insert(pmxsim::HayesModem::Digits(argv[++i]));
+        } else if (a == "--delayed" && i + 1 < argc) {
+            modem.delayed.insert(pmxsim::HayesModem::Digits(argv[++i]));
         } else if (a == "--connect-delay" && i + 1 < argc) {
             if (!count(i, 600000, &v)) {
                 Usage();

@@ -1,0 +1,46 @@
+// UUCP lock files, the way serial programs on Linux agree on who holds a port:
+// "LCK..<device>" in the lock directory holds the owner's PID as ten ASCII digits
+// and a newline. A lock whose process is gone is stale and is taken over.
+#pragma once
+
+#include <string>
+
+class UucpLock {
+public:
+    enum class Result { Acquired, Busy, NoLockDir };
+
+    UucpLock() = default;
+    ~UucpLock() { Release(); }
+    UucpLock(const UucpLock&) = delete;
+    UucpLock& operator=(const UucpLock&) = delete;
+
+    // Takes the lock for the device (symbolic links such as /dev/serial/by-id are
+    // followed, so every name of a port shares one lock). Busy: a live process
+    // holds it (HolderPid/HolderName tell which). NoLockDir: no writable lock
+    // directory; the caller goes on without a lock file.
+    Result Acquire(const std::string& devicePath);
+    // Removes our lock file (only while it still names us).
+    void Release();
+
+    bool Held() const { return !lockPath_.empty(); }
+    const std::string& LockPath() const { return lockPath_; }
+    int HolderPid() const { return holderPid_; }
+    const std::string& HolderName() const { return holderName_; }
+    // "in use by PID 1234 (minicom)", for a Busy result.
+    std::string HolderText() const;
+
+    // PMX_LOCK_DIR when set, else /var/lock or /run/lock, whichever is a writable
+    // directory first; empty when neither is.
+    static std::string LockDirectory();
+    // "LCK..ttyUSB0" for /dev/ttyUSB0, "LCK..pts_3" for /dev/pts/3.
+    static std::string LockFileName(const std::string& devicePath);
+    // The PID a lock file holds: ASCII (with blanks) or the old 4-byte binary form; 0 if none.
+    static int ReadLockPid(const std::string& lockPath);
+    // Removes every lock this process still holds (registered with atexit).
+    static void ReleaseAll();
+
+private:
+    std::string lockPath_;
+    int holderPid_ = 0;
+    std::string holderName_;
+};
