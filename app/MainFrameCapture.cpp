@@ -4,17 +4,33 @@
 
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "commands/CInputBoxBar.h"
 #include "res/resource.h"
 
 #include <QAction>
 #include <QLineEdit>
 
+namespace {
+const char* const kTraceSection = "Trace";
+const char* const kTimestampsKey = "Timestamps";
+} // namespace
+
 void CMainFrame::registerCaptureCommands() {
     setEnableRule(ID_CAPTURE_ON, [this] { return !m_captureRunning; });
     setEnableRule(ID_CAPTURE_OFF, [this] { return m_captureRunning != 0; });
     connect(action(ID_CAPTURE_ON), &QAction::triggered, this, &CMainFrame::OnCaptureOn);
     connect(action(ID_CAPTURE_OFF), &QAction::triggered, this, &CMainFrame::OnCaptureOff);
+
+    trace_.SetTimestamps(Profile::get().getInt(kTraceSection, kTimestampsKey, 0) != 0);
+    setEnableRule(ID_VIEW_TRACE_TIMESTAMPS, [] { return true; });
+    setCheckRule(ID_VIEW_TRACE_TIMESTAMPS, [this] { return trace_.timestamps(); });
+    connect(action(ID_VIEW_TRACE_TIMESTAMPS), &QAction::triggered, this, [this] {
+        const bool on = !trace_.timestamps();
+        trace_.SetTimestamps(on);
+        Profile::get().writeInt(kTraceSection, kTimestampsKey, on ? 1 : 0);
+        updateCommandUi();
+    });
 }
 
 void CMainFrame::focusInputEdit() {
