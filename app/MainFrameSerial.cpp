@@ -67,6 +67,7 @@ void CMainFrame::OnSerialConnect() {
     });
     if (serialLink_->Connect(true)) {
         m_serialConnected = 1;
+        NoteLinkConnected(LinkKind::Serial);
         updateCommandUi();
         ShowMessage(kConnectedText, kConnectedTitle, MsgIcon::Information, MsgButtons::Ok);
         SendToLink("\r", 1, true);
