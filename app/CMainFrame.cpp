@@ -64,11 +64,15 @@ CMainFrame::CMainFrame() {
     setReceiveSink(doc_.get());
     // Hooks are set before any link can deliver text.
     TerminalHooks hooks;
-    hooks.textArrived = [this] { StopTimersOnArrival(); };
+    hooks.textArrived = [this] {
+        ++textArrivals_;
+        StopTimersOnArrival();
+    };
     hooks.capturing = [this] { return m_captureRunning != 0; };
     hooks.traceBlock = [this](std::string_view block) { SaveTrace(block); };
     hooks.promptHandling = [this](std::string_view text) {
         if (promptHandler_) promptHandler_(text);
+        WatchScriptPrompt(text);
     };
     view_->SetHooks(std::move(hooks));
     setupLogin();
@@ -116,6 +120,10 @@ void CMainFrame::buildMenus() {
                QStringLiteral("Start saving the received trace data to a file\nCapture On"));
     addCommand(fileMenu_, ID_CAPTURE_OFF, QStringLiteral("Capture Off"),
                QStringLiteral("Stop saving the trace data\nCapture Off"));
+    addCommand(fileMenu_, ID_FILE_RUN_SCRIPT, QStringLiteral("Run &Script..."),
+               QStringLiteral("Send the commands of a text file, each at the switch's prompt\nRun Script"));
+    addCommand(fileMenu_, ID_FILE_STOP_SCRIPT, QStringLiteral("S&top Script"),
+               QStringLiteral("Stop the running command script\nStop Script"));
     recentSeparator_ = fileMenu_->addSeparator();
     for (int i = 0; i < kRecentFiles; ++i) {
         auto* act = new QAction(this);
@@ -163,6 +171,9 @@ void CMainFrame::buildMenus() {
                QStringLiteral("Disconnect ISDN connection"));
     addCommand(conn, ID_ISDN_CONFIGURE, QStringLiteral("ISDN Con&figure"),
                QStringLiteral("Config ISDN connection"));
+    conn->addSeparator();
+    addCommand(conn, ID_CONNECTION_RECONNECT, QStringLiteral("&Reconnect\tCtrl+R"),
+               QStringLiteral("Connect again the link that was connected last\nReconnect"));
 
     QMenu* cmds = bar->addMenu(QStringLiteral("Co&mmands"));
     QMenu* monitor = cmds->addMenu(QStringLiteral("Monitor"));
@@ -187,6 +198,9 @@ void CMainFrame::buildMenus() {
     ib->setCheckable(true);
     addCommand(view, ID_VIEW_CLEARNEW, QStringLiteral("&Clear New"),
                QStringLiteral("Clear the screen and start a new document\nClear New"));
+    addCommand(view, ID_VIEW_TRACE_TIMESTAMPS, QStringLiteral("Trace Time&stamps"),
+               QStringLiteral("Start each line of the trace file with the time it arrived\nTrace Timestamps"))
+        ->setCheckable(true);
 
     QMenu* book = bar->addMenu(QStringLiteral("&PhoneBook"));
     addCommand(book, ID_PHONEBOOK, QStringLiteral("PhoneBook"),
@@ -315,6 +329,7 @@ bool CMainFrame::OnCreate() {
     registerIsdnCommands();
     registerModemCommands();
     registerSerialCommands();
+    registerSessionCommands();
     updateCommandUi();
     return true;
 }
@@ -332,6 +347,7 @@ void CMainFrame::updateCommandUi() {
     }
     const bool anyLink = IsAnyLinkConnected();
     for (QAction* act : recentActions_) act->setEnabled(!anyLink);
+    if (script_ && !anyLink) EndScript(QStringLiteral("Script stopped: the link was disconnected."), false);
 }
 
 void CMainFrame::registerShellRules() {

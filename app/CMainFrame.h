@@ -7,6 +7,7 @@
 #include <QMap>
 
 #include "commands/ButtonAssignment.h"
+#include "commands/CommandScript.h"
 #include "commands/CommandTable.h"
 #include "terminal/PromptMatcher.h"
 #include "terminal/TelnetStream.h"
@@ -351,4 +352,56 @@ private:
     int modemDisconnectBlocked_ = 1;  // under linkLock_
     // Declared last: stops the modem worker before the link it drives goes.
     std::shared_ptr<ModemBridge> modemBridge_;
+
+    // ---- Reconnect, command scripts, LAN/ISDN wake-up (app/MainFrameSession.cpp) ----
+public:
+    // Connection > Reconnect (32942): the Connect of the link that connected last in
+    // this run, with its stored settings; the modem dials its last number again
+    // without the phone book. Enabled while no link is connected.
+    void OnReconnect();
+    // A link reached its switch (success of its Connect).
+    void NoteLinkConnected(LinkKind kind);
+    // File > Run Script... (32940): picks a file and runs it; Stop Script (32941).
+    void OnRunScript();
+    void OnStopScript();
+    // Sends the file's commands one at a time, each when the switch shows its command
+    // prompt. False (the user has been told) when it cannot start.
+    bool RunScriptFile(const std::string& path);
+    bool scriptRunning() const { return script_ != nullptr; }
+    // How long a script waits for the prompt after each command (default 30 s).
+    void setScriptTimeoutMs(int ms) { scriptTimeoutMs_ = ms; }
+    // How long LAN and ISDN connects wait for the switch to speak before sending
+    // their wake-up carriage return.
+    void setConnectWakeupWaitMs(int ms) { connectWakeupWaitMs_ = ms; }
+
+private:
+    struct ScriptRun {
+        std::vector<std::string> commands;
+        std::size_t next = 0;  // the command sent next
+        unsigned id = 0;
+    };
+    void registerSessionCommands();
+    void ModemConnect(bool pickNumber);
+    void IsdnConnect(bool askGoAhead);
+    // The connect's carriage return, sent only if the switch stays silent for a while:
+    // one that greets at once would read it as an empty password.
+    void ScheduleConnectWakeup(LinkKind kind);
+    // Received text, on the delivering thread: the prompt watch of a running script.
+    void WatchScriptPrompt(std::string_view text);
+    void ScriptStep();
+    void StepScriptRun(unsigned id);
+    void EndScript(const QString& why, bool tellInBox);
+    bool hasConnected_ = false;
+    LinkKind lastLink_ = LinkKind::Serial;
+    std::string lastModemNumber_;  // the number of the last modem connection
+    int scriptTimeoutMs_ = 30000;
+    int connectWakeupWaitMs_ = 1000;
+    unsigned connectWakeups_ = 0;
+    std::atomic<unsigned> textArrivals_{0};
+    std::unique_ptr<ScriptRun> script_;
+    QTimer* scriptTimer_ = nullptr;
+    std::mutex scriptLock_;
+    PromptTail promptTail_;         // under scriptLock_
+    bool awaitingPrompt_ = false;   // under scriptLock_
+    unsigned scriptRunId_ = 0;      // under scriptLock_
 };

@@ -4,12 +4,18 @@
 
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
+#include "platform/Profile.h"
 #include "commands/CInputBoxBar.h"
 #include "res/resource.h"
 
 #include <QAction>
 #include <QLineEdit>
 #include <QStatusBar>
+
+namespace {
+const char* const kTraceSection = "Trace";
+const char* const kTimestampsKey = "Timestamps";
+} // namespace
 
 void CMainFrame::registerCaptureCommands() {
     setEnableRule(ID_CAPTURE_ON, [this] { return !m_captureRunning; });
@@ -19,6 +25,16 @@ void CMainFrame::registerCaptureCommands() {
     // The failing write may run on a reader thread, which must not wait for the user.
     trace_.SetFailureHandler([this](const std::string& path) {
         PostToGui([this, path] { OnTraceWriteFailed(path); }, this);
+    });
+
+    trace_.SetTimestamps(Profile::get().getInt(kTraceSection, kTimestampsKey, 0) != 0);
+    setEnableRule(ID_VIEW_TRACE_TIMESTAMPS, [] { return true; });
+    setCheckRule(ID_VIEW_TRACE_TIMESTAMPS, [this] { return trace_.timestamps(); });
+    connect(action(ID_VIEW_TRACE_TIMESTAMPS), &QAction::triggered, this, [this] {
+        const bool on = !trace_.timestamps();
+        trace_.SetTimestamps(on);
+        Profile::get().writeInt(kTraceSection, kTimestampsKey, on ? 1 : 0);
+        updateCommandUi();
     });
 }
 

@@ -43,6 +43,7 @@ void CMainFrame::registerCommandCommands() {
     connect(inputBar_, &CInputBoxBar::executeClicked, this, &CMainFrame::OnInputExecute);
     // The list works on any connected link, so it is offered rather than kept hidden.
     inputBar_->setCommandListVisible(true);
+    inputBar_->history().Load();
 
     connect(this, &CMainFrame::accessModeChanged, this, [this] {
         if (commandBarVisible()) LayOutCommandBar();
@@ -121,6 +122,14 @@ void CMainFrame::OnInputEnter() {
         ShowMessage("Cannot enter more than 40 characters...", "Input Error", MsgIcon::Error);
         return;
     }
+    // Before login a typed line may be a password: only lines sent at a command
+    // level are remembered.
+    InputHistory& history = inputBar_->history();
+    if (accessMode() != AccessMode::None) {
+        history.Add(typed.toLatin1().toStdString());
+        history.Save();
+    }
+    history.ResetWalk();
     if (typed == QLatin1String("x") || typed == QLatin1String("X")) {
         ClearAccessMode();
         hideCommandBarOnLogOut();

@@ -34,12 +34,14 @@ void CMainFrame::registerIsdnCommands() {
     connect(action(ID_ISDN_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnIsdnConfigure);
 }
 
-void CMainFrame::OnIsdnConnect() {
+void CMainFrame::OnIsdnConnect() { IsdnConnect(true); }
+
+void CMainFrame::IsdnConnect(bool askGoAhead) {
     if (IsAnyLinkConnected()) return;  // a trigger that bypassed the enable rule
     OnClearNew();
     const std::string number = ReadStoredIsdnNumber();
     // The phone book is only a go-ahead here: a number picked there is the modem's.
-    if (ShowPhoneBook(this, *modemLink_) != IDOK) return;
+    if (askGoAhead && ShowPhoneBook(this, *modemLink_) != IDOK) return;
     if (number.empty()) {
         ShowMessage(isdn::kNoNumber);
         return;
@@ -86,9 +88,10 @@ void CMainFrame::OnIsdnConnect() {
         return;
     }
     linkFlag(LinkKind::Isdn) = 1;
+    NoteLinkConnected(LinkKind::Isdn);
     updateCommandUi();
     ShowMessage(isdn::kEstablished, isdn::kEstablishedTitle, MsgIcon::Information);
-    SendToLink("\r", 1, true);
+    ScheduleConnectWakeup(LinkKind::Isdn);
     focusInputEdit();
 }
 

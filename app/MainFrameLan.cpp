@@ -109,7 +109,7 @@ void CMainFrame::OnLanConnect() {
     updateCommandUi();
     // Like every other link's connect: one carriage return wakes the switch's port,
     // which otherwise stays silent until the user sends a line.
-    SendToLink("\r", 1, true);
+    ScheduleConnectWakeup(LinkKind::Lan);
     focusInputEdit();
 }
 
@@ -135,6 +135,7 @@ void CMainFrame::OnLanConfigure() {
 
 void CMainFrame::OnLanConnected() {
     linkFlag(LinkKind::Lan) = 1;
+    NoteLinkConnected(LinkKind::Lan);
     updateCommandUi();
 }
 

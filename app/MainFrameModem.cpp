@@ -179,13 +179,16 @@ bool CMainFrame::modemDisconnectBlocked() const {
 
 bool CMainFrame::modemWorkerRunning() const { return modemBridge_ && modemBridge_->running(); }
 
-void CMainFrame::OnModemConnect() {
+void CMainFrame::OnModemConnect() { ModemConnect(true); }
+
+void CMainFrame::ModemConnect(bool pickNumber) {
     if (!modemLink_ || IsAnyLinkConnected()) return;
     if (CModemLink::ConfiguredDevice() == -1) {
         ShowMessage(kNotConfiguredText, kNotConfiguredTitle, MsgIcon::Warning);
         return;
     }
-    if (ShowPhoneBook(this, *modemLink_) != IDOK) return;
+    // Without the phone book the link dials the number it dialled last.
+    if (pickNumber && ShowPhoneBook(this, *modemLink_) != IDOK) return;
     OnClearNew();
     linkFlag(LinkKind::Modem) = 1;
     OnDisconnectBlockedMsg(1);
@@ -251,6 +254,7 @@ void CMainFrame::OnModemEstablished() {
     const std::string format = kEstablishedText;
     const size_t at = format.find("%s");
     const std::string text = format.substr(0, at) + number + format.substr(at + 2);
+    NoteLinkConnected(LinkKind::Modem);
     ShowMessage(text, kEstablishedTitle, MsgIcon::Information);
     // The switch may be asleep: a carriage return now and every 1770 ms until it answers.
     StartWakeupTimer();

@@ -101,6 +101,7 @@ void CMainFrame::OnSerialConnect() {
     });
     if (serialLink_->Connect(true)) {
         linkFlag(LinkKind::Serial) = 1;
+        NoteLinkConnected(LinkKind::Serial);
         updateCommandUi();
         ShowMessage(kConnectedText, kConnectedTitle, MsgIcon::Information, MsgButtons::Ok);
         SendToLink("\r", 1, true);

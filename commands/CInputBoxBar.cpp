@@ -4,6 +4,7 @@
 #include "res/resource.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -54,6 +55,19 @@ CInputBoxBar::CInputBoxBar(QWidget* parent) : QDockWidget(parent) {
     connect(enter_, &QPushButton::clicked, this, &CInputBoxBar::enterClicked);
     connect(edit_, &QLineEdit::returnPressed, this, &CInputBoxBar::enterClicked);
     connect(execute_, &QPushButton::clicked, this, &CInputBoxBar::executeClicked);
+    edit_->installEventFilter(this);
+}
+
+bool CInputBoxBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != edit_ || event->type() != QEvent::KeyPress) return QDockWidget::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Up && key != Qt::Key_Down) return false;
+    std::string line;
+    const bool moved = key == Qt::Key_Up
+                           ? history_.Older(edit_->text().toLatin1().toStdString(), &line)
+                           : history_.Newer(&line);
+    if (moved) edit_->setText(QString::fromLatin1(line.c_str()));
+    return true;
 }
 
 void CInputBoxBar::setCommandListVisible(bool visible) {

@@ -1,6 +1,9 @@
-// The input box bar docked at the bottom of the main window: an edit with "Enter",
-// and a command list with "Execute". The frame handles what the buttons do.
+// The input box bar docked at the bottom of the main window: an edit with "Enter"
+// and its history, and a command list with "Execute". The frame handles what the
+// buttons do.
 #pragma once
+
+#include "commands/InputHistory.h"
 
 #include <QDockWidget>
 
@@ -21,6 +24,12 @@ public:
     // Shows or hides the command list and its "Execute" button.
     void setCommandListVisible(bool visible);
 
+    // Lines sent from the edit; Up and Down in the edit walk them.
+    InputHistory& history() { return history_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     void enterClicked();
     void executeClicked();
@@ -30,4 +39,5 @@ private:
     QPushButton* enter_;
     QComboBox* list_;
     QPushButton* execute_;
+    InputHistory history_;
 };

@@ -50,6 +50,12 @@ enum : int {
     ID_VIEW_INPUTBOXBAR = 32794,
     ID_VIEW_CLEARNEW = 32833,
 
+    // Input history, trace time stamps, reconnect and command scripts
+    ID_FILE_RUN_SCRIPT = 32940,
+    ID_FILE_STOP_SCRIPT = 32941,
+    ID_CONNECTION_RECONNECT = 32942,
+    ID_VIEW_TRACE_TIMESTAMPS = 32943,
+
     // PhoneBook
     ID_PHONEBOOK = 32862,
 

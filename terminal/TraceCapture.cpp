@@ -45,6 +45,44 @@ std::string TraceCapture::ConvertReceived(std::string_view text) {
     return out;
 }
 
+std::string TraceCapture::Stamp(std::chrono::system_clock::time_point when) {
+    const std::time_t secs = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&secs, &local);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
+    char buf[32];
+    const int n = std::snprintf(buf, sizeof buf, "[%02d:%02d:%02d.%03d] ", local.tm_hour, local.tm_min,
+                                local.tm_sec, static_cast<int>(((ms % 1000) + 1000) % 1000));
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string TraceCapture::convertLocked(std::string_view text) {
+    if (!timestamps_) return ConvertReceived(text);
+    const std::string stamp = Stamp(std::chrono::system_clock::now());
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char c : text) {
+        if (c == '\n') continue;
+        // A line is stamped when its first byte arrives, so an empty line gets one too.
+        if (atLineStart_) out += stamp;
+        atLineStart_ = c == '\r';
+        if (c == '\r') out += kLineBreak;
+        else if (c == '\t') out.append(8, ' ');
+        else out += c;
+    }
+    return out;
+}
+
+void TraceCapture::SetTimestamps(bool on) {
+    std::lock_guard lock(mutex_);
+    timestamps_ = on;
+}
+
+bool TraceCapture::timestamps() const {
+    std::lock_guard lock(mutex_);
+    return timestamps_;
+}
+
 bool TraceCapture::append(const std::string& path, const std::string& bytes) {
     FILE* f = std::fopen(path.c_str(), "ab");
     if (!f) return false;
@@ -59,6 +97,7 @@ bool TraceCapture::Begin(const std::string& path) {
     std::lock_guard lock(mutex_);
     path_ = path;
     pending_.clear();
+    atLineStart_ = false;
     state_ = State::Starting;
     return true;
 }
@@ -142,7 +181,7 @@ bool TraceCapture::SaveReceived(std::string_view text) {
     {
         std::lock_guard lock(mutex_);
         if (state_ == State::Off) return true;
-        std::string bytes = ConvertReceived(text);
+        std::string bytes = convertLocked(text);
         if (bytes.empty()) return true;
         if (state_ == State::Starting) {
             pending_ += bytes;

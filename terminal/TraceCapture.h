@@ -5,6 +5,7 @@
 // being changed and never interleaves with a banner.
 #pragma once
 
+#include <chrono>
 #include <ctime>
 #include <functional>
 #include <mutex>
@@ -42,6 +43,12 @@ public:
     void BeginBlock();
     void EndBlock();
 
+    // Each line written from received text starts with the local time it arrived,
+    // "[HH:MM:SS.mmm] ". Off by default; may change while capturing.
+    void SetTimestamps(bool on);
+    bool timestamps() const;
+    static std::string Stamp(std::chrono::system_clock::time_point when);
+
     State state() const;
     bool capturing() const { return state() != State::Off; }
     std::string path() const;
@@ -60,6 +67,11 @@ private:
     int blockDepth_ = 0;
     std::string blockText_;  // received inside BeginBlock/EndBlock, not yet written
     std::function<void(const std::string&)> onFailure_;
+    bool timestamps_ = false;
+    // The next received byte starts a line of the file (only used with timestamps):
+    // the start banner ends inside a line, after its prompt.
+    bool atLineStart_ = false;
+    std::string convertLocked(std::string_view text);
     bool flushBlockLocked();
     // Ends the capture after a failed write; returns the path for the handler.
     std::string stopOnFailureLocked();

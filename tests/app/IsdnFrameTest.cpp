@@ -71,9 +71,12 @@ class IsdnFrameTest : public QObject {
     void storeNumber(const std::string& n) { profile_.writeString(isdn::kSection, isdn::kNumberKey, n); }
 
     // Connects the frame to peer; the peer has accepted the call when it returns true.
+    // The peer stays silent, so the connect's carriage return follows at once.
     bool connectTo(CMainFrame& f, LoopbackPeer& peer) {
-        if (!trigger(f, ID_ISDN_CONNECT) || !f.isLinkConnected(LinkKind::Isdn)) return false;
-        return peer.accept();
+        f.setConnectWakeupWaitMs(0);
+        if (!trigger(f, ID_ISDN_CONNECT) || !f.isLinkConnected(LinkKind::Isdn) || !peer.accept()) return false;
+        QTest::qWait(20);
+        return true;
     }
     bool disconnect(CMainFrame& f, ScriptedMessages& boxes) {
         boxes.answer(IDYES);

@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <cstdlib>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -163,4 +164,31 @@ TEST(TraceCapture, ABlockOfSingleBytesIsWrittenOnceAtItsEnd) {
     tc.End();
     tc.EndBlock();
     EXPECT_EQ(dir.read("t.txt"), before + "ab        c\r\ntail");
+}
+
+TEST(TraceCapture, TimestampsAreOffByDefaultAndStampEveryLineWhenOn) {
+    const auto when = std::chrono::system_clock::from_time_t(fixedTime()) + std::chrono::milliseconds(42);
+    EXPECT_EQ(TraceCapture::Stamp(when), "[15:07:09.042] ");
+
+    TempDir dir;
+    TraceCapture plain;
+    EXPECT_FALSE(plain.timestamps());
+    ASSERT_TRUE(plain.Begin(dir.file("plain.txt")));
+    plain.Confirm();
+    plain.SaveReceived("x\r\n\r\nmaint>");
+    EXPECT_EQ(dir.read("plain.txt").substr(dir.read("plain.txt").find("maint> ")), "maint> x\r\n\r\nmaint>");
+
+    // The line the start banner leaves open is not stamped; every later one is,
+    // empty lines included, and a line split over two pieces only once.
+    TraceCapture stamped;
+    stamped.SetTimestamps(true);
+    ASSERT_TRUE(stamped.Begin(dir.file("t.txt")));
+    stamped.Confirm();
+    stamped.SaveReceived("x\r\n\r\nSYS");
+    stamped.SaveReceived("TEM\tOK\r\nmaint>");
+    const std::string bytes = dir.read("t.txt");
+    const std::string body = bytes.substr(bytes.find("maint> ") + 7);
+    const std::string s = "\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] ";
+    EXPECT_TRUE(std::regex_match(body, std::regex("x\r\n" + s + "\r\n" + s + "SYSTEM        OK\r\n" + s + "maint>")))
+        << body;
 }

@@ -1,0 +1,66 @@
+// Script file parsing and the prompt watch.
+#include "commands/CommandScript.h"
+
+#include "terminal/PromptMatcher.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace commandscript {
+
+std::vector<std::string> ParseCommands(std::string_view content) {
+    std::vector<std::string> commands;
+    std::size_t pos = 0;
+    while (pos < content.size()) {
+        std::size_t end = content.find('\n', pos);
+        if (end == std::string_view::npos) end = content.size();
+        std::string line;
+        for (char c : content.substr(pos, end - pos))
+            if (c != '\0') line += c;
+        pos = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') continue;
+        commands.push_back(std::move(line));
+    }
+    return commands;
+}
+
+bool LoadCommands(const std::string& path, std::vector<std::string>* commands) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::string content;
+    char buf[4096];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        content.append(buf, static_cast<std::size_t>(in.gcount()));
+        if (content.size() > kMaxFileBytes) return false;
+    }
+    if (in.bad()) return false;
+    *commands = ParseCommands(content);
+    return true;
+}
+
+} // namespace commandscript
+
+namespace {
+constexpr std::size_t kKeep = 32;
+bool EndsWith(std::string_view s, std::string_view end) {
+    return s.size() >= end.size() && s.substr(s.size() - end.size()) == end;
+}
+} // namespace
+
+void PromptTail::Feed(std::string_view text) {
+    if (text.size() >= kKeep) {
+        tail_.assign(text.substr(text.size() - kKeep));
+        return;
+    }
+    tail_.append(text);
+    if (tail_.size() > kKeep) tail_.erase(0, tail_.size() - kKeep);
+}
+
+bool PromptTail::AtPrompt() const {
+    std::string_view t = tail_;
+    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+    return EndsWith(t, PromptMatcher::kMaintPrompt) || EndsWith(t, PromptMatcher::kMonPrompt);
+}
