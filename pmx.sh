@@ -9,7 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here"
 
-packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgtest-dev libgmock-dev
+packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgtest-dev libgmock-dev fonts-dejavu-core
           libbenchmark-dev)
 jobs=$(nproc 2>/dev/null || echo 2)
 

@@ -10,14 +10,19 @@
 #include <filesystem>
 
 void CTRQDiagDoc::AppendReceived(const char* text, int length) {
-    // A block ends at its first NUL; the length bounds it too, since a read buffer
-    // handed over by a link need not be NUL-terminated.
+    // The length bounds the block (a read buffer handed over by a link need not be
+    // NUL-terminated). NUL bytes carry no text: they are dropped and the rest of the
+    // block kept, so a stray zero never hides the lines after it.
     std::string_view block;
+    std::string withoutNul;
     if (text && length > 0) {
-        const void* nul = std::memchr(text, 0, static_cast<size_t>(length));
-        size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
-                       : static_cast<size_t>(length);
-        block = std::string_view(text, n);
+        block = std::string_view(text, static_cast<size_t>(length));
+        if (std::memchr(text, 0, block.size())) {
+            withoutNul.reserve(block.size());
+            for (char c : block)
+                if (c != 0) withoutNul.push_back(c);
+            block = withoutNul;
+        }
     }
     {
         std::lock_guard lock(transcriptLock_);
@@ -121,6 +126,10 @@ bool CTRQDiagDoc::OpenDocument(const std::string& path) {
 }
 
 bool CTRQDiagDoc::Store(const std::string& path, bool append) const {
+    // An append that fails is undone, so a failed dump leaves no empty or partial file.
+    std::error_code ec;
+    const bool existed = append && std::filesystem::exists(path, ec);
+    const auto oldSize = existed ? std::filesystem::file_size(path, ec) : 0;
     std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
     if (!f) return false;
     bool ok;
@@ -129,5 +138,9 @@ bool CTRQDiagDoc::Store(const std::string& path, bool append) const {
         ok = std::fwrite(transcript_.data(), 1, transcript_.size(), f) == transcript_.size();
     }
     ok = (std::fclose(f) == 0) && ok;
+    if (!ok && append) {
+        if (existed && !ec) std::filesystem::resize_file(path, oldSize, ec);
+        else if (!existed) std::filesystem::remove(path, ec);
+    }
     return ok;
 }

@@ -22,8 +22,8 @@ public:
     void SetView(TerminalDisplay* view) { view_.store(view); }
     TerminalDisplay* GetView() const { return view_.load(); }
 
-    // Stores the block (up to its first NUL, and never beyond length bytes) and has
-    // the view lay it out, grow its scroll range and scroll to the end.
+    // Stores the block (length bytes, its NUL bytes left out) and has the view lay it
+    // out, grow its scroll range and scroll to the end.
     void AppendReceived(const char* text, int length) override;
 
     std::string GetTranscript() const;
@@ -37,7 +37,8 @@ public:
     // False when the file cannot be read; the old text then stays.
     bool OpenDocument(const std::string& path);
     // Writes the transcript's bytes exactly as received; append adds them to an
-    // existing file instead of replacing it. False when the file cannot be written.
+    // existing file instead of replacing it (and a failed append leaves the file as it
+    // was). False when the file cannot be written.
     bool Store(const std::string& path, bool append = false) const;
 
 private:

@@ -1,19 +1,40 @@
 // The terminal window. Surface requests come from the delivering thread and are
-// folded into one queued SyncFromModel; painting and scroll bars are GUI-thread only.
+// folded into one queued sync, run at most once per display interval; painting,
+// scroll bars, selection and find are GUI-thread only.
 #include "terminal/CTRQDiagView.h"
 
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
+#include "terminal/TerminalFindBar.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 
 #include <algorithm>
+#include <climits>
+
+namespace {
+// About sixty repaints a second, however often text arrives.
+constexpr int kDisplayIntervalMs = 16;
+const QColor kMatchColour(255, 230, 90);
+const QColor kCurrentMatchColour(255, 150, 50);
+
+bool IsWordByte(unsigned char c) {
+    static constexpr std::string_view kDelimiters = " \t,;:\"'`()[]{}<>|=";
+    return c > ' ' && kDelimiters.find(static_cast<char>(c)) == std::string_view::npos;
+}
+} // namespace
 
 CTRQDiagView::CTRQDiagView(CTRQDiagDoc& doc, QWidget* parent)
     : QAbstractScrollArea(parent), doc_(doc), model_(doc, *this) {
@@ -22,6 +43,52 @@ CTRQDiagView::CTRQDiagView(CTRQDiagDoc& doc, QWidget* parent)
     setFont(font_);
     const QFontMetrics fm(font_);
     for (int c = 0; c < 256; ++c) advance_[c] = fm.horizontalAdvance(QChar(c));
+
+    rawFont_ = QRawFont::fromFont(font_);
+    if (rawFont_.isValid()) {
+        QChar chars[256];
+        for (int c = 0; c < 256; ++c) chars[c] = QChar(c);
+        int n = 256;
+        if (!rawFont_.glyphIndexesForChars(chars, 256, glyph_.data(), &n) || n != 256) glyph_.fill(0);
+        // Control characters are left to the text path, as is any byte the font lacks.
+        for (int c = 0; c < 32; ++c) glyph_[c] = 0;
+        for (int c = 127; c < 160; ++c) glyph_[c] = 0;
+    }
+
+    syncTimer_.setSingleShot(true);
+    connect(&syncTimer_, &QTimer::timeout, this, &CTRQDiagView::SyncFromModel);
+
+    findBar_ = new TerminalFindBar(this);
+    connect(findBar_, &TerminalFindBar::next, this, &CTRQDiagView::FindNext);
+    connect(findBar_, &TerminalFindBar::previous, this, &CTRQDiagView::FindPrevious);
+    connect(findBar_, &TerminalFindBar::textEdited, this, [this] {
+        currentMatch_ = -1;
+        FindStep(+1);
+    });
+    connect(findBar_, &TerminalFindBar::closed, this, [this] {
+        matches_.clear();
+        currentMatch_ = -1;
+        viewport()->update();
+    });
+
+    auto addAction = [this](const QString& text, const QKeySequence& keys, Qt::ShortcutContext context,
+                            void (CTRQDiagView::*slot)()) {
+        auto* a = new QAction(text, this);
+        a->setShortcut(keys);
+        a->setShortcutContext(context);
+        connect(a, &QAction::triggered, this, slot);
+        QWidget::addAction(a);
+        return a;
+    };
+    copyAction_ = addAction(QStringLiteral("&Copy"), QKeySequence(QStringLiteral("Ctrl+Shift+C")),
+                            Qt::WidgetWithChildrenShortcut, &CTRQDiagView::CopySelection);
+    selectAllAction_ = addAction(QStringLiteral("Select &All"), QKeySequence(QStringLiteral("Ctrl+Shift+A")),
+                                 Qt::WidgetWithChildrenShortcut, &CTRQDiagView::SelectAll);
+    // Anywhere in the window: the focus is usually in the input box.
+    findAction_ = addAction(QStringLiteral("&Find..."), QKeySequence(QStringLiteral("Ctrl+F")),
+                            Qt::WindowShortcut, &CTRQDiagView::OpenFind);
+
+    viewport()->setCursor(Qt::IBeamCursor);
     OnInitialUpdate();
     // Last: from here on a link may deliver text to this view.
     doc_.SetView(&model_);
@@ -36,11 +103,17 @@ void CTRQDiagView::OnInitialUpdate() {
     // font's own maxWidth() counts glyphs far outside that range and would make the
     // 90-column page needlessly wide.
     charWidth_ = 1;
-    for (int c = 32; c < 256; ++c) charWidth_ = std::max(charWidth_, advance_[c]);
+    minAdvance_ = INT_MAX;
+    for (int c = 32; c < 256; ++c) {
+        charWidth_ = std::max(charWidth_, advance_[c]);
+        if (advance_[c] > 0) minAdvance_ = std::min(minAdvance_, advance_[c]);
+    }
+    if (minAdvance_ == INT_MAX) minAdvance_ = 1;
     ascent_ = fm.ascent();
     model_.SetMetrics(lineHeight_, charWidth_);
     model_.SetClientSize(viewport()->width(), viewport()->height());
     ApplyScrollSizes(model_.Snapshot().scroll);
+    sinceSync_.start();
 }
 
 bool CTRQDiagView::OpenDocument(const QString& path) {
@@ -70,57 +143,304 @@ void CTRQDiagView::DumpFailed(const std::string& path) {
 
 void CTRQDiagView::PostSync() {
     if (syncPending_.exchange(true)) return;
-    PostToGui([this] { SyncFromModel(); }, this);
+    PostToGui([this] { ScheduleSync(); }, this);
+}
+
+void CTRQDiagView::ScheduleSync() {
+    if (syncTimer_.isActive()) return;
+    const qint64 wait = kDisplayIntervalMs - sinceSync_.elapsed();
+    if (wait <= 0) SyncFromModel();
+    else syncTimer_.start(static_cast<int>(wait));
 }
 
 void CTRQDiagView::SyncFromModel() {
     // Cleared first: a request arriving while this runs queues the next sync.
     syncPending_.store(false);
+    syncTimer_.stop();
+    sinceSync_.restart();
+    const TerminalModel::Changes changes = model_.TakeChanges();
+    if (changes.clears != clears_) {
+        // The text these referred to is gone (dump, clear or an opened file).
+        clears_ = changes.clears;
+        anchor_ = cursor_ = TextPos{};
+        selecting_ = false;
+        matches_.clear();
+        currentMatch_ = -1;
+        if (findBar_->isVisible()) findBar_->SetCount(-1, 0);
+    }
     ApplyScrollSizes(model_.Snapshot().scroll);
     const int y = scrollTarget_.exchange(-1);
+    // Scrolling moves the pixels already drawn (scrollContentsBy).
     if (y >= 0) verticalScrollBar()->setValue(y);
-    viewport()->update();
+    if (changes.erase) {
+        viewport()->update();
+    } else if (changes.fromLine >= 0) {
+        const int64_t from = int64_t{changes.fromLine} * lineHeight_ - verticalScrollBar()->value();
+        const int h = viewport()->height();
+        if (from < h) {
+            const int top = static_cast<int>(std::max<int64_t>(0, from));
+            viewport()->update(QRect(0, top, viewport()->width(), h - top));
+        }
+    }
 }
 
 void CTRQDiagView::ApplyScrollSizes(const ScrollSizes& s) {
-    const QSize view = viewport()->size();
     QScrollBar* v = verticalScrollBar();
-    v->setRange(0, std::max(0, s.totalHeight - view.height()));
-    v->setPageStep(std::max(1, s.pageHeight));
-    v->setSingleStep(std::max(1, s.lineHeight));
+    // A view showing the end keeps showing it when the range or the window changes
+    // (a horizontal scroll bar appearing must not hide the last line).
+    const bool atEnd = v->value() >= v->maximum();
     QScrollBar* h = horizontalScrollBar();
-    h->setRange(0, std::max(0, s.totalWidth - view.width()));
+    h->setRange(0, std::max(0, s.totalWidth - viewport()->width()));
     h->setPageStep(std::max(1, s.pageWidth));
     h->setSingleStep(std::max(1, s.lineWidth));
+    v->setRange(0, std::max(0, s.totalHeight - viewport()->height()));
+    v->setPageStep(std::max(1, s.pageHeight));
+    v->setSingleStep(std::max(1, s.lineHeight));
+    if (atEnd) v->setValue(v->maximum());
+}
+
+void CTRQDiagView::DrawLine(QPainter& p, int x, int baseline, const std::string& line) {
+    ++stats_.linesDrawn;
+    stats_.charsDrawn += static_cast<long>(line.size());
+    bool glyphs = rawFont_.isValid();
+    for (unsigned char c : line)
+        if (!glyph_[c]) {
+            glyphs = false;
+            break;
+        }
+    if (!glyphs) {
+        p.drawText(x, baseline, QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+        return;
+    }
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    indexes.reserve(static_cast<qsizetype>(line.size()));
+    positions.reserve(static_cast<qsizetype>(line.size()));
+    int at = 0;
+    for (unsigned char c : line) {
+        indexes.push_back(glyph_[c]);
+        positions.push_back(QPointF(at, 0));
+        at += advance_[c];
+    }
+    QGlyphRun run;
+    run.setRawFont(rawFont_);
+    run.setGlyphIndexes(indexes);
+    run.setPositions(positions);
+    p.drawGlyphRun(QPointF(x, baseline), run);
+}
+
+int CTRQDiagView::ColumnX(const std::string& line, int column) const {
+    int x = 0;
+    const int n = std::min<int>(column, static_cast<int>(line.size()));
+    for (int i = 0; i < n; ++i) x += advance_[static_cast<unsigned char>(line[static_cast<size_t>(i)])];
+    return x + std::max(0, column - n) * charWidth_;
 }
 
 void CTRQDiagView::paintEvent(QPaintEvent* event) {
+    ++stats_.paints;
     QPainter p(viewport());
     p.setFont(font_);
-    p.setPen(palette().color(QPalette::Text));
-
-    const std::string text = doc_.GetTranscript();
     const int top = verticalScrollBar()->value();
     const int left = horizontalScrollBar()->value();
     const QRect area = event->rect();
     const int first = std::max(0, (top + area.top()) / lineHeight_);
     const int last = (top + area.bottom()) / lineHeight_;
+    // Only the columns that can reach the area: a long line costs no more than a short one.
+    const size_t columns = static_cast<size_t>((left + area.right()) / minAdvance_ + 2);
+    const std::vector<std::string> lines = model_.VisibleLines(first, last, columns);
 
-    ForEachScreenLine(text, first, last, [&](int n, std::string_view line) {
-        if (line.empty()) return;
-        p.drawText(-left, n * lineHeight_ - top + ascent_,
-                   QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
-    });
+    const TextPos selFrom = std::min(anchor_, cursor_), selTo = std::max(anchor_, cursor_);
+    const QColor text = palette().color(QPalette::Text);
+    const QColor selText = palette().color(QPalette::HighlightedText);
+    auto fill = [&](const std::string& line, int y, int from, int to, const QColor& c) {
+        const int x0 = ColumnX(line, from), x1 = ColumnX(line, to);
+        if (x1 > x0) p.fillRect(QRect(x0 - left, y, x1 - x0, lineHeight_), c);
+    };
+    auto match = std::lower_bound(matches_.begin(), matches_.end(), first,
+                                  [](const TextMatch& m, int line) { return m.line < line; });
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int n = first + static_cast<int>(i);
+        const std::string& line = lines[i];
+        const int y = n * lineHeight_ - top;
+        for (; match != matches_.end() && match->line == n; ++match) {
+            const bool current = currentMatch_ >= 0 && *match == matches_[static_cast<size_t>(currentMatch_)];
+            fill(line, y, match->column, match->column + match->length,
+                 current ? kCurrentMatchColour : kMatchColour);
+        }
+        const bool selected = HasSelection() && n >= selFrom.line && n <= selTo.line;
+        if (selected) {
+            const int from = n == selFrom.line ? selFrom.column : 0;
+            // A selected line end shows as one more highlighted cell.
+            const int to = n == selTo.line ? selTo.column : static_cast<int>(line.size()) + 1;
+            fill(line, y, from, to, palette().color(QPalette::Highlight));
+        }
+        if (line.empty()) continue;
+        p.setPen(selected ? selText : text);
+        DrawLine(p, -left, y + ascent_, line);
+    }
 }
 
 void CTRQDiagView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     model_.SetClientSize(viewport()->width(), viewport()->height());
     ApplyScrollSizes(model_.Snapshot().scroll);
+    PlaceFindBar();
 }
 
-void CTRQDiagView::scrollContentsBy(int, int) { viewport()->update(); }
+void CTRQDiagView::scrollContentsBy(int dx, int dy) { viewport()->scroll(dx, dy); }
 
 // The terminal takes no keyboard input: the user types in the input box bar.
 void CTRQDiagView::keyPressEvent(QKeyEvent* event) { event->ignore(); }
 void CTRQDiagView::keyReleaseEvent(QKeyEvent* event) { event->ignore(); }
+
+CTRQDiagView::TextPos CTRQDiagView::PosAt(const QPoint& point) const {
+    const int64_t y = int64_t{verticalScrollBar()->value()} + std::max(0, point.y());
+    const int lineCount = model_.Snapshot().lineCount;
+    const int line = static_cast<int>(std::min<int64_t>(y / lineHeight_, lineCount));
+    const int x = horizontalScrollBar()->value() + std::max(0, point.x());
+    const std::vector<std::string> l = model_.VisibleLines(line, line, static_cast<size_t>(x / minAdvance_ + 2));
+    int column = 0, at = 0;
+    if (!l.empty())
+        for (unsigned char c : l.front()) {
+            if (at + advance_[c] / 2 >= x) break;
+            at += advance_[c];
+            ++column;
+        }
+    return {line, column};
+}
+
+void CTRQDiagView::SetSelection(TextPos anchor, TextPos cursor) {
+    anchor_ = anchor;
+    cursor_ = cursor;
+    viewport()->update();
+}
+
+QString CTRQDiagView::SelectedText() const {
+    if (!HasSelection()) return QString();
+    const TextPos from = std::min(anchor_, cursor_), to = std::max(anchor_, cursor_);
+    const std::string text = model_.TextBetween(from.line, from.column, to.line, to.column);
+    QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+#ifdef Q_OS_WIN
+    s.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+#endif
+    return s;
+}
+
+void CTRQDiagView::SelectAll() {
+    const int last = model_.Snapshot().lineCount;
+    SetSelection({0, 0}, {last, model_.LineLength(last)});
+}
+
+void CTRQDiagView::CopySelection() {
+    if (HasSelection()) QGuiApplication::clipboard()->setText(SelectedText());
+}
+
+void CTRQDiagView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
+    const TextPos pos = PosAt(event->position().toPoint());
+    if (sinceDoubleClick_.isValid() && sinceDoubleClick_.elapsed() < QApplication::doubleClickInterval() &&
+        (event->position().toPoint() - doubleClickAt_).manhattanLength() < 6) {
+        // Third click: the whole line with its line end.
+        sinceDoubleClick_.invalidate();
+        const int last = model_.Snapshot().lineCount;
+        SetSelection({pos.line, 0}, pos.line < last ? TextPos{pos.line + 1, 0}
+                                                     : TextPos{pos.line, model_.LineLength(pos.line)});
+        return;
+    }
+    selecting_ = true;
+    SetSelection((event->modifiers() & Qt::ShiftModifier) ? anchor_ : pos, pos);
+}
+
+void CTRQDiagView::mouseMoveEvent(QMouseEvent* event) {
+    if (!selecting_ || !(event->buttons() & Qt::LeftButton)) return;
+    const QPoint p = event->position().toPoint();
+    // Dragging past an edge scrolls a line at a time.
+    QScrollBar* v = verticalScrollBar();
+    if (p.y() < 0) v->setValue(v->value() - lineHeight_);
+    else if (p.y() > viewport()->height()) v->setValue(v->value() + lineHeight_);
+    SetSelection(anchor_, PosAt(p));
+}
+
+void CTRQDiagView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) selecting_ = false;
+    else QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void CTRQDiagView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    selecting_ = false;
+    const TextPos pos = PosAt(event->position().toPoint());
+    const int length = model_.LineLength(pos.line);
+    const std::string line = model_.TextBetween(pos.line, 0, pos.line, length);
+    int from = std::min(pos.column, length), to = from;
+    if (from < length && IsWordByte(static_cast<unsigned char>(line[static_cast<size_t>(from)]))) {
+        while (from > 0 && IsWordByte(static_cast<unsigned char>(line[static_cast<size_t>(from) - 1]))) --from;
+        while (to < length && IsWordByte(static_cast<unsigned char>(line[static_cast<size_t>(to)]))) ++to;
+    }
+    SetSelection({pos.line, from}, {pos.line, to});
+    sinceDoubleClick_.start();
+    doubleClickAt_ = event->position().toPoint();
+}
+
+void CTRQDiagView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    copyAction_->setEnabled(HasSelection());
+    menu.addAction(copyAction_);
+    menu.addAction(selectAllAction_);
+    menu.addSeparator();
+    menu.addAction(findAction_);
+    menu.exec(event->globalPos());
+    copyAction_->setEnabled(true);
+}
+
+void CTRQDiagView::PlaceFindBar() {
+    if (!findBar_) return;
+    findBar_->adjustSize();
+    const QRect vp = viewport()->geometry();
+    findBar_->move(std::max(vp.left(), vp.right() - findBar_->width() - 4), vp.top() + 2);
+}
+
+void CTRQDiagView::OpenFind() {
+    findBar_->Open();
+    PlaceFindBar();
+    if (!findBar_->Text().isEmpty()) {
+        currentMatch_ = -1;
+        FindStep(+1);
+    }
+}
+
+void CTRQDiagView::FindStep(int direction) {
+    const QString text = findBar_->Text();
+    matches_ = text.isEmpty() ? std::vector<TextMatch>() : model_.FindAll(text.toLatin1().toStdString());
+    if (matches_.empty()) {
+        currentMatch_ = -1;
+    } else if (currentMatch_ < 0 || currentMatch_ >= static_cast<int>(matches_.size())) {
+        // A new search starts from what is on screen.
+        const int topLine = verticalScrollBar()->value() / lineHeight_;
+        auto it = std::lower_bound(matches_.begin(), matches_.end(), topLine,
+                                   [](const TextMatch& m, int line) { return m.line < line; });
+        if (direction < 0) currentMatch_ = it == matches_.begin() ? static_cast<int>(matches_.size()) - 1
+                                                                 : static_cast<int>(it - matches_.begin()) - 1;
+        else currentMatch_ = it == matches_.end() ? 0 : static_cast<int>(it - matches_.begin());
+    } else {
+        const int n = static_cast<int>(matches_.size());
+        currentMatch_ = ((currentMatch_ + direction) % n + n) % n;
+    }
+    findBar_->SetCount(currentMatch_, static_cast<int>(matches_.size()));
+    PlaceFindBar();
+    if (currentMatch_ >= 0) ShowMatch(matches_[static_cast<size_t>(currentMatch_)]);
+    viewport()->update();
+}
+
+void CTRQDiagView::ShowMatch(const TextMatch& m) {
+    QScrollBar* v = verticalScrollBar();
+    const int y = m.line * lineHeight_;
+    const int h = viewport()->height();
+    if (y < v->value() || y + lineHeight_ > v->value() + h) v->setValue(y - h / 2);
+    const std::vector<std::string> l =
+        model_.VisibleLines(m.line, m.line, static_cast<size_t>(m.column + m.length));
+    const std::string line = l.empty() ? std::string() : l.front();
+    const int x0 = ColumnX(line, m.column), x1 = ColumnX(line, m.column + m.length);
+    QScrollBar* hb = horizontalScrollBar();
+    if (x0 < hb->value() || x1 > hb->value() + viewport()->width()) hb->setValue(x0 - viewport()->width() / 3);
+}

@@ -5,6 +5,6 @@
 class ReceiveSink {
 public:
     virtual ~ReceiveSink() = default;
-    // text ends at its first NUL; length is the block's byte count as read.
+    // length is the block's byte count as read; NUL bytes in it are dropped.
     virtual void AppendReceived(const char* text, int length) = 0;
 };

@@ -8,7 +8,7 @@
 class TerminalDisplay {
 public:
     virtual ~TerminalDisplay() = default;
-    // One received block (already cut at its first NUL), after the document stored it.
+    // One received block (its NUL bytes already left out), after the document stored it.
     virtual void ShowNewText(std::string_view newText) = 0;
     virtual void UpdateScrollSizes() = 0;
     virtual void ScrollToEnd() = 0;

@@ -1,15 +1,26 @@
 // Layout of received text in screen lines, the scroll sizes and the overflow dump.
-// Runs on the delivering thread, except metrics and ClearScreen (GUI thread).
+// Runs on the delivering thread, except metrics, ClearScreen and the readers (GUI
+// thread). Every member below the drawing lock is guarded by it.
 #include "terminal/TerminalModel.h"
 
 #include "platform/AppGlobals.h"
 #include "terminal/CTRQDiagDoc.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
 constexpr char kCR = 13, kLF = 10, kTab = 9;
 constexpr std::string_view kTabBlanks = "        ";
+
+int ClampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
+
+// Latin-1 lower case: A-Z and the accented capitals (except the multiplication sign).
+unsigned char Fold(unsigned char c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
+    return c;
+}
 } // namespace
 
 void ForEachScreenLine(std::string_view text, int first, int last,
@@ -46,6 +57,7 @@ void TerminalModel::SetMetrics(int lineHeight, int charWidth) {
     st_.lineHeight = lineHeight > 0 ? lineHeight : 1;  // visible lines divide by it
     st_.charWidth = charWidth > 0 ? charWidth : 0;
     st_.visibleLines = st_.clientHeight / st_.lineHeight;
+    st_.textY = int64_t{st_.lineCount} * st_.lineHeight;
     st_.scroll = ComputeScrollSizesLocked();
 }
 
@@ -57,40 +69,48 @@ void TerminalModel::SetClientSize(int width, int height) {
     st_.scroll = ComputeScrollSizesLocked();
 }
 
+// Appends a block to the drawn text in runs: ordinary bytes are copied and measured
+// a run at a time, so the cost is per block, not per byte.
+void TerminalModel::AppendDrawnLocked(std::string_view block) {
+    if (changes_.fromLine < 0 || st_.lineCount < changes_.fromLine)
+        changes_.fromLine = st_.lineCount;
+    const char* s = block.data();
+    const size_t n = block.size();
+    size_t i = 0;
+    while (i < n) {
+        size_t j = i;
+        while (j < n && s[j] != kCR && s[j] != kLF && s[j] != kTab) ++j;
+        if (j > i) {
+            const std::string_view run(s + i, j - i);
+            drawn_.append(run);
+            st_.textX += surface_.LineWidth(run);
+        }
+        if (j == n) break;
+        if (s[j] == kCR) {
+            lineStarts_.push_back(drawn_.size());
+            ++st_.lineCount;
+            st_.textX = 0;
+        } else if (s[j] == kTab) {
+            drawn_.append(kTabBlanks);
+            st_.textX += surface_.LineWidth(kTabBlanks);
+        }
+        i = j + 1;
+    }
+    st_.textY = int64_t{st_.lineCount} * st_.lineHeight;
+    receivedBytes_ += n;
+}
+
 void TerminalModel::ShowNewText(std::string_view newText) {
     if (hooks_.textArrived) hooks_.textArrived();
 
-    bool repaint;
     {
         std::lock_guard lock(drawingLock_);
-        workingCopy_.assign(newText);
         const bool trace = hooks_.capturing && hooks_.traceBlock && g_loading.load() == 0 &&
                            hooks_.capturing();
-
-        // Only the characters after the last CR matter for the text position.
-        lineBuffer_.clear();
-        for (char c : workingCopy_) {
-            switch (c) {
-            case kCR:
-                lineBuffer_.clear();
-                st_.textY += st_.lineHeight;
-                st_.textX = 0;
-                ++st_.lineCount;
-                break;
-            case kTab:
-                lineBuffer_.append(kTabBlanks);
-                break;
-            case kLF:
-                break;
-            default:
-                lineBuffer_.push_back(c);
-            }
-        }
-        if (!lineBuffer_.empty()) st_.textX += surface_.LineWidth(lineBuffer_);
-        if (trace && !workingCopy_.empty()) hooks_.traceBlock(workingCopy_);
-        repaint = !workingCopy_.empty();
+        AppendDrawnLocked(newText);
+        if (trace && !newText.empty()) hooks_.traceBlock(newText);
     }
-    if (repaint) surface_.RequestRepaint(false);
+    if (!newText.empty()) surface_.RequestRepaint(false);
 
     if (hooks_.promptHandling) hooks_.promptHandling(newText);
 }
@@ -99,7 +119,7 @@ ScrollSizes TerminalModel::ComputeScrollSizesLocked() const {
     const int width = kTerminalColumns * st_.charWidth;
     ScrollSizes s;
     s.totalWidth = width;
-    s.totalHeight = (st_.lineCount + 1) * st_.lineHeight;
+    s.totalHeight = ClampToInt((int64_t{st_.lineCount} + 1) * st_.lineHeight);
     s.pageWidth = width / 3;
     s.pageHeight = st_.clientHeight / 2;
     s.lineWidth = width / 30;
@@ -115,18 +135,26 @@ void TerminalModel::UpdateScrollSizes() {
         // The dump and the clearing happen under one hold of the drawing lock, so no
         // text delivered in between can be cleared without having been saved.
         std::lock_guard lock(drawingLock_);
-        const unsigned height =
-            static_cast<unsigned>(st_.lineCount) * static_cast<unsigned>(st_.lineHeight);
-        if (height > dumpAbove_) {
+        const uint64_t height = uint64_t(st_.lineCount) * uint64_t(st_.lineHeight);
+        const uint64_t bytes = std::max<uint64_t>(receivedBytes_, drawn_.size());
+        if (height > dumpAboveHeight_ || bytes > dumpAboveBytes_) {
             std::string path = OverflowDumpPath(std::time(nullptr));
             // Appended: a second dump within the same second must not overwrite the first.
             if (doc_.Store(path, true)) {
                 ClearLocked();
+                dumpFailing_ = false;
                 cleared = true;
             } else {
-                // Keep the text rather than lose it; try again after as many lines more.
-                dumpAbove_ = height + kOverflowHeight;
-                failedPath = std::move(path);
+                // Keep the text rather than lose it; try again after as much text more.
+                dumpAboveHeight_ = height + kOverflowHeight;
+                dumpAboveBytes_ = bytes + kOverflowBytes;
+                if (!dumpFailing_) failedPath = std::move(path);
+                dumpFailing_ = true;
+                if (height > uint64_t{kOverflowHeight} * kFailedDumpKeepFactor ||
+                    bytes > uint64_t{kOverflowBytes} * kFailedDumpKeepFactor) {
+                    ClearLocked();  // memory stays bounded however long the disk fails
+                    cleared = true;
+                }
             }
         }
         st_.visibleLines = st_.clientHeight / st_.lineHeight;
@@ -138,21 +166,32 @@ void TerminalModel::UpdateScrollSizes() {
 }
 
 void TerminalModel::ScrollToEnd() {
-    int a;
+    int64_t a;
     {
         std::lock_guard lock(drawingLock_);
-        a = (st_.lineCount - st_.visibleLines + 1) * st_.lineHeight;
+        a = (int64_t{st_.lineCount} - st_.visibleLines + 1) * st_.lineHeight;
     }
     if (a <= 0) return;
-    surface_.ScrollTo(a);
+    surface_.ScrollTo(ClampToInt(a));
     surface_.RequestRepaint(false);
 }
 
 void TerminalModel::ClearLocked() {
     doc_.ClearText();
-    st_.textX = st_.textY = st_.lineCount = 0;
-    workingCopy_.clear();
-    dumpAbove_ = kOverflowHeight;
+    ResetLocked();
+}
+
+void TerminalModel::ResetLocked() {
+    st_.textX = st_.textY = 0;
+    st_.lineCount = 0;
+    drawn_.clear();
+    lineStarts_.assign(1, 0);
+    receivedBytes_ = 0;
+    dumpAboveHeight_ = kOverflowHeight;
+    dumpAboveBytes_ = kOverflowBytes;
+    changes_.erase = true;
+    changes_.fromLine = 0;
+    ++changes_.clears;
 }
 
 void TerminalModel::ClearScreen() {
@@ -171,28 +210,16 @@ void TerminalModel::TextReplaced() {
     ScrollSizes sizes;
     {
         std::lock_guard lock(drawingLock_);
-        // Count the lines the way they are drawn, and leave the text position at the
-        // end so that received text continues after the opened file.
+        // Lay the opened text out the way received text is, leaving the text position
+        // at its end so that received text continues after the opened file.
         const std::string text = doc_.GetTranscript();
-        int lines = 0;
-        size_t lastCR = std::string::npos;
-        for (size_t i = 0; i < text.size(); ++i)
-            if (text[i] == kCR) {
-                ++lines;
-                lastCR = i;
-            }
-        lineBuffer_.clear();
-        for (size_t i = lastCR == std::string::npos ? 0 : lastCR + 1; i < text.size(); ++i) {
-            if (text[i] == kTab) lineBuffer_.append(kTabBlanks);
-            else if (text[i] != kLF) lineBuffer_.push_back(text[i]);
-        }
-        st_.lineCount = lines;
-        st_.textY = lines * st_.lineHeight;
-        st_.textX = lineBuffer_.empty() ? 0 : surface_.LineWidth(lineBuffer_);
+        ResetLocked();
+        AppendDrawnLocked(text);
         // An opened file is shown whole, not dumped: the next dump check counts from
         // its end.
-        const unsigned height = static_cast<unsigned>(lines) * static_cast<unsigned>(st_.lineHeight);
-        dumpAbove_ = height > kOverflowHeight ? height + kOverflowHeight : kOverflowHeight;
+        const uint64_t height = uint64_t(st_.lineCount) * uint64_t(st_.lineHeight);
+        dumpAboveHeight_ = std::max<uint64_t>(kOverflowHeight, height + kOverflowHeight);
+        dumpAboveBytes_ = std::max<uint64_t>(kOverflowBytes, text.size() + kOverflowBytes);
         st_.scroll = sizes = ComputeScrollSizesLocked();
     }
     surface_.SetScrollSizes(sizes);
@@ -203,4 +230,72 @@ void TerminalModel::TextReplaced() {
 TerminalModel::State TerminalModel::Snapshot() const {
     std::lock_guard lock(drawingLock_);
     return st_;
+}
+
+TerminalModel::Changes TerminalModel::TakeChanges() {
+    std::lock_guard lock(drawingLock_);
+    Changes c = changes_;
+    changes_.fromLine = -1;
+    changes_.erase = false;
+    return c;
+}
+
+std::string_view TerminalModel::LineLocked(int line) const {
+    if (line < 0 || line >= static_cast<int>(lineStarts_.size())) return {};
+    const size_t begin = lineStarts_[static_cast<size_t>(line)];
+    const size_t end = static_cast<size_t>(line) + 1 < lineStarts_.size()
+                           ? lineStarts_[static_cast<size_t>(line) + 1]
+                           : drawn_.size();
+    return std::string_view(drawn_).substr(begin, end - begin);
+}
+
+std::vector<std::string> TerminalModel::VisibleLines(int first, int last, size_t maxColumns) const {
+    std::vector<std::string> lines;
+    std::lock_guard lock(drawingLock_);
+    first = std::max(first, 0);
+    last = std::min(last, st_.lineCount);
+    for (int n = first; n <= last; ++n) lines.emplace_back(LineLocked(n).substr(0, maxColumns));
+    return lines;
+}
+
+int TerminalModel::LineLength(int line) const {
+    std::lock_guard lock(drawingLock_);
+    return static_cast<int>(LineLocked(line).size());
+}
+
+std::string TerminalModel::TextBetween(int line0, int col0, int line1, int col1) const {
+    std::lock_guard lock(drawingLock_);
+    std::string out;
+    line0 = std::max(line0, 0);
+    line1 = std::min(line1, st_.lineCount);
+    for (int n = line0; n <= line1; ++n) {
+        std::string_view l = LineLocked(n);
+        const size_t from = n == line0 ? std::min(l.size(), size_t(std::max(col0, 0))) : 0;
+        const size_t to = n == line1 ? std::min(l.size(), size_t(std::max(col1, 0))) : l.size();
+        if (to > from) out.append(l.substr(from, to - from));
+        if (n != line1) out.push_back('\n');
+    }
+    return out;
+}
+
+std::vector<TextMatch> TerminalModel::FindAll(std::string_view needle, size_t maxMatches) const {
+    std::vector<TextMatch> found;
+    if (needle.empty()) return found;
+    std::string folded(needle);
+    for (char& c : folded) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+    auto same = [](char a, char b) {
+        return Fold(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+    };
+    std::lock_guard lock(drawingLock_);
+    for (int n = 0; n <= st_.lineCount && found.size() < maxMatches; ++n) {
+        const std::string_view l = LineLocked(n);
+        auto it = l.begin();
+        while (found.size() < maxMatches) {
+            it = std::search(it, l.end(), folded.begin(), folded.end(), same);
+            if (it == l.end()) break;
+            found.push_back({n, static_cast<int>(it - l.begin()), static_cast<int>(folded.size())});
+            it += static_cast<std::ptrdiff_t>(folded.size());
+        }
+    }
+    return found;
 }

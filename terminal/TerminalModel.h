@@ -1,17 +1,21 @@
 // The terminal view's drawing state without the window: lays received text out in
 // screen lines, keeps the line count and scroll sizes, runs the overflow dump and
 // calls the hooks of later work. ShowNewText, UpdateScrollSizes and ScrollToEnd run
-// on the delivering thread; metrics, ClearScreen and Snapshot on the GUI thread.
+// on the delivering thread; metrics, ClearScreen and the readers below on the GUI
+// thread. The model keeps the text as drawn (TABs expanded, LF dropped, one entry
+// per screen line), so that painting, selection and find never walk the transcript.
 #pragma once
 
 #include "terminal/TerminalDisplay.h"
 #include "terminal/TerminalHooks.h"
 #include "terminal/TerminalSurface.h"
 
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CTRQDiagDoc;
 
@@ -19,6 +23,12 @@ class CTRQDiagDoc;
 inline constexpr int kTerminalColumns = 90;
 // Lines taller than this (pixels) are dumped to a file and cleared.
 inline constexpr unsigned kOverflowHeight = 32000;
+// Text longer than this (bytes received, or bytes drawn) is dumped the same way, so
+// that a stream without carriage returns is bounded too.
+inline constexpr size_t kOverflowBytes = size_t{1} << 20;
+// While dumps keep failing the text is kept, up to this many times either bound;
+// beyond it the screen is cleared as a dump would (the failure was reported).
+inline constexpr unsigned kFailedDumpKeepFactor = 16;
 
 // Walks text with the screen model (CR ends a line, LF ignored, TAB as eight
 // blanks, other bytes as themselves) and hands each screen line numbered from
@@ -28,6 +38,14 @@ void ForEachScreenLine(std::string_view text, int first, int last,
 
 // Start directory + "T%02d%02d%02d.dat" with the local hour, minute and second of t.
 std::string OverflowDumpPath(std::time_t t);
+
+// One place where find matched: screen line, first column, length in columns.
+struct TextMatch {
+    int line = 0;
+    int column = 0;
+    int length = 0;
+    bool operator==(const TextMatch&) const = default;
+};
 
 class TerminalModel : public TerminalDisplay {
 public:
@@ -48,7 +66,7 @@ public:
     void TextReplaced() override;
 
     struct State {
-        int textX = 0, textY = 0;
+        int64_t textX = 0, textY = 0;
         int lineCount = 0;
         int visibleLines = 0;
         int clientWidth = 0, clientHeight = 0;
@@ -59,17 +77,46 @@ public:
     // A consistent copy, taken under the drawing lock.
     State Snapshot() const;
 
+    // What changed on screen since the last call: lines from fromLine on (-1: none),
+    // or everything (erase) after a clear. The window asks once per repaint.
+    struct Changes {
+        int fromLine = -1;
+        bool erase = false;
+        uint64_t clears = 0;  // counts clears, so that a find knows its matches went
+    };
+    Changes TakeChanges();
+
+    // Screen lines first..last (as drawn), each cut to at most maxColumns columns:
+    // the cost depends on the window's size, not on the text's.
+    std::vector<std::string> VisibleLines(int first, int last, size_t maxColumns) const;
+    // The text from (line0, col0) up to, not including, (line1, col1), lines joined
+    // by "\n"; columns beyond a line's end mean its end.
+    std::string TextBetween(int line0, int col0, int line1, int col1) const;
+    // Length in columns of one screen line (0 beyond the last).
+    int LineLength(int line) const;
+    // Every place where needle occurs in the text held since the last clear, ignoring
+    // case (Latin-1), in order; at most maxMatches.
+    std::vector<TextMatch> FindAll(std::string_view needle, size_t maxMatches = 100000) const;
+
 private:
     ScrollSizes ComputeScrollSizesLocked() const;
+    // Empties the document and the model; ResetLocked the model only.
     void ClearLocked();
+    void ResetLocked();
+    void AppendDrawnLocked(std::string_view block);
+    std::string_view LineLocked(int line) const;
 
     CTRQDiagDoc& doc_;
     TerminalSurface& surface_;
     TerminalHooks hooks_;
 
     mutable std::mutex drawingLock_;
-    std::string workingCopy_;
-    std::string lineBuffer_;  // reused so that one-byte blocks do not allocate
+    std::string drawn_;                 // the text as drawn, screen lines back to back
+    std::vector<size_t> lineStarts_{0};  // where each screen line begins in drawn_
+    uint64_t receivedBytes_ = 0;        // bytes received since the last clear
     State st_;
-    unsigned dumpAbove_ = kOverflowHeight;  // raised when a dump could not be written
+    Changes changes_;
+    uint64_t dumpAboveHeight_ = kOverflowHeight;  // raised when a dump could not be written
+    uint64_t dumpAboveBytes_ = kOverflowBytes;
+    bool dumpFailing_ = false;  // reported once per run of failed dumps
 };

@@ -1,12 +1,47 @@
 // The terminal window on the offscreen platform: painting after text from a reader
 // thread, no keyboard input, Clear New. Runs on the GUI thread plus one feeder thread.
+#include "platform/AppGlobals.h"
 #include "terminal/CTRQDiagView.h"
+#include "terminal/TerminalFindBar.h"
+#include "tests/support/TempDir.h"
 
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QLineEdit>
 #include <QScrollBar>
+#include <QVBoxLayout>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <thread>
+
+// A window holding a terminal above an input line, shown, with its own start
+// directory for overflow dumps.
+struct ShownTerminal {
+    TempDir dir;
+    CTRQDiagDoc doc;
+    QWidget window;
+    CTRQDiagView* view = new CTRQDiagView(doc, &window);
+    QLineEdit* input = new QLineEdit(&window);
+    ShownTerminal() {
+        SetStartDirectory(dir.path());
+        auto* layout = new QVBoxLayout(&window);
+        layout->addWidget(view);
+        layout->addWidget(input);
+        window.resize(640, 300);
+        window.show();
+        window.activateWindow();
+    }
+    ~ShownTerminal() {
+        delete view;  // before the document
+        SetStartDirectory("");
+    }
+    void Feed(std::string_view s) { doc.AppendReceived(s.data(), static_cast<int>(s.size())); }
+    QPoint At(int line, int column) const {
+        return QPoint(column * view->CharWidth() + view->CharWidth() / 2,
+                      line * view->LineHeight() + view->LineHeight() / 2);
+    }
+};
 
 class CTRQDiagViewTest : public QObject {
     Q_OBJECT
@@ -14,13 +49,15 @@ class CTRQDiagViewTest : public QObject {
     static QImage Picture(CTRQDiagView& view) { return view.viewport()->grab().toImage(); }
 
 private slots:
+    // The view narrower than its page, so that a horizontal scroll bar shows: the last
+    // line (the prompt) must still be whole above it once the text has arrived.
     void paintsTextFromReaderThread() {
         CTRQDiagDoc doc;
         CTRQDiagView view(doc);
-        view.resize(640, 300);
+        view.resize(40 * view.CharWidth(), 300);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        const QImage empty = Picture(view);
+        const int lh = view.LineHeight();
 
         std::thread reader([&doc] {
             for (int i = 0; i < 400; ++i) {
@@ -30,12 +67,17 @@ private slots:
             for (char c : std::string("PASSWORD:")) doc.AppendReceived(&c, 1);
         });
         reader.join();
-        QTRY_VERIFY(view.verticalScrollBar()->maximum() > 0);
-        // Scrolled so that the last line is the bottom row: within a line of the end.
-        QTRY_VERIFY(view.verticalScrollBar()->value() > view.verticalScrollBar()->maximum() - view.LineHeight());
-        QVERIFY(Picture(view) != empty);
+        QTRY_VERIFY(view.horizontalScrollBar()->isVisible());
+        auto lastLineBottom = [&] {
+            return (view.Model().Snapshot().lineCount + 1) * lh - view.verticalScrollBar()->value();
+        };
+        QTRY_COMPARE(lastLineBottom(), view.viewport()->height());
+        const QImage bottomRow = Picture(view).copy(0, view.viewport()->height() - lh, 200, lh);
+        QImage blank = bottomRow;
+        blank.fill(view.viewport()->palette().color(QPalette::Base));
+        QVERIFY(bottomRow != blank);
         QCOMPARE(view.Model().Snapshot().lineCount, 400);
-        QCOMPARE(view.Model().Snapshot().lineHeight, view.LineHeight());
+        QCOMPARE(view.Model().Snapshot().lineHeight, lh);
     }
 
     void keysDoNothing() {
@@ -101,6 +143,124 @@ private slots:
         QVERIFY(view.OpenDocument(f.fileName()));
         QCOMPARE(view.Model().Snapshot().lineCount, 3);
         QTRY_VERIFY(Picture(view) != empty);
+    }
+
+    // Text arriving in many blocks is painted at most about sixty times a second, and
+    // after 50 MB without a carriage return a paint still draws only what fits.
+    void paintWorkIsBounded() {
+        ShownTerminal t;
+        QVERIFY(QTest::qWaitForWindowExposed(&t.window));
+        std::string block(4096, 'x');
+        for (size_t i = 0; i < block.size(); i += 9) block[i] = '\t';
+        const auto before = t.view->Stats();
+        QElapsedTimer clock;
+        clock.start();
+        std::atomic<bool> done{false};
+        size_t most = 0;
+        std::thread reader([&] {
+            for (size_t fed = 0; fed < (50u << 20); fed += block.size()) {
+                t.Feed(block);
+                most = std::max(most, t.doc.GetTranscript().size());
+            }
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 120000);
+        reader.join();
+        QTest::qWait(50);
+        const long paints = t.view->Stats().paints - before.paints;
+        QVERIFY2(paints <= clock.elapsed() / 16 + 3, QByteArray::number(qlonglong(paints)));
+        QVERIFY(most <= kOverflowBytes + block.size());
+
+        const auto mid = t.view->Stats();
+        t.view->viewport()->repaint();
+        const auto after = t.view->Stats();
+        QCOMPARE(after.paints - mid.paints, 1L);
+        const long rows = t.view->viewport()->height() / t.view->LineHeight() + 2;
+        const long columns = t.view->viewport()->width() + 2;  // at least a pixel a column
+        QVERIFY(after.charsDrawn - mid.charsDrawn <= rows * columns);
+        QVERIFY(after.charsDrawn > mid.charsDrawn);
+    }
+
+    // Drag, double-click, triple-click, Select All and Ctrl+Shift+C give the text as
+    // shown, lines ended by "\n"; the switch gets nothing.
+    void selectionToClipboard() {
+        ShownTerminal t;
+        QVERIFY(QTest::qWaitForWindowActive(&t.window));
+        t.Feed("alpha BETA gamma\r\n\tdelta beta\r\nmaint> ");
+        QTRY_COMPARE(t.view->verticalScrollBar()->maximum(), 0);
+        QTest::qWait(40);
+        CTRQDiagView& v = *t.view;
+        QTest::mouseDClick(v.viewport(), Qt::LeftButton, {}, t.At(0, 7));
+        QCOMPARE(v.SelectedText(), QStringLiteral("BETA"));
+        QTest::mousePress(v.viewport(), Qt::LeftButton, {}, t.At(0, 7), 10);
+        QCOMPARE(v.SelectedText(), QStringLiteral("alpha BETA gamma\n"));
+        QTest::mouseRelease(v.viewport(), Qt::LeftButton, {}, t.At(0, 7));
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+
+        QTest::mousePress(v.viewport(), Qt::LeftButton, {}, t.At(0, 6));
+        QTest::mouseMove(v.viewport(), t.At(1, 5));
+        QTest::mouseRelease(v.viewport(), Qt::LeftButton, {}, t.At(1, 5));
+        QCOMPARE(v.SelectedText(), QStringLiteral("BETA gamma\n     "));
+        v.setFocus();
+        QTest::keyClick(&v, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("BETA gamma\n     "));
+        QTest::keyClick(&v, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(v.SelectedText(), QStringLiteral("alpha BETA gamma\n        delta beta\nmaint> "));
+        QCOMPARE(t.doc.GetTranscript(), std::string("alpha BETA gamma\r\n\tdelta beta\r\nmaint> "));
+    }
+
+    // Ctrl+F from the input line; matches ignore case, span every line held, follow
+    // Next/Previous, and go with the text at an overflow dump. Closed, the bar takes
+    // no keys.
+    void findAcrossLinesAndAfterDump() {
+        ShownTerminal t;
+        QVERIFY(QTest::qWaitForWindowActive(&t.window));
+        t.Feed("alpha BETA\r\n");
+        for (int i = 0; i < 100; ++i) t.Feed("filler line\r\n");
+        t.Feed("x beta y Beta\r\nmaint> ");
+        QTest::qWait(40);  // arrival scrolls to the end: let it happen first
+        CTRQDiagView& v = *t.view;
+        t.input->setFocus();
+        QTest::keyClick(t.input, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(v.FindBar()->isVisible());
+        QTest::keyClicks(v.FindBar()->Edit(), "beta");
+        const std::vector<TextMatch> all = {{0, 6, 4}, {101, 2, 4}, {101, 9, 4}};
+        QCOMPARE(v.Matches(), all);
+        auto currentVisible = [&] {
+            const int y = v.Matches()[size_t(v.CurrentMatch())].line * v.LineHeight() - v.verticalScrollBar()->value();
+            return y >= 0 && y + v.LineHeight() <= v.viewport()->height();
+        };
+        const int first = v.CurrentMatch();
+        QVERIFY(currentVisible());
+        QTest::keyClick(v.FindBar()->Edit(), Qt::Key_Return);
+        QCOMPARE(v.CurrentMatch(), (first + 1) % 3);
+        QVERIFY(currentVisible());
+        QTest::keyClick(v.FindBar()->Edit(), Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClick(v.FindBar()->Edit(), Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(v.CurrentMatch(), (first + 2) % 3);
+        QVERIFY(currentVisible());
+
+        // An overflow dump takes the text away; what comes after is searched.
+        const std::string filler(1000, 'f');
+        while (!DumpFilesIn(t.dir.path())) t.Feed(filler + "\r\n");
+        t.Feed("last BETA\r\n");
+        QTest::qWait(40);
+        v.FindNext();
+        const int lastLine = v.Model().Snapshot().lineCount - 1;
+        QCOMPARE(v.Matches(), (std::vector<TextMatch>{{lastLine, 5, 4}}));
+
+        QTest::keyClick(v.FindBar()->Edit(), Qt::Key_Escape);
+        QVERIFY(!v.FindBar()->isVisible());
+        QVERIFY(v.Matches().empty());
+        QTRY_VERIFY(t.input->hasFocus());
+        QTest::keyClicks(QApplication::focusWidget(), "x\r");
+        QCOMPARE(t.input->text(), QStringLiteral("x"));
+        QCOMPARE(v.FindBar()->Text(), QStringLiteral("beta"));
+    }
+
+private:
+    static bool DumpFilesIn(const std::string& dir) {
+        return !QDir(QString::fromStdString(dir)).entryList({QStringLiteral("T*.dat")}).isEmpty();
     }
 };
 

@@ -16,6 +16,9 @@
 #include <future>
 #include <thread>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int kCW = FakeSurface::kCharWidth;
@@ -70,19 +73,28 @@ TEST(TerminalLayout, BlocksBecomeScreenLines) {
     }
 }
 
-TEST(TerminalLayout, BlockEndsAtNulOrLength) {
+// A NUL byte is dropped by itself: the lines after it reach the screen, the trace
+// and the prompt matcher.
+TEST(TerminalLayout, NulBytesDroppedRestKept) {
     Terminal t;
-    t.doc.AppendReceived("ab\0cd", 5);
-    EXPECT_EQ(t.doc.GetTranscript(), "ab");
-    EXPECT_EQ(t.doc.GetNewText(), "ab");
+    std::string traced, prompted;
+    TerminalHooks h;
+    h.capturing = [] { return true; };
+    h.traceBlock = [&](std::string_view b) { traced += b; };
+    h.promptHandling = [&](std::string_view b) { prompted += b; };
+    t.model.SetHooks(h);
+    t.doc.AppendReceived("LI\0NE2\r\nLINE3\r\n\0\0LINE4", 22);
+    EXPECT_EQ(t.doc.GetTranscript(), "LINE2\r\nLINE3\r\nLINE4");
+    EXPECT_EQ(t.doc.GetNewText(), "LINE2\r\nLINE3\r\nLINE4");
+    EXPECT_EQ(traced, t.doc.GetTranscript());
+    EXPECT_EQ(prompted, t.doc.GetTranscript());
     const char unterminated[4] = {'x', 'y', 'z', 'w'};
     t.doc.AppendReceived(unterminated, 3);  // read buffers are not NUL-terminated
-    EXPECT_EQ(t.doc.GetTranscript(), "abxyz");
     t.doc.AppendReceived(nullptr, 10);
     t.doc.AppendReceived("q", -1);
-    t.doc.AppendReceived("\0q", 2);
-    EXPECT_EQ(t.doc.GetTranscript(), "abxyz");
-    EXPECT_EQ(t.model.Snapshot().textX, 5 * kCW);
+    EXPECT_EQ(t.doc.GetTranscript(), "LINE2\r\nLINE3\r\nLINE4xyz");
+    EXPECT_EQ(t.model.Snapshot().lineCount, 2);
+    EXPECT_EQ(t.model.Snapshot().textX, 8 * kCW);
 }
 
 TEST(TerminalLayout, ScrollSizesAndScrollToEnd) {
@@ -280,31 +292,74 @@ TEST(TerminalOverflow, RepeatedDumpsLoseNothing) {
     SetStartDirectory("");
 }
 
-TEST(TerminalOverflow, FailedDumpKeepsTheText) {
+// A stream without any CR is bounded in bytes too: it is dumped like too many lines,
+// byte for byte, and the screen goes on.
+TEST(TerminalOverflow, LongLineWithoutCRIsDumpedExactly) {
+    TempDir dir;
+    SetStartDirectory(dir.path());
+    Terminal t(20, 100);
+    std::string fed, block;
+    for (int i = 0; i < 4096; ++i) block.push_back(static_cast<char>(i % 7 == 0 ? '\t' : i % 7 == 1 ? '\n' : 'a' + i % 26));
+    size_t most = 0;
+    for (int i = 0; fed.size() < 3 * kOverflowBytes + 1000; ++i) {
+        t.Feed(block);
+        fed += block;
+        most = std::max(most, t.doc.GetTranscript().size());
+    }
+    EXPECT_LE(most, kOverflowBytes + block.size());
+    std::string dumped;
+    for (const auto& f : DumpFiles(dir.path())) dumped += dir.read(f);
+    EXPECT_EQ(dumped + t.doc.GetTranscript(), fed);
+    const auto st = t.model.Snapshot();
+    EXPECT_EQ(st.lineCount, 0);
+    EXPECT_LE(st.textX, int64_t(kOverflowBytes + block.size()) * 8 * kCW);
+    EXPECT_TRUE(t.surface.FailedDumps().empty());
+    SetStartDirectory("");
+}
+
+// Failing dumps keep the text, are told once per run of failures, and leave no empty
+// or partial dump file behind (a write cut short by a file size limit, as on a full disk).
+TEST(TerminalOverflow, FailedDumpsKeepTextAndAreToldOnce) {
     TempDir dir;
     SetStartDirectory(dir.file("missing"));
     Terminal t(20, 100);
     std::string fed;
-    for (int i = 0; i < 1700; ++i) {
-        fed += SwitchLine(i);
-        t.Feed(SwitchLine(i));
-    }
+    int next = 0;
+    auto feedLines = [&](int n) {
+        for (int end = next + n; next < end; ++next) {
+            fed += SwitchLine(next);
+            t.Feed(SwitchLine(next));
+        }
+    };
+    feedLines(3300);  // two dump attempts fail
     EXPECT_EQ(t.doc.GetTranscript(), fed);
-    EXPECT_EQ(t.model.Snapshot().lineCount, 1700);
-    ASSERT_EQ(t.surface.FailedDumps().size(), 1u);  // reported once, not per block
+    EXPECT_EQ(t.model.Snapshot().lineCount, 3300);
+    ASSERT_EQ(t.surface.FailedDumps().size(), 1u);
     EXPECT_EQ(t.surface.FailedDumps()[0].rfind(dir.file("missing/T"), 0), 0u);
 
-    // Once the directory is there, the next threshold dumps everything kept.
     std::filesystem::create_directory(dir.file("missing"));
-    for (int i = 1700; i < 3300; ++i) {
-        fed += SwitchLine(i);
-        t.Feed(SwitchLine(i));
-    }
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    feedLines(1700);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(DumpFiles(dir.file("missing")).empty());
+    EXPECT_EQ(t.doc.GetTranscript(), fed);
+    EXPECT_EQ(t.surface.FailedDumps().size(), 1u);
+
+    // Once a dump can be written it takes everything kept; a later failure is new.
+    feedLines(1600);
     std::string dumped;
-    for (const auto& f : DumpFiles(dir.file("missing")))
-        dumped += dir.read("missing/" + f);
+    for (const auto& f : DumpFiles(dir.file("missing"))) dumped += dir.read("missing/" + f);
     EXPECT_FALSE(dumped.empty());
     EXPECT_EQ(dumped + t.doc.GetTranscript(), fed);
+    std::filesystem::rename(dir.file("missing"), dir.file("moved"));
+    feedLines(1700);
+    EXPECT_EQ(t.surface.FailedDumps().size(), 2u);
     SetStartDirectory("");
 }
 

@@ -1,0 +1,275 @@
+// The terminal's cost in the real frame and view (offscreen):
+//  - CPU while a pty peer sends 80-character lines paced at 115200 baud (11,520 B/s in
+//    5 ms chunks), beside a plain reader of the same kind of pty in the same run;
+//  - peak memory (VmHWM) after 200 MB of CR-ended lines and after 50 MB with no CR,
+//    each in a fresh process, fed the way a serial reader feeds the document.
+// Prints figures and the targets; not a test. Usage: bench_terminal_view [seconds (10)]
+#include "app/CMainFrame.h"
+#include "links/SerialTexts.h"
+#include "platform/AppGlobals.h"
+#include "platform/MessageService.h"
+#include "platform/Profile.h"
+#include "res/resource.h"
+#include "terminal/CTRQDiagDoc.h"
+#include "tests/links/LinkTestSupport.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+namespace {
+
+class QuietMessages : public MessageService {
+public:
+    int messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons buttons) override {
+        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? IDYES : IDOK;
+    }
+    std::optional<std::string> saveFileName(const SaveFileRequest&) override { return std::nullopt; }
+};
+
+double ThreadCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long PeakKiB() {
+    std::ifstream in("/proc/self/status");
+    std::string key;
+    while (in >> key) {
+        if (key == "VmHWM:") {
+            long kib = 0;
+            in >> kib;
+            return kib;
+        }
+        in.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+// Writes 80-character lines to the pty master at 115200 baud for the given time;
+// returns the CPU the pacer itself used, so that it can be taken off the total.
+struct Pacer {
+    std::atomic<double> ownCpu{0};
+    std::atomic<uint64_t> sent{0};
+    std::thread thread;
+    Pacer(int master, double seconds) {
+        thread = std::thread([this, master, seconds] {
+            std::string line;
+            for (int i = 0; line.size() < (1u << 16); ++i) {
+                char buf[96];
+                std::snprintf(buf, sizeof buf, "%05d TRUNK %03d  STATE IDLE  LINK %02d  ALARMS 0  ERR %04d  STATUS OK ...\r\n",
+                              i % 100000, i % 512, i % 64, (i * 7) % 10000);
+                line += std::string(buf).substr(0, 80) + "\r\n";
+            }
+            const auto start = std::chrono::steady_clock::now();
+            size_t pos = 0;
+            double due = 0;
+            for (int tick = 1;; ++tick) {
+                const auto at = start + std::chrono::milliseconds(5 * tick);
+                std::this_thread::sleep_until(at);
+                if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) break;
+                due += 11520.0 * 0.005;
+                const size_t n = static_cast<size_t>(due);
+                due -= static_cast<double>(n);
+                for (size_t left = n; left > 0;) {
+                    const size_t k = std::min(left, line.size() - pos);
+                    const ssize_t w = ::write(master, line.data() + pos, k);
+                    if (w <= 0) break;
+                    pos = (pos + static_cast<size_t>(w)) % line.size();
+                    left -= static_cast<size_t>(w);
+                    sent += static_cast<uint64_t>(w);
+                }
+            }
+            ownCpu = ThreadCpuSeconds();
+        });
+    }
+    void join() { thread.join(); }
+};
+
+int RunCpu(double seconds) {
+    const auto dir = std::filesystem::temp_directory_path() / "pmx_terminal_view_bench";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "CmdConf.txt") << "{t b[Set Board Trace] 1 [Board No];s s[Station Status] 0;}";
+    std::filesystem::current_path(dir);
+    MemoryProfile profile;
+    Profile::install(&profile);
+    QuietMessages boxes;
+    MessageService::install(&boxes);
+
+    // The program: frame, serial link, document and view, fed through a pty.
+    double frameShare = 0;
+    uint64_t frameBytes = 0;
+    {
+        linktest::PtyPair pty;
+        using namespace serialtext;
+        profile.writeString(kDevicesSection, "COM1", pty.path());
+        profile.writeInt(kSection, kKeyPort, 0);
+        profile.writeInt(kSection, kKeyBaud, 115200);
+        profile.writeInt(kSection, kKeyDataBits, 8);
+        profile.writeInt(kSection, kKeyStopBits, 0);
+        profile.writeInt(kSection, kKeyParity, 0);
+        profile.writeInt(kSection, kKeyFlow, 0);
+        CMainFrame frame;
+        if (!frame.OnCreate()) return 1;
+        frame.resize(900, 600);
+        frame.show();
+        frame.OnSerialConnect();
+        QTest::qWait(300);
+        const double cpu0 = ProcessCpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        Pacer pacer(pty.master(), seconds);
+        (void)QTest::qWaitFor([&] { return pacer.ownCpu.load() > 0; }, int(seconds * 1000) + 5000);
+        pacer.join();
+        QTest::qWait(100);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        frameShare = (ProcessCpuSeconds() - cpu0 - pacer.ownCpu) / wall * 100;
+        frameBytes = pacer.sent;
+        frame.SerialDisconnect();
+    }
+
+    // A plain reader of a pty: read() and nothing else.
+    double plainShare = 0;
+    {
+        linktest::PtyPair pty;
+        const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd, TCSANOW, &t);
+        std::atomic<bool> stop{false};
+        std::atomic<double> readerCpu{0};
+        std::thread reader([&] {
+            char buf[4096];
+            while (!stop) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 50) > 0) (void)::read(fd, buf, sizeof buf);
+            }
+            readerCpu = ThreadCpuSeconds();
+        });
+        const auto t0 = std::chrono::steady_clock::now();
+        Pacer pacer(pty.master(), seconds);
+        pacer.join();
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        stop = true;
+        reader.join();
+        ::close(fd);
+        plainShare = readerCpu / wall * 100;
+    }
+
+    std::printf("paced 115200 baud, 80-character lines, %.0f s each (%llu bytes to the program)\n", seconds,
+                (unsigned long long)frameBytes);
+    std::printf("  program (frame, serial link, document, view; offscreen): %5.2f %% of a core  (target < 5 %%)  %s\n",
+                frameShare, frameShare < 5 ? "met" : "NOT MET");
+    std::printf("  plain pty reader:                                          %5.2f %% of a core\n", plainShare);
+    MessageService::install(nullptr);
+    Profile::install(nullptr);
+    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    std::filesystem::remove_all(dir);
+    return 0;
+}
+
+// In a fresh process: the real frame and view, their document fed in 4096-byte blocks
+// from a reader thread while the GUI thread paints.
+int RunMemory(bool withCR, uint64_t total) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("pmx_terminal_view_bench_mem" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "CmdConf.txt") << "{t b[Set Board Trace] 1 [Board No];s s[Station Status] 0;}";
+    std::filesystem::current_path(dir);
+    SetStartDirectory(dir.string());
+    MemoryProfile profile;
+    Profile::install(&profile);
+    QuietMessages boxes;
+    MessageService::install(&boxes);
+    long peak;
+    {
+        CMainFrame frame;
+        if (!frame.OnCreate()) return 1;
+        frame.resize(900, 600);
+        frame.show();
+        QTest::qWait(100);
+        std::string text;
+        for (int i = 0; text.size() < (1u << 20); ++i) {
+            char buf[96];
+            std::snprintf(buf, sizeof buf, "%05d TRUNK %03d\tSTATE IDLE   LINK %02d  ALARMS 0  ERR %04d  OK%s",
+                          i % 100000, i % 512, i % 64, (i * 7) % 10000, withCR ? "\r\n" : " ");
+            text += buf;
+        }
+        std::atomic<bool> done{false};
+        std::thread feeder([&] {
+            size_t pos = 0, sinceCleanup = 0;
+            for (uint64_t fed = 0; fed < total; fed += 4096) {
+                const size_t n = std::min<size_t>(4096, text.size() - pos);
+                frame.document().AppendReceived(text.data() + pos, static_cast<int>(n));
+                pos = (pos + n) % text.size();
+                if ((sinceCleanup += n) > (16u << 20)) {  // keep the dumps' disk use small
+                    for (const auto& e : std::filesystem::directory_iterator(dir))
+                        if (e.path().extension() == ".dat") std::filesystem::remove(e.path());
+                    sinceCleanup = 0;
+                }
+            }
+            done = true;
+        });
+        const auto t0 = std::chrono::steady_clock::now();
+        (void)QTest::qWaitFor([&] { return done.load(); }, 600000);
+        feeder.join();
+        QTest::qWait(100);
+        peak = PeakKiB();
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::printf("  %3llu MB %-10s peak RSS %6.1f MB  (target < 100 MB)  %s   [%.1f s, %.0f MB/s]\n",
+                    (unsigned long long)(total >> 20), withCR ? "CR lines" : "no CR", peak / 1024.0,
+                    peak < 100 * 1024 ? "met" : "NOT MET", s, (total >> 20) / s);
+    }
+    MessageService::install(nullptr);
+    Profile::install(nullptr);
+    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    std::filesystem::remove_all(dir);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "memory-cr" || mode == "memory-nocr") {
+        QApplication app(argc, argv);
+        return mode == "memory-cr" ? RunMemory(true, 200ull << 20) : RunMemory(false, 50ull << 20);
+    }
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 10;
+    {
+        QApplication app(argc, argv);
+        if (int rc = RunCpu(seconds > 0 ? seconds : 10)) return rc;
+    }
+    std::printf("peak memory, each in a fresh process:\n");
+    std::fflush(stdout);
+    for (const char* m : {"memory-cr", "memory-nocr"}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl("/proc/self/exe", argv[0], m, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+    return 0;
+}
