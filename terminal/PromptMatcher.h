@@ -7,7 +7,9 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <memory>
 #include <string>
+#include <string_view>
 
 enum class AccessMode { None, Monitor, Maintenance };
 
@@ -33,12 +35,16 @@ public:
     };
 
     PromptMatcher() = default;
-    explicit PromptMatcher(Callbacks callbacks) : callbacks_(std::move(callbacks)) {}
+    explicit PromptMatcher(Callbacks callbacks)
+        : callbacks_(std::make_shared<const Callbacks>(std::move(callbacks))) {}
     void SetCallbacks(Callbacks callbacks);
 
     // One received block; text ends at its first NUL. loading: a file is being
     // opened (no password request then).
     void HandleBlock(const char* text, bool loading = false);
+    // The same for a block of text.size() bytes. eachCharacter: the block stands for
+    // that many one-byte blocks (a Telnet stream's data), handled in one pass.
+    void HandleBlock(std::string_view text, bool loading, bool eachCharacter);
 
     bool AwaitingLogin() const { return awaitingLogin_.load() != 0; }
     AccessMode Access() const { return access_.load(); }
@@ -55,7 +61,8 @@ public:
 
 private:
     enum { kWatched = 5, kCancelIndex = 4 };
-    Callbacks callbacks_;
+    // Replaced whole, never changed in place: a block takes a reference, not a copy.
+    std::shared_ptr<const Callbacks> callbacks_ = std::make_shared<const Callbacks>();
     mutable std::mutex lock_;  // the prompt lock
     std::array<int, kWatched> progress_{};
     std::atomic<int> awaitingLogin_{1};
