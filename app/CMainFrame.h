@@ -288,6 +288,8 @@ public:
     // What the socket window reports (SWM_CONNECTED ... SWM_ERROR), on the GUI thread.
     void OnLanConnected();
     void OnLanClosed();
+    // Received bytes, on the LAN worker thread: decoded and laid out there, as a read
+    // thread does, so that a flood never holds the GUI thread.
     void OnLanReceived(const char* bytes, int length);
     void OnLanError(int code);
     // The current LAN worker, or null.
@@ -303,9 +305,9 @@ private:
 
     int lanDisconnectWaitMs_ = 1000;
     unsigned lanGeneration_ = 0;
-    std::shared_ptr<SocketOwner> lanOwner_;
     // Workers that did not end at once (still inside a call into this window).
     class FrameSocketOwner;
+    std::shared_ptr<FrameSocketOwner> lanOwner_;
     struct RetiredLanWorker {
         std::shared_ptr<SocketOwner> owner;  // the worker reports to it until it ends
         std::shared_ptr<CSocketThread> thread;  // destroyed first

@@ -17,6 +17,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -37,8 +39,23 @@ public:
     FrameSocketOwner(CMainFrame* frame, unsigned generation) : frame_(frame), generation_(generation) {}
     void OnSwmConnected() override { if (current()) frame_->OnLanConnected(); }
     void OnSwmClosed() override { if (current()) frame_->OnLanClosed(); }
+    bool ReceivesOnWorker() const override { return true; }
+    // Worker thread. Announce first, then look: Stop sets the flag first, then looks,
+    // so one of the two always sees the other.
     void OnSwmReceived(DataBlockPtr block) override {
-        if (block && current()) frame_->OnLanReceived(block->data(), block->length());
+        inStream_ = true;
+        if (block && !stopping_) frame_->OnLanReceived(block->data(), block->length());
+        inStream_ = false;
+    }
+    // GUI thread: no block is fed from here on; returns once none is being fed. A block
+    // being fed may wait for this thread (the password request, a box): it is served.
+    void Stop(CSocketThread* worker) {
+        stopping_ = true;
+        while (inStream_) {
+            frame_->CancelPasswordRequest();
+            if (worker) worker->WaitServing(1);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     // Urgent bytes are not shown; the block is freed here.
     void OnSwmUrgentData(DataBlockPtr) override {}
@@ -51,6 +68,8 @@ private:
     bool current() const { return frame_->lanGeneration_ == generation_; }
     CMainFrame* frame_;
     unsigned generation_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> inStream_{false};
 };
 
 void CMainFrame::registerLanCommands() {
@@ -150,7 +169,7 @@ void CMainFrame::OnLanClosed() {
 
 void CMainFrame::OnLanReceived(const char* bytes, int length) {
     if (length <= 0) return;
-    // The stream shows data a byte at a time; the trace file gets the block at once.
+    // The trace file gets the block with one write.
     trace().BeginBlock();
     telnet().Feed(bytes, length);
     trace().EndBlock();
@@ -163,8 +182,10 @@ void CMainFrame::OnLanError(int code) {
 
 void CMainFrame::EndLanWorker() {
     std::shared_ptr<CSocketThread> worker = std::move(lanThread_);
-    std::shared_ptr<SocketOwner> owner = std::move(lanOwner_);
+    std::shared_ptr<FrameSocketOwner> owner = std::move(lanOwner_);
     lanThread_.reset();
+    // Before the writers go: a block being decoded may still write a reply.
+    if (owner) owner->Stop(worker.get());
     setLinkWriter(LinkKind::Lan, {});
     setLinkReplyWriter(LinkKind::Lan, {});
     if (!worker) return;

@@ -50,6 +50,10 @@ void CSocketWnd::OnSocketEvent(int fd, long lParam) {
 }
 
 void CSocketWnd::OnData(DataBlockPtr block) {
+    if (owner_->ReceivesOnWorker()) {
+        owner_->OnSwmReceived(std::move(block));
+        return;
+    }
     auto holder = std::make_shared<DataBlockPtr>(std::move(block));
     SendToOwner([holder](SocketOwner& o) { o.OnSwmReceived(std::move(*holder)); });
 }
@@ -195,6 +199,11 @@ void CSocketThread::Connect(const std::string& destination) {
 
 int CSocketThread::Write(const char* bytes, int length) {
     if (!bytes || length <= 0) return 1;
+    if (QThread::currentThread() == this) {
+        // On the worker (a reply while a block is decoded): straight to the socket, in order.
+        if (wnd_) wnd_->OnSend(std::make_unique<CDataBlock>(bytes, length));
+        return 1;
+    }
     for (int offset = 0; offset < length; offset += kMaxBlock) {
         const int n = std::min(kMaxBlock, length - offset);
         auto holder = std::make_shared<DataBlockPtr>(std::make_unique<CDataBlock>(bytes + offset, n));

@@ -18,10 +18,14 @@
 class QSocketNotifier;
 
 // The window the worker reports to; every call arrives on the main thread, sent (the
-// worker waits for it to return).
+// worker waits for it to return), except received blocks for an owner that takes them
+// on the worker (ReceivesOnWorker), which then delivers them as a read thread does.
 class SocketOwner {
 public:
     virtual ~SocketOwner() = default;
+    // True: OnSwmReceived is called on the worker thread, so that decoding a block never
+    // holds the main thread.
+    virtual bool ReceivesOnWorker() const { return false; }
     virtual void OnSwmConnected() = 0;                      // SWM_CONNECTED
     virtual void OnSwmClosed() = 0;                         // SWM_CLOSED
     virtual void OnSwmReceived(DataBlockPtr block) = 0;     // SWM_RECEIVED
@@ -90,6 +94,7 @@ public:
     // SWM_CONNECT; returns when the worker has finished trying.
     void Connect(const std::string& destination);
     // SWM_SEND, in blocks of at most kMaxBlock bytes; longer writes are split in order.
+    // Also callable on the worker itself (replies written while a block is decoded).
     int Write(const char* bytes, int length);
     // SWM_CLOSE, posted.
     void Close();

@@ -23,18 +23,28 @@
 
 #include <dirent.h>
 
+#include <mutex>
+
 
 namespace {
-// LAN data reaches the sink on the GUI thread only, where the test reads it too.
+// LAN data reaches the sink on the worker thread; the test reads it on the GUI thread.
 class Sink : public ReceiveSink {
 public:
     void AppendReceived(const char* text, int length) override {
+        std::lock_guard lock(mutex_);
         text_.append(text, static_cast<size_t>(length));
     }
-    const std::string& text() const { return text_; }
-    size_t size() const { return text_.size(); }
+    std::string text() const {
+        std::lock_guard lock(mutex_);
+        return text_;
+    }
+    size_t size() const {
+        std::lock_guard lock(mutex_);
+        return text_.size();
+    }
 
 private:
+    mutable std::mutex mutex_;
     std::string text_;
 };
 
