@@ -168,14 +168,28 @@ void CLanSocket::Read() {
     int waiting = 0;
     if (::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
     if (waiting > kMaxReadBlock) waiting = kMaxReadBlock;
+    // The count stops at an urgent mark and stays 0 there although data follows it:
+    // a read then takes what is there, or an empty block when nothing is.
+    const bool counted = waiting > 0;
+    if (!counted) waiting = kMinReadBlock;
     std::vector<char> buffer(static_cast<std::size_t>(waiting) + 1);
-    const ssize_t n = ::recv(fd_, buffer.data(), static_cast<std::size_t>(waiting), 0);
+    ssize_t n = ::recv(fd_, buffer.data(), static_cast<std::size_t>(waiting), MSG_DONTWAIT);
     if (n < 0) {
         const int code = LastCode();
-        if (code != WSAEWOULDBLOCK) owner_->SocketError(code, true);
-        return;
+        if (code != WSAEWOULDBLOCK) {
+            owner_->SocketError(code, true);
+            return;
+        }
+        if (counted) return;
+        n = 0;
     }
     owner_->SocketData(std::make_unique<CDataBlock>(buffer.data(), static_cast<std::int32_t>(n)));
+}
+
+bool CLanSocket::HasUrgentData() const {
+    if (fd_ < 0) return false;
+    pollfd p{fd_, POLLPRI, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLPRI);
 }
 
 void CLanSocket::ReadUrgent() {

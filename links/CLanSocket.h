@@ -51,6 +51,10 @@ public:
     // peer has closed (0) or the connection failed.
     std::pair<int, int> ClassifyReadable() const;
 
+    // True when out-of-band data is really waiting: the exception notice also comes on
+    // hang-up and error, which the read path reports.
+    bool HasUrgentData() const;
+
     int handle() const { return fd_; }
     bool sendPending() const { return pending_; }
     std::size_t queuedBytes() const;
@@ -61,6 +65,7 @@ public:
     // A read event takes at most this much, so one block never holds the receiver long;
     // the rest is reported by the next read event.
     static constexpr int kMaxReadBlock = 64 * 1024;
+    static constexpr int kMinReadBlock = 4096;
 
 private:
     void Read();

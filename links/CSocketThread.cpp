@@ -121,8 +121,9 @@ bool CSocketWnd::SelectEvents(int fd) {
         const auto [event, error] = socket_->ClassifyReadable();
         OnSocketEvent(fd, static_cast<long>(event) | (static_cast<long>(error) << 16));
     });
-    connect(oobNotifier_, &QSocketNotifier::activated, this,
-            [this, fd] { OnSocketEvent(fd, FD_OOB); });
+    connect(oobNotifier_, &QSocketNotifier::activated, this, [this, fd] {
+        if (socket_ && socket_->handle() == fd && socket_->HasUrgentData()) OnSocketEvent(fd, FD_OOB);
+    });
     return true;
 }
 

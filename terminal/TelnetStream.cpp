@@ -283,7 +283,12 @@ void TelnetStream::Write(const unsigned char* bytes, int count)
 
 void TelnetStream::WriteOneByOne(unsigned char a, unsigned char b, unsigned char c)
 {
-    Write(&a, 1);
-    Write(&b, 1);
-    Write(&c, 1);
+    // A reset from inside the writer means a new connection: the rest of the reply
+    // belongs to the old one.
+    const std::uint32_t generation = generation_;
+    for (unsigned char byte : {a, b, c}) {
+        if (generation != generation_)
+            return;
+        Write(&byte, 1);
+    }
 }

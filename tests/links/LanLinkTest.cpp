@@ -206,6 +206,28 @@ private slots:
         QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);
     }
 
+    // The out-of-band byte is read and dropped, the data around it shown; a reset with
+    // unread data closes the link without any box.
+    void urgentDataAndResetShowNoBox() {
+        std::atomic<bool> go{false};
+        LoopbackPeer peer([&](LoopbackPeer& p, int fd) {
+            SendAll(fd, "a");
+            ::send(fd, "!", 1, MSG_OOB);
+            SendAll(fd, "b");
+            while (!go && !p.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            SendAll(fd, std::string(100000, 'c'));
+            const linger reset{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        });
+        Fixture f;
+        f.connectTo(peer.destination());
+        QTRY_VERIFY2(f.sink.text() == "ab", f.sink.text().c_str());
+        go = true;
+        QTRY_COMPARE(f.frame.m_lanConnected.load(), 0);
+        QTRY_VERIFY(f.frame.lanThread() == nullptr);
+        QCOMPARE(f.boxes.count(), size_t(0));
+    }
+
     void disconnectAsksStopsCaptureAndWaits() {
         LoopbackPeer peer;
         TempDir dir;

@@ -358,6 +358,18 @@ TEST(TelnetStream, ResetFromInsideTheWriterKeepsTheFreshState)
     stream.Feed(Bytes({kIac, kSb, 24, 1}).data(), 4);
     EXPECT_EQ(stream.inputState(), TelnetStream::InputState::Data);
     EXPECT_EQ(stream.suboptionState(), TelnetStream::SuboptionState::Start);
+
+    // A reset during a three-byte reply: nothing more of that reply reaches the writer.
+    std::string written;
+    TelnetStream one([&](const char* p, int n) {
+        written.append(p, static_cast<std::size_t>(n));
+        self->Reset();
+        return n;
+    }, &sink);
+    self = &one;
+    one.Feed(Bytes({kIac, kWill, kOptEcho}).data(), 3);
+    EXPECT_EQ(written, Bytes({kIac}));
+    EXPECT_FALSE(one.remoteEcho());
 }
 
 TEST(TelnetStream, MissingSinkOrWriterOrBytesIsHarmless)
