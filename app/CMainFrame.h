@@ -292,6 +292,10 @@ public:
     // thread does, so that a flood never holds the GUI thread.
     void OnLanReceived(const char* bytes, int length);
     void OnLanError(int code);
+    // The connect attempt has ended (after SWM_CONNECTED or the failure's reports).
+    void OnLanConnectDone();
+    // A LAN Connect is looking up or connecting.
+    bool lanConnecting() const { return lanConnecting_; }
     // The current LAN worker, or null.
     CSocketThread* lanThread() const { return lanThread_.get(); }
     // The pause after posting the close and after ending the worker (1000 ms each).
@@ -304,6 +308,7 @@ private:
     void PurgeRetiredLanWorkers();
 
     int lanDisconnectWaitMs_ = 1000;
+    bool lanConnecting_ = false;
     unsigned lanGeneration_ = 0;
     // Workers that did not end at once (still inside a call into this window).
     class FrameSocketOwner;

@@ -60,6 +60,7 @@ public:
     // Urgent bytes are not shown; the block is freed here.
     void OnSwmUrgentData(DataBlockPtr) override {}
     void OnSwmError(int code) override { if (current()) frame_->OnLanError(code); }
+    void OnConnectDone() override { if (current()) frame_->OnLanConnectDone(); }
     void OnSocketMessageBox(const char* text) override {
         ShowMessage(text, "", MsgIcon::Warning, MsgButtons::Ok);
     }
@@ -73,18 +74,20 @@ private:
 };
 
 void CMainFrame::registerLanCommands() {
-    setEnableRule(ID_LAN_CONNECT, [this] { return !IsAnyLinkConnected(); });
+    setEnableRule(ID_LAN_CONNECT, [this] { return !IsAnyLinkConnected() && !lanConnecting_; });
+    // Also while connecting: it gives the attempt up.
     setEnableRule(ID_LAN_DISCONNECT, [this] {
-        return m_lanConnected && !m_serialConnected && !m_modemConnected && !m_isdnConnected;
+        return (m_lanConnected || lanConnecting_) && !m_serialConnected && !m_modemConnected &&
+               !m_isdnConnected;
     });
-    setEnableRule(ID_LAN_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
+    setEnableRule(ID_LAN_CONFIGURE, [this] { return !IsAnyLinkConnected() && !lanConnecting_; });
     connect(action(ID_LAN_CONNECT), &QAction::triggered, this, &CMainFrame::OnLanConnect);
     connect(action(ID_LAN_DISCONNECT), &QAction::triggered, this, &CMainFrame::OnLanDisconnect);
     connect(action(ID_LAN_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnLanConfigure);
 }
 
 void CMainFrame::OnLanConnect() {
-    if (IsAnyLinkConnected()) return;
+    if (IsAnyLinkConnected() || lanConnecting_) return;
     OnClearNew();
     const std::string destination = Profile::get().getString(kServerSection, kHistoryKey, "");
     if (destination.empty()) {
@@ -117,10 +120,21 @@ void CMainFrame::OnLanConnect() {
     });
 
     worker->Open();
-    worker->Connect(destination);
+    // The lookup and the connect run on the worker: the window stays usable meanwhile,
+    // and LAN Disconnect gives the attempt up.
+    lanConnecting_ = true;
+    statusBar()->showMessage(QStringLiteral("Connecting to %1 ...").arg(QString::fromStdString(destination)));
+    worker->ConnectAsync(destination);
+    updateCommandUi();
+}
 
-    if (!m_lanConnected) {
-        // A worker whose connect failed has nothing more to do.
+void CMainFrame::OnLanConnectDone() {
+    lanConnecting_ = false;
+    // A failure's code stays on the status bar; the progress note goes.
+    if (statusBar()->currentMessage().startsWith(QStringLiteral("Connecting to "))) statusBar()->clearMessage();
+    if (!m_lanConnected || m_serialConnected || m_modemConnected || m_isdnConnected) {
+        // A worker whose connect failed has nothing more to do; one connected while
+        // another link came up is not kept either.
         EndLanWorker();
         updateCommandUi();
         return;
@@ -133,10 +147,20 @@ void CMainFrame::OnLanConnect() {
 }
 
 void CMainFrame::OnLanDisconnect() {
-    if (!m_lanConnected) return;
+    if (!m_lanConnected && !lanConnecting_) return;
     if (ShowMessage("Are you sure to disconnect LAN connection ?", "LAN Disconnect Confirmation",
                     MsgIcon::Question, MsgButtons::YesNo) != IDYES)
         return;
+    if (lanConnecting_ && !m_lanConnected) {
+        // Still trying: given up at once, without the connect's failure message.
+        lanConnecting_ = false;
+        if (lanThread_) lanThread_->CancelConnect();
+        EndLanWorker();
+        statusBar()->clearMessage();
+        updateCommandUi();
+        return;
+    }
+    lanConnecting_ = false;
     StopCaptureIfRunning();
     if (lanThread_) {
         lanThread_->Close();
@@ -181,7 +205,9 @@ void CMainFrame::OnLanError(int code) {
 }
 
 void CMainFrame::EndLanWorker() {
+    lanConnecting_ = false;
     std::shared_ptr<CSocketThread> worker = std::move(lanThread_);
+    if (worker) worker->CancelConnect();  // a worker still trying would hold the end up
     std::shared_ptr<FrameSocketOwner> owner = std::move(lanOwner_);
     lanThread_.reset();
     // Before the writers go: a block being decoded may still write a reply.

@@ -6,14 +6,17 @@
 
 #include <QSocketNotifier>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace {
 const char* const kWindowTitle = "Invisible socket window...";
 }
 
 // ---- CSocketWnd (worker thread) ----
 
-CSocketWnd::CSocketWnd(SocketOwner* owner, SentCallChannel* channel)
-    : owner_(owner), channel_(channel) {
+CSocketWnd::CSocketWnd(SocketOwner* owner, SentCallChannel* channel, int cancelFd)
+    : owner_(owner), channel_(channel), cancelFd_(cancelFd) {
     setObjectName(QString::fromLatin1(kWindowTitle));
 }
 
@@ -33,6 +36,7 @@ void CSocketWnd::OnOpen() {
 
 void CSocketWnd::OnConnect(const std::string& destination) {
     if (!socket_) socket_ = std::make_unique<CLanSocket>(static_cast<LanSocketOwner*>(this));
+    socket_->SetCancelFd(cancelFd_);
     socket_->Connect(destination);
 }
 
@@ -156,6 +160,7 @@ void CSocketWnd::WatchWrite(bool on) {
 // ---- CSocketThread (main thread) ----
 
 CSocketThread::CSocketThread(SocketOwner* owner) : owner_(owner) {
+    cancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     channel_.Open(SentCallChannel::Gui, this);
 }
 
@@ -165,6 +170,7 @@ CSocketThread::~CSocketThread() {
         wait();
     }
     channel_.Close(SentCallChannel::Gui);
+    if (cancelFd_ >= 0) ::close(cancelFd_);
 }
 
 bool CSocketThread::Start() {
@@ -173,7 +179,7 @@ bool CSocketThread::Start() {
 }
 
 void CSocketThread::run() {
-    CSocketWnd wnd(owner_, &channel_);
+    CSocketWnd wnd(owner_, &channel_, cancelFd_);
     wnd_ = &wnd;
     channel_.Open(SentCallChannel::Worker, &wnd);
     {
@@ -192,6 +198,23 @@ void CSocketThread::Open() {
         readyCv_.wait(lock, [this] { return ready_; });
     }
     channel_.Send(SentCallChannel::Gui, [this] { wnd_->OnOpen(); });
+}
+
+void CSocketThread::ConnectAsync(const std::string& destination) {
+    channel_.Post(SentCallChannel::Worker, [this, destination] {
+        wnd_->OnConnect(destination);
+        // Queued behind the reports the attempt posted (a failed lookup's error), so
+        // that the owner hears them first.
+        QMetaObject::invokeMethod(wnd_, [this] {
+            SocketOwner* owner = owner_;
+            channel_.Send(SentCallChannel::Worker, [owner] { owner->OnConnectDone(); });
+        }, Qt::QueuedConnection);
+    });
+}
+
+void CSocketThread::CancelConnect() {
+    const std::uint64_t one = 1;
+    if (cancelFd_ >= 0) [[maybe_unused]] const ssize_t n = ::write(cancelFd_, &one, sizeof one);
 }
 
 void CSocketThread::Connect(const std::string& destination) {

@@ -83,6 +83,7 @@ struct Fixture {
         StoreDestination(destination);
         QVERIFY(enabled(ID_LAN_CONNECT));
         frame.action(ID_LAN_CONNECT)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.lanConnecting(), CLanSocket::ConnectTimeoutMs() + 5000);
     }
     void disconnect() {
         QVERIFY(enabled(ID_LAN_DISCONNECT));
@@ -181,6 +182,41 @@ private slots:
         // The code is shown without a box.
         QVERIFY2(f.frame.statusBar()->currentMessage().startsWith(status),
                  qPrintable(f.frame.statusBar()->currentMessage()));
+    }
+
+    // A peer that never answers (its accept queue is full): Connect returns at once, the
+    // window keeps running, and Disconnect gives the attempt up without a failure box.
+    void connectRunsInTheBackgroundAndDisconnectCancelsIt() {
+        unsigned short port = 0;
+        const int lfd = ListenLoopback(0, &port);
+        const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        Fixture f;
+        StoreDestination("127.0.0.1:" + std::to_string(port));
+        QElapsedTimer t;
+        t.start();
+        f.frame.action(ID_LAN_CONNECT)->trigger();
+        QVERIFY(t.elapsed() < 1000);
+        QVERIFY(f.frame.lanConnecting());
+        QVERIFY(f.frame.statusBar()->currentMessage().startsWith("Connecting to 127.0.0.1:"));
+        bool ticked = false;
+        QTimer::singleShot(50, [&] { ticked = true; });
+        QTRY_VERIFY(ticked);  // the GUI thread runs its events meanwhile
+        QVERIFY(f.frame.lanConnecting());
+        QVERIFY(!f.enabled(ID_LAN_CONNECT));
+        t.restart();
+        f.disconnect();
+        QVERIFY(t.elapsed() < 1000);
+        QVERIFY(!f.frame.lanConnecting());
+        QVERIFY(f.frame.lanThread() == nullptr);
+        QVERIFY(f.enabled(ID_LAN_CONNECT));
+        QVERIFY(!f.boxes.sawText("Failed to establish TCP/IP connection..."));
+        ::close(filler);
+        ::close(lfd);
     }
 
     void emptyDestinationCreatesNothing() {
