@@ -231,7 +231,9 @@ int CSocketThread::Write(const char* bytes, int length) {
     for (int offset = 0; offset < length; offset += kMaxBlock) {
         const int n = std::min(kMaxBlock, length - offset);
         auto holder = std::make_shared<DataBlockPtr>(std::make_unique<CDataBlock>(bytes + offset, n));
-        channel_.Send(SentCallChannel::Gui, [this, holder] { wnd_->OnSend(std::move(*holder)); });
+        // Posted, not sent: the worker may be waiting for this thread (the password
+        // dialog whose answer this is), and a socket must never hold the GUI thread.
+        channel_.Post(SentCallChannel::Worker, [this, holder] { wnd_->OnSend(std::move(*holder)); });
     }
     return 1;
 }

@@ -102,7 +102,8 @@ public:
     // Gives up a connect attempt at once, without any report of it. Any thread.
     void CancelConnect();
     // SWM_SEND, in blocks of at most kMaxBlock bytes; longer writes are split in order.
-    // Also callable on the worker itself (replies written while a block is decoded).
+    // Queued without waiting; on the worker itself (replies written while a block is
+    // decoded) sent at once.
     int Write(const char* bytes, int length);
     // SWM_CLOSE, posted.
     void Close();
