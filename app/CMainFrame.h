@@ -293,8 +293,14 @@ public:
     // What the socket window reports (SWM_CONNECTED ... SWM_ERROR), on the GUI thread.
     void OnLanConnected();
     void OnLanClosed();
+    // Received bytes, on the LAN worker thread: decoded and laid out there, as a read
+    // thread does, so that a flood never holds the GUI thread.
     void OnLanReceived(const char* bytes, int length);
     void OnLanError(int code);
+    // The connect attempt has ended (after SWM_CONNECTED or the failure's reports).
+    void OnLanConnectDone();
+    // A LAN Connect is looking up or connecting.
+    bool lanConnecting() const { return lanConnecting_; }
     // The current LAN worker, or null.
     CSocketThread* lanThread() const { return lanThread_.get(); }
     // The pause after posting the close and after ending the worker (1000 ms each).
@@ -307,10 +313,11 @@ private:
     void PurgeRetiredLanWorkers();
 
     int lanDisconnectWaitMs_ = 1000;
+    bool lanConnecting_ = false;
     unsigned lanGeneration_ = 0;
-    std::shared_ptr<SocketOwner> lanOwner_;
     // Workers that did not end at once (still inside a call into this window).
     class FrameSocketOwner;
+    std::shared_ptr<FrameSocketOwner> lanOwner_;
     struct RetiredLanWorker {
         std::shared_ptr<SocketOwner> owner;  // the worker reports to it until it ends
         std::shared_ptr<CSocketThread> thread;  // destroyed first
@@ -386,6 +393,8 @@ private:
     // The connect's carriage return, sent only if the switch stays silent for a while:
     // one that greets at once would read it as an empty password.
     void ScheduleConnectWakeup(LinkKind kind);
+    // Marks the start of a LAN or ISDN connect for the wake-up's silence test.
+    void NoteConnectStarting();
     // Received text, on the delivering thread: the prompt watch of a running script.
     void WatchScriptPrompt(std::string_view text);
     void ScriptStep();
@@ -398,6 +407,7 @@ private:
     int connectWakeupWaitMs_ = 1000;
     unsigned connectWakeups_ = 0;
     std::atomic<unsigned> textArrivals_{0};
+    unsigned connectArrivals_ = 0;  // textArrivals_ when the last connect began
     std::unique_ptr<ScriptRun> script_;
     QTimer* scriptTimer_ = nullptr;
     std::mutex scriptLock_;

@@ -68,6 +68,7 @@ void CMainFrame::IsdnConnect(bool askGoAhead) {
     telnet().SetWriter([link](const char* bytes, int count) {
         return link->write(bytes, count, /*reportFailure=*/false) ? count : -1;
     });
+    NoteConnectStarting();
     link->setConsumer([this](const unsigned char* bytes, int length) {
         // Announce first, then look: CloseIsdnLink sets the stop flag first, then
         // looks, so one of the two always sees the other.

@@ -17,6 +17,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -37,12 +39,28 @@ public:
     FrameSocketOwner(CMainFrame* frame, unsigned generation) : frame_(frame), generation_(generation) {}
     void OnSwmConnected() override { if (current()) frame_->OnLanConnected(); }
     void OnSwmClosed() override { if (current()) frame_->OnLanClosed(); }
+    bool ReceivesOnWorker() const override { return true; }
+    // Worker thread. Announce first, then look: Stop sets the flag first, then looks,
+    // so one of the two always sees the other.
     void OnSwmReceived(DataBlockPtr block) override {
-        if (block && current()) frame_->OnLanReceived(block->data(), block->length());
+        inStream_ = true;
+        if (block && !stopping_) frame_->OnLanReceived(block->data(), block->length());
+        inStream_ = false;
+    }
+    // GUI thread: no block is fed from here on; returns once none is being fed. A block
+    // being fed may wait for this thread (the password request, a box): it is served.
+    void Stop(CSocketThread* worker) {
+        stopping_ = true;
+        while (inStream_) {
+            frame_->CancelPasswordRequest();
+            if (worker) worker->WaitServing(1);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     // Urgent bytes are not shown; the block is freed here.
     void OnSwmUrgentData(DataBlockPtr) override {}
     void OnSwmError(int code) override { if (current()) frame_->OnLanError(code); }
+    void OnConnectDone() override { if (current()) frame_->OnLanConnectDone(); }
     void OnSocketMessageBox(const char* text) override {
         ShowMessage(text, "", MsgIcon::Warning, MsgButtons::Ok);
     }
@@ -51,21 +69,25 @@ private:
     bool current() const { return frame_->lanGeneration_ == generation_; }
     CMainFrame* frame_;
     unsigned generation_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> inStream_{false};
 };
 
 void CMainFrame::registerLanCommands() {
-    setEnableRule(ID_LAN_CONNECT, [this] { return !IsAnyLinkConnected(); });
+    setEnableRule(ID_LAN_CONNECT, [this] { return !IsAnyLinkConnected() && !lanConnecting_; });
+    // Also while connecting: it gives the attempt up.
     setEnableRule(ID_LAN_DISCONNECT, [this] {
-        return linkFlag(LinkKind::Lan) && !linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Modem) && !linkFlag(LinkKind::Isdn);
+        return (linkFlag(LinkKind::Lan) || lanConnecting_) && !linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Modem) &&
+               !linkFlag(LinkKind::Isdn);
     });
-    setEnableRule(ID_LAN_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
+    setEnableRule(ID_LAN_CONFIGURE, [this] { return !IsAnyLinkConnected() && !lanConnecting_; });
     connect(action(ID_LAN_CONNECT), &QAction::triggered, this, &CMainFrame::OnLanConnect);
     connect(action(ID_LAN_DISCONNECT), &QAction::triggered, this, &CMainFrame::OnLanDisconnect);
     connect(action(ID_LAN_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnLanConfigure);
 }
 
 void CMainFrame::OnLanConnect() {
-    if (IsAnyLinkConnected()) return;
+    if (IsAnyLinkConnected() || lanConnecting_) return;
     OnClearNew();
     const std::string destination = Profile::get().getString(kServerSection, kHistoryKey, "");
     if (destination.empty()) {
@@ -98,26 +120,47 @@ void CMainFrame::OnLanConnect() {
     });
 
     worker->Open();
-    worker->Connect(destination);
+    // The lookup and the connect run on the worker: the window stays usable meanwhile,
+    // and LAN Disconnect gives the attempt up.
+    lanConnecting_ = true;
+    NoteConnectStarting();
+    statusBar()->showMessage(QStringLiteral("Connecting to %1 ...").arg(QString::fromStdString(destination)));
+    worker->ConnectAsync(destination);
+    updateCommandUi();
+}
 
-    if (!linkFlag(LinkKind::Lan)) {
-        // A worker whose connect failed has nothing more to do.
+void CMainFrame::OnLanConnectDone() {
+    lanConnecting_ = false;
+    // A failure's code stays on the status bar; the progress note goes.
+    if (statusBar()->currentMessage().startsWith(QStringLiteral("Connecting to "))) statusBar()->clearMessage();
+    if (!linkFlag(LinkKind::Lan) || linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem) || linkFlag(LinkKind::Isdn)) {
+        // A worker whose connect failed has nothing more to do; one connected while
+        // another link came up is not kept either.
         EndLanWorker();
         updateCommandUi();
         return;
     }
     updateCommandUi();
-    // Like every other link's connect: one carriage return wakes the switch's port,
-    // which otherwise stays silent until the user sends a line.
+    // A switch that stays silent after the connect is woken with one carriage return.
     ScheduleConnectWakeup(LinkKind::Lan);
     focusInputEdit();
 }
 
 void CMainFrame::OnLanDisconnect() {
-    if (!linkFlag(LinkKind::Lan)) return;
+    if (!linkFlag(LinkKind::Lan) && !lanConnecting_) return;
     if (ShowMessage("Are you sure to disconnect LAN connection ?", "LAN Disconnect Confirmation",
                     MsgIcon::Question, MsgButtons::YesNo) != IDYES)
         return;
+    if (lanConnecting_ && !linkFlag(LinkKind::Lan)) {
+        // Still trying: given up at once, without the connect's failure message.
+        lanConnecting_ = false;
+        if (lanThread_) lanThread_->CancelConnect();
+        EndLanWorker();
+        statusBar()->clearMessage();
+        updateCommandUi();
+        return;
+    }
+    lanConnecting_ = false;
     StopCaptureIfRunning();
     if (lanThread_) {
         lanThread_->Close();
@@ -151,7 +194,7 @@ void CMainFrame::OnLanClosed() {
 
 void CMainFrame::OnLanReceived(const char* bytes, int length) {
     if (length <= 0) return;
-    // The stream shows data a byte at a time; the trace file gets the block at once.
+    // The trace file gets the block with one write.
     trace().BeginBlock();
     telnet().Feed(bytes, length);
     trace().EndBlock();
@@ -163,9 +206,13 @@ void CMainFrame::OnLanError(int code) {
 }
 
 void CMainFrame::EndLanWorker() {
+    lanConnecting_ = false;
     std::shared_ptr<CSocketThread> worker = std::move(lanThread_);
-    std::shared_ptr<SocketOwner> owner = std::move(lanOwner_);
+    if (worker) worker->CancelConnect();  // a worker still trying would hold the end up
+    std::shared_ptr<FrameSocketOwner> owner = std::move(lanOwner_);
     lanThread_.reset();
+    // Before the writers go: a block being decoded may still write a reply.
+    if (owner) owner->Stop(worker.get());
     setLinkWriter(LinkKind::Lan, {});
     setLinkReplyWriter(LinkKind::Lan, {});
     if (!worker) return;

@@ -132,7 +132,7 @@ void CMainFrame::StartWakeupTimer() {
 
 void CMainFrame::stopTimer(unsigned char bit, QTimer* timer) {
     if (!linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Modem)) {
-        timer->stop();
+        if (timer->isActive()) timer->stop();
         return;
     }
     {
@@ -154,10 +154,10 @@ void CMainFrame::StopTimersOnArrival() {
     }
     // A reader thread clears the bits now and lets the GUI thread stop the timers. A
     // timer restarted by a send in between has its bit set again and keeps running.
+    // Every start sets its bit, so with no bit set there is no timer to stop.
     {
         std::lock_guard lock(timerLock_);
-        const bool serialOrModem = linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem);
-        if (serialOrModem && !(pendingResponse_ & (kResponseBit | kWakeupBit))) return;
+        if (!(pendingResponse_ & (kResponseBit | kWakeupBit))) return;
         pendingResponse_ = 0;
     }
     PostToGui([this] {

@@ -64,9 +64,10 @@ void CMainFrame::setupLogin() {
     cb.anyLinkConnected = [this] { return IsAnyLinkConnected(); };
     cb.sendReply = [this](const char* bytes, int length) { WriteToConnectedLink(bytes, length); };
     view_->Matcher().SetCallbacks(std::move(cb));
+    // A Telnet stream's data is one-byte blocks on the wire's terms, even when it is
+    // handed over a run at a time.
     promptHandler_ = [this](std::string_view text) {
-        const std::string block(text);
-        view_->Matcher().HandleBlock(block.c_str(), g_loading.load() != 0);
+        view_->Matcher().HandleBlock(text, g_loading.load() != 0, TelnetStream::DeliveringData());
     };
 }
 

@@ -70,9 +70,14 @@ void CMainFrame::OnReconnect() {
 
 // ---- Wake-up after a LAN or ISDN connect ----
 
+void CMainFrame::NoteConnectStarting() { connectArrivals_ = textArrivals_.load(); }
+
 void CMainFrame::ScheduleConnectWakeup(LinkKind kind) {
     const unsigned wakeup = ++connectWakeups_;
-    const unsigned arrivals = textArrivals_.load();
+    // Counted from the start of the connect: a switch that greets at once may have
+    // spoken before the connect is reported here (LAN text is laid out on its worker,
+    // ISDN's reader runs while the connect's box is open).
+    const unsigned arrivals = connectArrivals_;
     QTimer::singleShot(connectWakeupWaitMs_, this, [this, kind, wakeup, arrivals] {
         // Another connect since, the link gone, or the switch has spoken: nothing to do.
         if (wakeup != connectWakeups_ || textArrivals_.load() != arrivals) return;

@@ -10,7 +10,11 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
+#include <sys/eventfd.h>
+#include <thread>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -29,26 +33,81 @@ bool SetNonBlocking(int fd, bool on) {
     return fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
 }
 
+// True when cancelFd (if any) is readable.
+bool Cancelled(int cancelFd) {
+    if (cancelFd < 0) return false;
+    pollfd p{cancelFd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+// Waits for fd to become ready for events, or for cancelFd; ECANCELED, ETIMEDOUT or 0.
+int WaitReady(int fd, short events, int cancelFd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) return ETIMEDOUT;
+        pollfd p[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+        const int n = ::poll(p, cancelFd >= 0 ? 2 : 1, static_cast<int>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return ETIMEDOUT;
+        if (cancelFd >= 0 && p[1].revents) return ECANCELED;
+        return 0;
+    }
+}
+
+// A name lookup on a thread of its own, so that the worker can give it up at once;
+// the thread finishes on its own and the state lives until both sides are done.
+struct Lookup {
+    int doneFd = ::eventfd(0, EFD_CLOEXEC);
+    std::mutex mutex;
+    int rc = EAI_FAIL;
+    std::uint32_t address = 0;
+    ~Lookup() { if (doneFd >= 0) ::close(doneFd); }
+};
+
+// 0 with the address, ECANCELED, or the lookup's own result code (negative: EAI_*).
+int LookUp(const std::string& host, int cancelFd, std::uint32_t* address) {
+    auto state = std::make_shared<Lookup>();
+    if (state->doneFd < 0) return EAI_SYSTEM;
+    std::thread([state, host] {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* answer = nullptr;
+        int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &answer);
+        std::uint32_t a = 0;
+        if (rc == 0 && answer) a = reinterpret_cast<sockaddr_in*>(answer->ai_addr)->sin_addr.s_addr;
+        else if (rc == 0) rc = EAI_NODATA;
+        if (answer) ::freeaddrinfo(answer);
+        {
+            std::lock_guard lock(state->mutex);
+            state->rc = rc;
+            state->address = a;
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(state->doneFd, &one, sizeof one);
+    }).detach();
+    const int wait = WaitReady(state->doneFd, POLLIN, cancelFd,
+                               std::chrono::steady_clock::now() + std::chrono::hours(1));
+    if (wait == ECANCELED) return ECANCELED;
+    std::lock_guard lock(state->mutex);
+    *address = state->address;
+    return state->rc;
+}
+
 // A connect that gives up after timeoutMs; returns 0 or the errno of the failure.
-int ConnectBounded(int fd, const sockaddr_in& remote, int timeoutMs) {
+int ConnectBounded(int fd, const sockaddr_in& remote, int timeoutMs, int cancelFd) {
     if (!SetNonBlocking(fd, true)) return errno;
     int err = 0;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
         err = errno;
         if (err == EINPROGRESS) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-            for (;;) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now()).count();
-                if (left <= 0) { err = ETIMEDOUT; break; }
-                pollfd p{fd, POLLOUT, 0};
-                const int n = ::poll(&p, 1, static_cast<int>(left));
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) { err = errno; break; }
-                if (n == 0) { err = ETIMEDOUT; break; }
+            err = WaitReady(fd, POLLOUT, cancelFd,
+                            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
+            if (err == 0) {
                 socklen_t len = sizeof err;
                 if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-                break;
             }
         }
     }
@@ -95,18 +154,12 @@ bool CLanSocket::Connect(const std::string& destination) {
     if (auto dotted = ParseDottedIPv4(dest.host)) {
         address = *dotted;
     } else {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* answer = nullptr;
-        const int rc = ::getaddrinfo(dest.host.c_str(), nullptr, &hints, &answer);
-        if (rc != 0 || !answer) {
-            owner_->SocketError(rc != 0 ? WinSockCodeFromLookup(rc) : WSANO_DATA, true);
+        const int rc = LookUp(dest.host, cancelFd_, &address);
+        if (rc == ECANCELED) return false;
+        if (rc != 0) {
+            owner_->SocketError(WinSockCodeFromLookup(rc), true);
             ok = false;
-        } else {
-            address = reinterpret_cast<sockaddr_in*>(answer->ai_addr)->sin_addr.s_addr;
         }
-        if (answer) ::freeaddrinfo(answer);
     }
 
     if (ok) {
@@ -114,7 +167,8 @@ bool CLanSocket::Connect(const std::string& destination) {
         remote.sin_family = AF_INET;
         remote.sin_port = htons(dest.port);
         remote.sin_addr.s_addr = address;
-        const int err = fd_ >= 0 ? ConnectBounded(fd_, remote, g_connectTimeoutMs) : EBADF;
+        const int err = fd_ >= 0 ? ConnectBounded(fd_, remote, g_connectTimeoutMs, cancelFd_) : EBADF;
+        if (err == ECANCELED || Cancelled(cancelFd_)) return false;
         if (err != 0) {
             owner_->SocketError(WinSockCodeFromErrno(err), false);
             ok = false;
@@ -168,14 +222,28 @@ void CLanSocket::Read() {
     int waiting = 0;
     if (::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
     if (waiting > kMaxReadBlock) waiting = kMaxReadBlock;
+    // The count stops at an urgent mark and stays 0 there although data follows it:
+    // a read then takes what is there, or an empty block when nothing is.
+    const bool counted = waiting > 0;
+    if (!counted) waiting = kMinReadBlock;
     std::vector<char> buffer(static_cast<std::size_t>(waiting) + 1);
-    const ssize_t n = ::recv(fd_, buffer.data(), static_cast<std::size_t>(waiting), 0);
+    ssize_t n = ::recv(fd_, buffer.data(), static_cast<std::size_t>(waiting), MSG_DONTWAIT);
     if (n < 0) {
         const int code = LastCode();
-        if (code != WSAEWOULDBLOCK) owner_->SocketError(code, true);
-        return;
+        if (code != WSAEWOULDBLOCK) {
+            owner_->SocketError(code, true);
+            return;
+        }
+        if (counted) return;
+        n = 0;
     }
     owner_->SocketData(std::make_unique<CDataBlock>(buffer.data(), static_cast<std::int32_t>(n)));
+}
+
+bool CLanSocket::HasUrgentData() const {
+    if (fd_ < 0) return false;
+    pollfd p{fd_, POLLPRI, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLPRI);
 }
 
 void CLanSocket::ReadUrgent() {

@@ -35,10 +35,14 @@ public:
     CLanSocket(const CLanSocket&) = delete;
     CLanSocket& operator=(const CLanSocket&) = delete;
 
+    // An fd that becomes readable when the connect attempt is to be given up (-1: none).
+    void SetCancelFd(int fd) { cancelFd_ = fd; }
+
     // Creates the stream socket and binds it to any local address, port 0.
     bool Open();
     // Connects to "host", "a.b.c.d" or either with ":port" (default 23), waiting at most
-    // the connect bound; then asks for read, out-of-band and close events.
+    // the connect bound; then asks for read, out-of-band and close events. An attempt
+    // given up through the cancel fd fails without any report.
     bool Connect(const std::string& destination);
     // event: FD_READ, FD_WRITE, FD_OOB or FD_CLOSE; error: the code that came with it.
     void OnSocketEvent(int event, int error);
@@ -51,6 +55,10 @@ public:
     // peer has closed (0) or the connection failed.
     std::pair<int, int> ClassifyReadable() const;
 
+    // True when out-of-band data is really waiting: the exception notice also comes on
+    // hang-up and error, which the read path reports.
+    bool HasUrgentData() const;
+
     int handle() const { return fd_; }
     bool sendPending() const { return pending_; }
     std::size_t queuedBytes() const;
@@ -61,6 +69,7 @@ public:
     // A read event takes at most this much, so one block never holds the receiver long;
     // the rest is reported by the next read event.
     static constexpr int kMaxReadBlock = 64 * 1024;
+    static constexpr int kMinReadBlock = 4096;
 
 private:
     void Read();
@@ -70,6 +79,7 @@ private:
 
     LanSocketOwner* owner_;
     int fd_ = -1;
+    int cancelFd_ = -1;
     // Blocks not yet fully sent; the first one has sentOfFront_ bytes gone already.
     std::deque<DataBlockPtr> queue_;
     std::size_t sentOfFront_ = 0;

@@ -6,14 +6,17 @@
 
 #include <QSocketNotifier>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace {
 const char* const kWindowTitle = "Invisible socket window...";
 }
 
 // ---- CSocketWnd (worker thread) ----
 
-CSocketWnd::CSocketWnd(SocketOwner* owner, SentCallChannel* channel)
-    : owner_(owner), channel_(channel) {
+CSocketWnd::CSocketWnd(SocketOwner* owner, SentCallChannel* channel, int cancelFd)
+    : owner_(owner), channel_(channel), cancelFd_(cancelFd) {
     setObjectName(QString::fromLatin1(kWindowTitle));
 }
 
@@ -33,6 +36,7 @@ void CSocketWnd::OnOpen() {
 
 void CSocketWnd::OnConnect(const std::string& destination) {
     if (!socket_) socket_ = std::make_unique<CLanSocket>(static_cast<LanSocketOwner*>(this));
+    socket_->SetCancelFd(cancelFd_);
     socket_->Connect(destination);
 }
 
@@ -50,6 +54,10 @@ void CSocketWnd::OnSocketEvent(int fd, long lParam) {
 }
 
 void CSocketWnd::OnData(DataBlockPtr block) {
+    if (owner_->ReceivesOnWorker()) {
+        owner_->OnSwmReceived(std::move(block));
+        return;
+    }
     auto holder = std::make_shared<DataBlockPtr>(std::move(block));
     SendToOwner([holder](SocketOwner& o) { o.OnSwmReceived(std::move(*holder)); });
 }
@@ -117,8 +125,9 @@ bool CSocketWnd::SelectEvents(int fd) {
         const auto [event, error] = socket_->ClassifyReadable();
         OnSocketEvent(fd, static_cast<long>(event) | (static_cast<long>(error) << 16));
     });
-    connect(oobNotifier_, &QSocketNotifier::activated, this,
-            [this, fd] { OnSocketEvent(fd, FD_OOB); });
+    connect(oobNotifier_, &QSocketNotifier::activated, this, [this, fd] {
+        if (socket_ && socket_->handle() == fd && socket_->HasUrgentData()) OnSocketEvent(fd, FD_OOB);
+    });
     return true;
 }
 
@@ -151,6 +160,7 @@ void CSocketWnd::WatchWrite(bool on) {
 // ---- CSocketThread (main thread) ----
 
 CSocketThread::CSocketThread(SocketOwner* owner) : owner_(owner) {
+    cancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     channel_.Open(SentCallChannel::Gui, this);
 }
 
@@ -160,6 +170,7 @@ CSocketThread::~CSocketThread() {
         wait();
     }
     channel_.Close(SentCallChannel::Gui);
+    if (cancelFd_ >= 0) ::close(cancelFd_);
 }
 
 bool CSocketThread::Start() {
@@ -168,7 +179,7 @@ bool CSocketThread::Start() {
 }
 
 void CSocketThread::run() {
-    CSocketWnd wnd(owner_, &channel_);
+    CSocketWnd wnd(owner_, &channel_, cancelFd_);
     wnd_ = &wnd;
     channel_.Open(SentCallChannel::Worker, &wnd);
     {
@@ -189,16 +200,40 @@ void CSocketThread::Open() {
     channel_.Send(SentCallChannel::Gui, [this] { wnd_->OnOpen(); });
 }
 
+void CSocketThread::ConnectAsync(const std::string& destination) {
+    channel_.Post(SentCallChannel::Worker, [this, destination] {
+        wnd_->OnConnect(destination);
+        // Queued behind the reports the attempt posted (a failed lookup's error), so
+        // that the owner hears them first.
+        QMetaObject::invokeMethod(wnd_, [this] {
+            SocketOwner* owner = owner_;
+            channel_.Send(SentCallChannel::Worker, [owner] { owner->OnConnectDone(); });
+        }, Qt::QueuedConnection);
+    });
+}
+
+void CSocketThread::CancelConnect() {
+    const std::uint64_t one = 1;
+    if (cancelFd_ >= 0) [[maybe_unused]] const ssize_t n = ::write(cancelFd_, &one, sizeof one);
+}
+
 void CSocketThread::Connect(const std::string& destination) {
     channel_.Send(SentCallChannel::Gui, [this, &destination] { wnd_->OnConnect(destination); });
 }
 
 int CSocketThread::Write(const char* bytes, int length) {
     if (!bytes || length <= 0) return 1;
+    if (QThread::currentThread() == this) {
+        // On the worker (a reply while a block is decoded): straight to the socket, in order.
+        if (wnd_) wnd_->OnSend(std::make_unique<CDataBlock>(bytes, length));
+        return 1;
+    }
     for (int offset = 0; offset < length; offset += kMaxBlock) {
         const int n = std::min(kMaxBlock, length - offset);
         auto holder = std::make_shared<DataBlockPtr>(std::make_unique<CDataBlock>(bytes + offset, n));
-        channel_.Send(SentCallChannel::Gui, [this, holder] { wnd_->OnSend(std::move(*holder)); });
+        // Posted, not sent: the worker may be waiting for this thread (the password
+        // dialog whose answer this is), and a socket must never hold the GUI thread.
+        channel_.Post(SentCallChannel::Worker, [this, holder] { wnd_->OnSend(std::move(*holder)); });
     }
     return 1;
 }

@@ -18,10 +18,14 @@
 class QSocketNotifier;
 
 // The window the worker reports to; every call arrives on the main thread, sent (the
-// worker waits for it to return).
+// worker waits for it to return), except received blocks for an owner that takes them
+// on the worker (ReceivesOnWorker), which then delivers them as a read thread does.
 class SocketOwner {
 public:
     virtual ~SocketOwner() = default;
+    // True: OnSwmReceived is called on the worker thread, so that decoding a block never
+    // holds the main thread.
+    virtual bool ReceivesOnWorker() const { return false; }
     virtual void OnSwmConnected() = 0;                      // SWM_CONNECTED
     virtual void OnSwmClosed() = 0;                         // SWM_CLOSED
     virtual void OnSwmReceived(DataBlockPtr block) = 0;     // SWM_RECEIVED
@@ -29,13 +33,15 @@ public:
     virtual void OnSwmError(int code) = 0;                  // SWM_ERROR
     // A box the worker raises, shown on the main thread.
     virtual void OnSocketMessageBox(const char* text) = 0;
+    // The connect attempt of ConnectAsync has ended, after its other reports.
+    virtual void OnConnectDone() {}
 };
 
 // Lives on the worker thread; its handlers are the messages 700-711.
 class CSocketWnd : public QObject, public LanSocketOwner {
     Q_OBJECT
 public:
-    CSocketWnd(SocketOwner* owner, SentCallChannel* channel);
+    CSocketWnd(SocketOwner* owner, SentCallChannel* channel, int cancelFd);
     ~CSocketWnd() override;
 
     void OnOpen();                                  // SWM_OPEN
@@ -69,6 +75,7 @@ private:
 
     SocketOwner* owner_;
     SentCallChannel* channel_;
+    int cancelFd_;
     std::unique_ptr<CLanSocket> socket_;
     QSocketNotifier* readNotifier_ = nullptr;
     QSocketNotifier* oobNotifier_ = nullptr;
@@ -89,7 +96,14 @@ public:
     void Open();
     // SWM_CONNECT; returns when the worker has finished trying.
     void Connect(const std::string& destination);
+    // SWM_CONNECT without waiting: the main thread goes on, and the owner hears
+    // OnConnectDone when the worker has finished trying (name lookup included).
+    void ConnectAsync(const std::string& destination);
+    // Gives up a connect attempt at once, without any report of it. Any thread.
+    void CancelConnect();
     // SWM_SEND, in blocks of at most kMaxBlock bytes; longer writes are split in order.
+    // Queued without waiting; on the worker itself (replies written while a block is
+    // decoded) sent at once.
     int Write(const char* bytes, int length);
     // SWM_CLOSE, posted.
     void Close();
@@ -110,6 +124,7 @@ private:
     SocketOwner* owner_;
     SentCallChannel channel_;
     CSocketWnd* wnd_ = nullptr;  // exists while the worker runs; touched on the worker only
+    int cancelFd_ = -1;          // readable once the connect attempt is given up
     // The ready event: set once the socket window exists.
     std::mutex readyMutex_;
     std::condition_variable readyCv_;

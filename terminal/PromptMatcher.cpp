@@ -25,8 +25,9 @@ bool Step(int& counter, const char* watched, char c) {
 } // namespace
 
 void PromptMatcher::SetCallbacks(Callbacks callbacks) {
+    auto next = std::make_shared<const Callbacks>(std::move(callbacks));
     std::lock_guard<std::mutex> lock(lock_);
-    callbacks_ = std::move(callbacks);
+    callbacks_ = std::move(next);
 }
 
 int PromptMatcher::Progress(int which) const {
@@ -37,14 +38,25 @@ int PromptMatcher::Progress(int which) const {
 
 void PromptMatcher::HandleBlock(const char* text, bool loading) {
     if (!text) return;
-    const size_t length = std::strlen(text);
+    HandleBlock(std::string_view(text, std::strlen(text)), loading, false);
+}
+
+void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCharacter) {
+    if (const size_t nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
+    if (text.empty()) return;
     std::unique_lock<std::mutex> lock(lock_);
-    Callbacks cb = callbacks_;
+    const std::shared_ptr<const Callbacks> cb = callbacks_;
+    // Whether a link is connected is asked at most once per reaction, not per character.
+    int connected = -1;
+    auto linkConnected = [&] {
+        if (connected < 0) connected = cb->anyLinkConnected && cb->anyLinkConnected() ? 1 : 0;
+        return connected == 1;
+    };
     bool completedAny = false;
     // The whole block is examined even after a prompt completes: a banner and its
     // password prompt often arrive in one read, and stopping at the banner would
     // never ask for the password.
-    for (size_t i = 0; i < length; ++i) {
+    for (size_t i = 0; i < text.size(); ++i) {
         int completed = -1;
         for (int w = 0; w < kCancelIndex; ++w) {
             if (Step(progress_[w], kWatchedText[w], text[i])) {
@@ -53,27 +65,38 @@ void PromptMatcher::HandleBlock(const char* text, bool loading) {
             }
         }
         NoteCharacter(text[i]);
-        if (completed < 0) continue;
-        completedAny = true;
-        if (completed <= 1) awaitingLogin_.store(1);
-        else awaitingLogin_.store(0);
-        if (completed == 1 && cb.askPassword && TakePasswordRequest(loading)) {
-            asking_ = true;
-            lock.unlock();  // the request may wait for the user
-            cb.askPassword();
+        if (completed >= 0) {
+            completedAny = true;
+            if (completed <= 1) awaitingLogin_.store(1);
+            else awaitingLogin_.store(0);
+            if (completed == 1 && cb->askPassword && TakePasswordRequest(loading)) {
+                asking_ = true;
+                lock.unlock();  // the request may wait for the user
+                cb->askPassword();
+                lock.lock();
+                asking_ = false;
+                absorbRepeats_ = true;
+                lastAnswer_ = Clock::now();
+                connected = -1;
+            }
+            continue;
+        }
+        // A one-byte block without a completed prompt gets its own cancel check.
+        if (eachCharacter && awaitingLogin_.load() == 1 && linkConnected() &&
+            Step(progress_[kCancelIndex], kCanceled, text[i]) && cb->sendReply) {
+            lock.unlock();
+            cb->sendReply("\r", 1);
             lock.lock();
-            asking_ = false;
-            absorbRepeats_ = true;
-            lastAnswer_ = Clock::now();
+            connected = -1;
         }
     }
-    if (completedAny || awaitingLogin_.load() != 1) return;
-    if (!cb.anyLinkConnected || !cb.anyLinkConnected()) return;
+    if (eachCharacter || completedAny || awaitingLogin_.load() != 1) return;
+    if (!linkConnected()) return;
     bool cancel = false;
-    for (size_t i = 0; i < length && !cancel; ++i)
+    for (size_t i = 0; i < text.size() && !cancel; ++i)
         cancel = Step(progress_[kCancelIndex], kCanceled, text[i]);
     lock.unlock();
-    if (cancel && cb.sendReply) cb.sendReply("\r", 1);
+    if (cancel && cb->sendReply) cb->sendReply("\r", 1);
 }
 
 void PromptMatcher::NoteCharacter(char c) {

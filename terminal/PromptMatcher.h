@@ -8,7 +8,9 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <memory>
 #include <string>
+#include <string_view>
 
 enum class AccessMode { None, Monitor, Maintenance };
 
@@ -36,12 +38,16 @@ public:
     };
 
     PromptMatcher() = default;
-    explicit PromptMatcher(Callbacks callbacks) : callbacks_(std::move(callbacks)) {}
+    explicit PromptMatcher(Callbacks callbacks)
+        : callbacks_(std::make_shared<const Callbacks>(std::move(callbacks))) {}
     void SetCallbacks(Callbacks callbacks);
 
     // One received block; text ends at its first NUL. loading: a file is being
     // opened (no password request then).
     void HandleBlock(const char* text, bool loading = false);
+    // The same for a block of text.size() bytes. eachCharacter: the block stands for
+    // that many one-byte blocks (a Telnet stream's data), handled in one pass.
+    void HandleBlock(std::string_view text, bool loading, bool eachCharacter);
 
     bool AwaitingLogin() const { return awaitingLogin_.load() != 0; }
     AccessMode Access() const { return access_.load(); }
@@ -67,7 +73,8 @@ private:
     bool TakePasswordRequest(bool loading);
     // Ends the absorbing of repeats at text other than white space or the prompt.
     void NoteCharacter(char c);
-    Callbacks callbacks_;
+    // Replaced whole, never changed in place: a block takes a reference, not a copy.
+    std::shared_ptr<const Callbacks> callbacks_ = std::make_shared<const Callbacks>();
     mutable std::mutex lock_;  // the prompt lock
     std::array<int, kWatched> progress_{};
     // Prompt storms: a switch that repeats "PASSWORD:" must not queue a dialog per copy.

@@ -1,6 +1,7 @@
 // The Telnet input and suboption machines, table-driven. Runs on the thread that feeds.
 #include "terminal/TelnetStream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -159,22 +160,66 @@ void TelnetStream::Feed(const unsigned char* bytes, std::size_t count)
 void TelnetStream::RunBytes(const unsigned char* bytes, std::size_t count)
 {
     const std::uint32_t generation = generation_;
-    for (std::size_t i = 0; i < count; ++i) {
-        Run(kInputList, inputTable_, kInputStates, inputState_, bytes[i]);
+    std::size_t i = 0;
+    while (i < count) {
+        if (inputState_ == kData && bytes[i] != kIac) {
+            // In the data state every byte but IAC is shown and keeps the state, so
+            // the whole run up to the next IAC goes over at once.
+            const void* iac = std::memchr(bytes + i, kIac, count - i);
+            const std::size_t end =
+                iac ? static_cast<std::size_t>(static_cast<const unsigned char*>(iac) - bytes) : count;
+            ShowRun(bytes + i, end - i);
+            i = end;
+        } else {
+            Run(kInputList, inputTable_, kInputStates, inputState_, bytes[i]);
+            ++i;
+        }
         // A reset from inside an action means a new connection: the rest belongs to the old one.
         if (generation != generation_)
             return;
     }
 }
 
-void TelnetStream::ShowByte(unsigned char byte)
+namespace {
+thread_local int t_delivering = 0;
+}  // namespace
+
+bool TelnetStream::DeliveringData() { return t_delivering > 0; }
+
+void TelnetStream::Deliver(const unsigned char* bytes, std::size_t count)
+{
+    ++t_delivering;
+    sink_->AppendReceived(reinterpret_cast<const char*>(bytes), static_cast<int>(count));
+    --t_delivering;
+}
+
+void TelnetStream::ShowRun(const unsigned char* bytes, std::size_t count)
 {
     if (!sink_)
         return;
-    // One block per data byte: the prompt matcher sees each byte on its own. A byte 0
-    // ends the text at once, so it arrives as an empty text.
-    const char text[2] = {static_cast<char>(byte), '\0'};
-    sink_->AppendReceived(text, 1);
+    // A zero byte shows nothing, and a text ends at its first zero byte: the pieces
+    // around it go over separately. Pieces stay below the sink's int length.
+    constexpr std::size_t kMaxPiece = 1u << 30;
+    const std::uint32_t generation = generation_;
+    while (count > 0) {
+        const void* nul = std::memchr(bytes, 0, count);
+        std::size_t n = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - bytes) : count;
+        n = std::min(n, kMaxPiece);
+        if (n > 0) {
+            Deliver(bytes, n);
+            if (generation != generation_)
+                return;
+        }
+        const std::size_t skip = (nul && n < kMaxPiece) ? n + 1 : n;
+        bytes += skip;
+        count -= skip;
+    }
+}
+
+void TelnetStream::ShowByte(unsigned char byte)
+{
+    if (sink_ && byte != 0)
+        Deliver(&byte, 1);
 }
 
 void TelnetStream::RememberVerb(unsigned char byte) { verb_ = byte; }
@@ -238,7 +283,12 @@ void TelnetStream::Write(const unsigned char* bytes, int count)
 
 void TelnetStream::WriteOneByOne(unsigned char a, unsigned char b, unsigned char c)
 {
-    Write(&a, 1);
-    Write(&b, 1);
-    Write(&c, 1);
+    // A reset from inside the writer means a new connection: the rest of the reply
+    // belongs to the old one.
+    const std::uint32_t generation = generation_;
+    for (unsigned char byte : {a, b, c}) {
+        if (generation != generation_)
+            return;
+        Write(&byte, 1);
+    }
 }

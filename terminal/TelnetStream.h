@@ -57,8 +57,9 @@ public:
     // states, the remembered verb and the three flags cleared. Call at every connect.
     void Reset();
 
-    // Runs the input machine on each byte in order. Data bytes go to the sink one per
-    // AppendReceived call; replies go to the writer. A Feed made from inside the sink or
+    // Runs the input machine on each byte in order. Each run of consecutive data bytes
+    // goes to the sink in one AppendReceived call (a zero byte shows nothing and splits
+    // the run); replies go to the writer. A Feed made from inside the sink or
     // the writer (a nested event loop) is queued behind the bytes being run, so the
     // stream keeps its order.
     void Feed(const unsigned char* bytes, std::size_t count);
@@ -72,6 +73,11 @@ public:
 
     // True when every state of both machines has an entry for every byte.
     bool TablesComplete() const;
+
+    // True on this thread while a stream hands data to its sink. Each data byte is a
+    // text of its own on the wire's terms, so whatever reacts to text per block (the
+    // prompt matcher) treats such a block as that many one-byte blocks.
+    static bool DeliveringData();
 
 private:
     using Action = void (TelnetStream::*)(unsigned char);
@@ -99,6 +105,9 @@ private:
 
     // Actions.
     void ShowByte(unsigned char byte);
+    // The data state's transitions applied to a run holding no IAC, at once.
+    void ShowRun(const unsigned char* bytes, std::size_t count);
+    void Deliver(const unsigned char* bytes, std::size_t count);
     void RememberVerb(unsigned char byte);
     void RunSuboption(unsigned char byte);
     void ResetSuboption(unsigned char byte);

@@ -104,11 +104,12 @@ private slots:
 
         // The LAN is now the last link: Reconnect reaches it, not the serial port.
         QVERIFY(f.trigger(ID_LAN_CONNECT));
-        QTRY_VERIFY_WITH_TIMEOUT(f.loggedIn(), 10000);
+        QTRY_VERIFY(f.frame.isLinkConnected(LinkKind::Lan));  // the connect runs in the background
+        QTRY_VERIFY_WITH_TIMEOUT(f.transcript().find("maint>") != std::string::npos, 10000);
         f.boxes.answer(IDYES);
         QVERIFY(f.trigger(ID_LAN_DISCONNECT));
         QVERIFY(f.trigger(ID_CONNECTION_RECONNECT));
-        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+        QTRY_VERIFY(f.frame.isLinkConnected(LinkKind::Lan));
         QVERIFY(!f.frame.isLinkConnected(LinkKind::Serial));
         QTRY_VERIFY_WITH_TIMEOUT(f.transcript().find("maint>") != std::string::npos, 10000);
     }

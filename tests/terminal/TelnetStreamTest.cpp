@@ -1,6 +1,9 @@
 // Byte scripts through the Telnet machines: what is shown, what is answered, and how.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "terminal/PromptMatcher.h"
 #include "terminal/TelnetEscape.h"
 #include "tests/terminal/TelnetTestSupport.h"
 
@@ -116,12 +119,73 @@ TEST(TelnetStream, GoldenScriptsSplitAnywhere)
     }
 }
 
-TEST(TelnetStream, EachDataByteIsItsOwnBlock)
+TEST(TelnetStream, DataRunsArriveWholeAndZeroBytesShowNothing)
 {
     TelnetHarness h;
-    h.Feed(std::string("ma\0int>", 7) + Bytes({kIac, kIac}));
-    EXPECT_EQ(h.sink.blocks, 8);  // the zero byte still arrives, as an empty text
-    EXPECT_EQ(h.sink.shown, "maint>\xff");
+    h.Feed(std::string("ma\0int>", 7) + Bytes({kIac, kIac}) + "xy");
+    // "ma", "int>", the escaped 255, "xy": the zero byte splits a run and is dropped.
+    EXPECT_EQ(h.sink.blocks, 4);
+    EXPECT_EQ(h.sink.badLengths, 0);
+    EXPECT_EQ(h.sink.shown, "maint>\xffxy");
+}
+
+// A stream whose data feeds a prompt matcher, as the frame wires them: one log of every
+// reply and every prompt reaction, in order, and the bytes shown.
+struct MatchedStream : ReceiveSink {
+    std::string shown;
+    std::string log;  // 'R' + reply, 'P' password asked, 'C' cancel reply
+    PromptMatcher matcher;
+    TelnetStream stream{[this](const char* p, int n) {
+                            log += 'R' + std::string(p, static_cast<std::size_t>(n));
+                            return n;
+                        },
+                        this};
+    MatchedStream()
+    {
+        PromptMatcher::Callbacks cb;
+        cb.askPassword = [this] { log += 'P'; };
+        cb.anyLinkConnected = [] { return true; };
+        cb.sendReply = [this](const char*, int) { log += 'C'; };
+        matcher.SetCallbacks(std::move(cb));
+    }
+    void AppendReceived(const char* text, int length) override
+    {
+        shown.append(text, static_cast<std::size_t>(length));
+        matcher.HandleBlock(std::string_view(text, static_cast<std::size_t>(length)), false,
+                            TelnetStream::DeliveringData());
+    }
+};
+
+// Runs must change nothing the receiver can tell: same bytes, replies, prompt reactions
+// and matcher state as the stream fed one byte per call.
+TEST(TelnetStream, DataRunsMatchByteAtATimeForAnySplit)
+{
+    const std::string pieces[] = {"PASSWORD:", "PASS", "Canceled!", "Cance", "maint>", "mon>",
+                                  "tility...", "\r\n", std::string(1, '\0'), "xyz",
+                                  Bytes({kIac, kIac}), Bytes({kIac, kDo, 24}),
+                                  Bytes({kIac, kSb, 24, 1, kIac, kSe}), Bytes({kIac, kWill, 1}),
+                                  Bytes({kIac, kWont, 1}), Bytes({kIac, kNop}), Bytes({kIac})};
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 400; ++round) {
+        std::string in;
+        const int count = 1 + static_cast<int>(rng() % 40);
+        for (int i = 0; i < count; ++i)
+            in += pieces[rng() % std::size(pieces)];
+        MatchedStream bytewise, split;
+        for (char c : in)
+            bytewise.stream.Feed(&c, 1);
+        for (std::size_t at = 0; at < in.size();) {
+            const std::size_t n = std::min<std::size_t>(in.size() - at, 1 + rng() % 64);
+            split.stream.Feed(in.data() + at, static_cast<int>(n));
+            at += n;
+        }
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_EQ(split.shown, bytewise.shown);
+        ASSERT_EQ(split.log, bytewise.log);
+        ASSERT_EQ(split.matcher.AwaitingLogin(), bytewise.matcher.AwaitingLogin());
+        for (int w = 0; w < 5; ++w)
+            ASSERT_EQ(split.matcher.Progress(w), bytewise.matcher.Progress(w));
+    }
 }
 
 // Every option value through each verb from a fresh stream: catches a misbuilt table row.
@@ -243,7 +307,8 @@ struct NestingSink : RecordingSink {
     void AppendReceived(const char* text, int length) override
     {
         RecordingSink::AppendReceived(text, length);
-        if (text[0] == trigger && onTrigger) {
+        // After the block holding the trigger, as a run ends there at the latest.
+        if (std::memchr(text, trigger, static_cast<std::size_t>(length)) && onTrigger) {
             auto f = std::move(onTrigger);
             onTrigger = nullptr;
             f();
@@ -293,6 +358,18 @@ TEST(TelnetStream, ResetFromInsideTheWriterKeepsTheFreshState)
     stream.Feed(Bytes({kIac, kSb, 24, 1}).data(), 4);
     EXPECT_EQ(stream.inputState(), TelnetStream::InputState::Data);
     EXPECT_EQ(stream.suboptionState(), TelnetStream::SuboptionState::Start);
+
+    // A reset during a three-byte reply: nothing more of that reply reaches the writer.
+    std::string written;
+    TelnetStream one([&](const char* p, int n) {
+        written.append(p, static_cast<std::size_t>(n));
+        self->Reset();
+        return n;
+    }, &sink);
+    self = &one;
+    one.Feed(Bytes({kIac, kWill, kOptEcho}).data(), 3);
+    EXPECT_EQ(written, Bytes({kIac}));
+    EXPECT_FALSE(one.remoteEcho());
 }
 
 TEST(TelnetStream, MissingSinkOrWriterOrBytesIsHarmless)

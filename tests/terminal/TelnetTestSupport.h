@@ -1,6 +1,7 @@
 // Test harness for the Telnet machines: records shown bytes, data blocks and each write.
 #pragma once
 
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -20,13 +21,14 @@ inline std::string Bytes(std::initializer_list<int> values)
 struct RecordingSink : ReceiveSink {
     std::string shown;  // what the document would see: each text up to its NUL
     int blocks = 0;     // AppendReceived calls
-    int badLengths = 0; // calls whose length was not 1
+    int badLengths = 0; // calls with a non-positive length or a zero byte inside
     void AppendReceived(const char* text, int length) override
     {
         ++blocks;
-        if (length != 1)
+        const std::size_t n = length > 0 ? static_cast<std::size_t>(length) : 0;
+        if (n == 0 || std::memchr(text, 0, n))
             ++badLengths;
-        shown += std::string(text);
+        shown.append(text, n);  // no temporary: the fuzz test counts heap use
     }
 };
 

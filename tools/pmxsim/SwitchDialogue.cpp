@@ -182,10 +182,11 @@ size_t SwitchDialogue::Pull(char* buffer, size_t maximum) {
             continue;
         }
         if (floodLeft_ == 0) break;
-        while (n < maximum && floodLeft_ > 0) {
-            buffer[n++] = FloodByte(floodIndex_++);
-            --floodLeft_;
-        }
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(maximum - n, floodLeft_));
+        FloodFill(floodIndex_, buffer + n, take);
+        floodIndex_ += take;
+        floodLeft_ -= take;
+        n += take;
         if (floodLeft_ == 0) {
             Emit(afterFlood_);
             // What was typed meanwhile is handled now, in order.

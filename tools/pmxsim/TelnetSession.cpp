@@ -12,7 +12,7 @@ constexpr unsigned char kSb = 250, kSe = 240;
 constexpr unsigned char kOptEcho = 1, kOptSga = 3, kOptTerminalType = 24;
 constexpr unsigned char kIs = 0, kSend = 1;
 constexpr size_t kMaxSubnegotiation = 256;
-constexpr size_t kDialogueChunk = 4096;
+constexpr size_t kDialogueChunk = 65536;
 } // namespace
 
 TelnetSession::TelnetSession(SwitchDialogue::Options options) : dialogue_(options) {}
@@ -168,9 +168,14 @@ size_t TelnetSession::Pull(char* buffer, size_t maximum) {
         char chunk[kDialogueChunk];
         const size_t got = dialogue_.Pull(chunk, sizeof chunk);
         if (got == 0) break;
-        for (size_t i = 0; i < got; ++i) {
-            out_ += chunk[i];
-            if (static_cast<unsigned char>(chunk[i]) == kIac) out_ += chunk[i];
+        // Runs without a 255 are copied whole; each 255 goes out doubled.
+        size_t at = 0;
+        while (at < got) {
+            const void* iac = std::memchr(chunk + at, kIac, got - at);
+            const size_t end = iac ? static_cast<size_t>(static_cast<const char*>(iac) - chunk) + 1 : got;
+            out_.append(chunk + at, end - at);
+            if (iac) out_ += static_cast<char>(kIac);
+            at = end;
         }
     }
     return n;
