@@ -275,14 +275,11 @@ void CMainFrame::buildStatusBar() {
         sb->addPermanentWidget(l);
         return l;
     };
+    buildStatusPanes();
     capsPane_ = pane(QStringLiteral("CAP"), ID_INDICATOR_CAPS);
     numPane_ = pane(QStringLiteral("NUM"), ID_INDICATOR_NUM);
     scrlPane_ = pane(QStringLiteral("SCRL"), ID_INDICATOR_SCRL);
     sb->showMessage(QStringLiteral("Ready"));
-    // Back to the idle text when a menu prompt goes away.
-    connect(sb, &QStatusBar::messageChanged, this, [sb](const QString& m) {
-        if (m.isEmpty()) sb->showMessage(QStringLiteral("Ready"));
-    });
 }
 
 bool CMainFrame::OnCreate() {
@@ -303,6 +300,7 @@ bool CMainFrame::OnCreate() {
         ShowCommandTableError(loaded);
         return false;
     }
+    commandTable_.ShowDroppedCommandsWarning();
     for (int i = 0; i < commandTable_.count(); ++i)
         inputBar_->commandList()->addItem(QString::fromLatin1(commandTable_.entry(i).name.c_str()));
     inputBar_->commandList()->setCurrentIndex(-1);
@@ -324,6 +322,7 @@ bool CMainFrame::IsAnyLinkConnected() const {
 }
 
 void CMainFrame::updateCommandUi() {
+    followLinkState();
     for (auto it = actions_.begin(); it != actions_.end(); ++it) {
         auto rule = enableRules_.constFind(it.key());
         it.value()->setEnabled(rule != enableRules_.constEnd() && (*rule)());
@@ -332,6 +331,7 @@ void CMainFrame::updateCommandUi() {
     }
     const bool anyLink = IsAnyLinkConnected();
     for (QAction* act : recentActions_) act->setEnabled(!anyLink);
+    refreshStatusPanes();
 }
 
 void CMainFrame::registerShellRules() {

@@ -133,6 +133,26 @@ public:
     // The keyboard focus to the input box's edit (control 1022).
     void focusInputEdit();
 
+    // ---- Status bar (app/MainFrameStatus.cpp) ----
+    // The message area shows "Ready", a menu item's prompt while it is hovered, a
+    // passing message, or a standing notice. A notice is for a state the engineer must
+    // not miss (link lost, output held, capture stopped by an error): it stays until
+    // ClearNotice, the next notice or the next link connected; prompts and passing
+    // messages give way to it again. GUI thread.
+    void ShowNotice(const QString& text);
+    void ClearNotice();
+    QString notice() const { return notice_; }
+    // Shown until the next prompt or message, then the notice or "Ready" again.
+    void ShowStatusMessage(const QString& text);
+    // The standing panes beside the message area: the link (kind, destination and time
+    // connected, or "Not connected"), the access level, and the trace file while capturing.
+    enum class StatusPane { Link, Access, Capture };
+    QString statusPaneText(StatusPane pane) const;
+    // A link ended without the user's Disconnect (peer closed, call ended, port gone).
+    // The caller has released the link and cleared its flag; this ends the access mode,
+    // stops the timers, brings the bars and menus in line and shows notice once.
+    void OnLinkEnded(const QString& notice);
+
     // ---- Command bar, input box and Commands menu (app/MainFrameCommands.cpp) ----
     // The command bar; nullptr until it is first shown.
     CCommandBar* commandBar() const { return commandBar_; }
@@ -206,6 +226,7 @@ private:
     // a close has begun, and the close waits while one is inside the Telnet stream.
     std::atomic<bool> isdnStopping_{false};
     std::atomic<bool> isdnReaderInStream_{false};
+    unsigned isdnCalls_ = 0;  // counts connects (GUI thread); a late hang-up report is dropped
     // ---- end ISDN link ----
 
 protected:
@@ -236,6 +257,9 @@ private:
     void registerCaptureCommands();
     void registerCommandCommands();
     void sendWithCarriageReturn(const std::string& line);
+    // Builds the line of a table position and sends it; a line too long is refused
+    // with a message and nothing goes out. False when refused.
+    bool sendCommandAt(int position);
     void hideCommandBarOnLogOut();
     CCommandBar* commandBar_ = nullptr;
     ButtonAssignment buttons_;
@@ -275,6 +299,21 @@ private:
     QAction* exitAction_ = nullptr;
     QList<QAction*> recentActions_;
     QStringList recent_;
+    // Status panes (app/MainFrameStatus.cpp).
+    void buildStatusPanes();
+    void refreshStatusPanes();
+    void refreshLinkPane();
+    // Notes which link is up; when none is any more, ends the access mode.
+    void followLinkState();
+    QString describeLink(LinkKind kind) const;
+    QLabel* linkPane_ = nullptr;
+    QLabel* accessPane_ = nullptr;
+    QLabel* capturePane_ = nullptr;
+    QTimer* linkClock_ = nullptr;       // ticks the time connected
+    int paneLinkKind_ = -1;             // the link the pane shows, -1 none
+    QString paneLinkText_;              // its kind and destination
+    qint64 linkSinceMs_ = 0;            // monotonic time it connected
+    QString notice_;
     QLabel* capsPane_ = nullptr;
     QLabel* numPane_ = nullptr;
     QLabel* scrlPane_ = nullptr;
@@ -302,6 +341,7 @@ private:
     void PurgeRetiredLanWorkers();
 
     int lanDisconnectWaitMs_ = 1000;
+    bool lanClosingByUser_ = false;  // LAN Disconnect is closing the socket
     unsigned lanGeneration_ = 0;
     std::shared_ptr<SocketOwner> lanOwner_;
     // Workers that did not end at once (still inside a call into this window).

@@ -61,8 +61,13 @@ void CMainFrame::OnSerialConnect() {
     const int session = ++serialSession_;
     serialLink_->SetPortLostHandler([this, session](int) {
         PostToGui([this, session] {
-            if (m_serialConnected && session == serialSession_.load())
-                statusBar()->showMessage(QString::fromLatin1(kPortLostText));
+            if (!m_serialConnected || session != serialSession_.load()) return;
+            // Nothing more can come or go on this port: it is released at once, so
+            // the menus offer Connect again, and the user is told once.
+            m_serialConnected = 0;
+            ++serialSession_;
+            serialLink_->Connect(false);
+            OnLinkEnded(QString::fromLatin1(kPortLostText));
         }, this);
     });
     if (serialLink_->Connect(true)) {
