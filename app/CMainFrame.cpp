@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -159,7 +160,7 @@ void CMainFrame::buildMenus() {
     conn->addSeparator();
     addCommand(conn, ID_ISDN_CONNECT, QStringLiteral("&ISDN Connect"),
                QStringLiteral("Estiblish ISDN connections"));
-    addCommand(conn, ID_ISDN_DISCONNECT, QStringLiteral("ISDN D&isconnect"),
+    addCommand(conn, ID_ISDN_DISCONNECT, QStringLiteral("ISDN Disconn&ect"),
                QStringLiteral("Disconnect ISDN connection"));
     addCommand(conn, ID_ISDN_CONFIGURE, QStringLiteral("ISDN Con&figure"),
                QStringLiteral("Config ISDN connection"));
@@ -314,7 +315,17 @@ bool CMainFrame::OnCreate() {
     registerModemCommands();
     registerSerialCommands();
     updateCommandUi();
+    keepBarsApart();
     return true;
+}
+
+void CMainFrame::keepBarsApart() {
+    // The bars' own minimum, and room for a useful terminal beside them. Set again
+    // whenever the bars change: an explicit minimum no longer follows the layout.
+    constexpr int kMinWidth = 640;
+    constexpr int kMinHeight = 480;
+    layout()->activate();
+    setMinimumSize(layout()->totalMinimumSize().expandedTo(QSize(kMinWidth, kMinHeight)));
 }
 
 bool CMainFrame::IsAnyLinkConnected() const {

@@ -242,6 +242,8 @@ private:
     void buildMenus();
     void buildToolBar();
     void buildStatusBar();
+    // A minimum window size under which no bar would be drawn over another.
+    void keepBarsApart();
     void registerShellRules();
     void loadRecentFiles();
     void addRecentFile(const QString& path);

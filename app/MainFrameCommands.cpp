@@ -65,6 +65,7 @@ void CMainFrame::OnViewCommandBar() {
         commandBar_->setVisible(commandBar_->isHidden());
         if (!commandBar_->isHidden()) LayOutCommandBar();
     }
+    keepBarsApart();
     updateCommandUi();
 }
 
@@ -75,7 +76,9 @@ void CMainFrame::FillCommandBar() {
 }
 
 void CMainFrame::LayOutCommandBar() {
-    if (commandBar_) commandBar_->LayOut(accessMode());
+    if (!commandBar_) return;
+    commandBar_->LayOut(accessMode());
+    keepBarsApart();
 }
 
 void CMainFrame::hideCommandBarOnLogOut() {

@@ -68,6 +68,8 @@ class FourLinksTest : public QObject {
         boxes.answerSave(tracePath);
         QVERIFY(trigger(frame, ID_CAPTURE_ON));
         QVERIFY(frame.captureRunning());
+        QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Capture),
+                 QStringLiteral("Capture: ") + QString::fromStdString(tracePath).section('/', -1));
         // "Trace Disable" is a Monitor item, grey under maintenance access; its menu
         // handler's path (WM_USER+16 with its position) is the same for every item.
         frame.OnMenuCommand(CommandTable::kTraceDisablePos);
@@ -76,6 +78,7 @@ class FourLinksTest : public QObject {
         QTRY_VERIFY(frame.document().GetTranscript().rfind("maint>") >
                     frame.document().GetTranscript().find("SYSTEM DATE"));
         QVERIFY(trigger(frame, ID_CAPTURE_OFF));
+        QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Capture), QStringLiteral("Capture off"));
         QVERIFY(trigger(frame, disconnectId));
         QTRY_VERIFY_WITH_TIMEOUT(!frame.IsAnyLinkConnected(), 10000);
     }
@@ -201,6 +204,9 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(!frame.IsAnyLinkConnected(), link.name, 5000);
             QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Link), QStringLiteral("Not connected"));
             QVERIFY2(frame.notice().startsWith(QLatin1String(link.notice)), qPrintable(frame.notice()));
+            QCOMPARE(frame.statusBar()->currentMessage(), frame.notice());
+            frame.statusBar()->showMessage(QStringLiteral("a menu prompt"));
+            frame.statusBar()->clearMessage();  // the notice stands after it
             QCOMPARE(frame.statusBar()->currentMessage(), frame.notice());
             QVERIFY(frame.accessMode() == AccessMode::None);
             QVERIFY(!frame.action(ID_CMD_LOG_OUT)->isEnabled());
