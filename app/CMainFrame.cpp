@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QFileInfo>
 #include <QLayout>
 #include <QLabel>
@@ -320,9 +321,10 @@ bool CMainFrame::OnCreate() {
 }
 
 void CMainFrame::keepBarsApart() {
-    // The bars' own minimum, and room for a useful terminal beside them. Set again
-    // whenever the bars change: an explicit minimum no longer follows the layout.
-    constexpr int kMinWidth = 640;
+    // The bars' own minimum, and room for a useful terminal beside them and for a
+    // notice beside the status panes. Set again whenever the bars change: an explicit
+    // minimum no longer follows the layout.
+    constexpr int kMinWidth = 860;
     constexpr int kMinHeight = 480;
     layout()->activate();
     setMinimumSize(layout()->totalMinimumSize().expandedTo(QSize(kMinWidth, kMinHeight)));
@@ -430,6 +432,13 @@ void CMainFrame::OnPhoneBook() {
 void CMainFrame::OnAppAbout() {
     CAboutDlg dlg(this);
     RunModal(dlg);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    const QSize least = event->size().expandedTo(minimumSize());
+    if (least != event->size() && isWindow())
+        QTimer::singleShot(0, this, [this] { resize(size().expandedTo(minimumSize())); });
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -231,6 +231,9 @@ private:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // A window system without a window manager ignores the minimum size: the frame
+    // grows back to it rather than draw its bars over each other.
+    void resizeEvent(QResizeEvent* event) override;
     void CloseLinksOnExit();
 
 private slots:
@@ -307,7 +310,8 @@ private:
     void refreshLinkPane();
     // Notes which link is up; when none is any more, ends the access mode.
     void followLinkState();
-    QString describeLink(LinkKind kind) const;
+    // The link pane's text for a link; detail, when given, gets what does not fit (a path).
+    QString describeLink(LinkKind kind, QString* detail = nullptr) const;
     QLabel* linkPane_ = nullptr;
     QLabel* accessPane_ = nullptr;
     QLabel* capturePane_ = nullptr;

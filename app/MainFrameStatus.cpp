@@ -36,17 +36,18 @@ QString Elapsed(qint64 ms) {
 
 void CMainFrame::buildStatusPanes() {
     QStatusBar* sb = statusBar();
-    auto pane = [sb](const char* name, const QString& widest) {
+    // Each pane as wide as its text: what is left is the message area's, so that a
+    // notice stays readable at the smallest window size.
+    auto pane = [sb](const char* name) {
         auto* l = new QLabel(sb);
         l->setObjectName(QString::fromLatin1(name));
         l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(widest));
         sb->addPermanentWidget(l);
         return l;
     };
-    linkPane_ = pane("linkPane", QStringLiteral("Serial COM1 (/dev/ttyUSB0), up 0:00:00"));
-    accessPane_ = pane("accessPane", QStringLiteral("Access: maintenance"));
-    capturePane_ = pane("capturePane", QStringLiteral("Capture: trace-0000.txt"));
+    linkPane_ = pane("linkPane");
+    accessPane_ = pane("accessPane");
+    capturePane_ = pane("capturePane");
     linkClock_ = new QTimer(this);
     linkClock_->setInterval(1000);
     connect(linkClock_, &QTimer::timeout, this, &CMainFrame::refreshLinkPane);
@@ -73,15 +74,17 @@ QString CMainFrame::statusPaneText(StatusPane pane) const {
     return label ? label->text() : QString();
 }
 
-QString CMainFrame::describeLink(LinkKind kind) const {
+QString CMainFrame::describeLink(LinkKind kind, QString* detail) const {
     switch (kind) {
     case LinkKind::Serial: {
         int port = 0, baud = 0, bits = 0, stop = 0, parity = 0;
         unsigned char flow = 0;
         serialLink_->GetSettings(&port, &baud, &bits, &stop, &parity, &flow);
-        return QStringLiteral("Serial COM%1 (%2)")
-            .arg(port + 1)
-            .arg(QString::fromLocal8Bit(CSerialLink::DevicePath(port).c_str()));
+        // The device's name only: the pane must leave the message area room; the
+        // whole path is in the pane's tool tip.
+        const QString path = QString::fromLocal8Bit(CSerialLink::DevicePath(port).c_str());
+        if (detail) *detail = path;
+        return QStringLiteral("Serial COM%1 (%2)").arg(port + 1).arg(QFileInfo(path).fileName());
     }
     case LinkKind::Modem:
         return QStringLiteral("Modem ") + QString::fromLatin1(modemLink_->GetDestination().c_str());
@@ -106,7 +109,9 @@ void CMainFrame::followLinkState() {
     if (kind >= 0) {
         // A link is up again: what the notice said no longer holds.
         ClearNotice();
-        paneLinkText_ = describeLink(static_cast<LinkKind>(kind));
+        QString detail;
+        paneLinkText_ = describeLink(static_cast<LinkKind>(kind), &detail);
+        if (linkPane_) linkPane_->setToolTip(detail);
         linkSinceMs_ = NowMs();
         if (linkClock_) linkClock_->start();
         return;

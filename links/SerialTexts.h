@@ -24,7 +24,7 @@ inline constexpr const char* kDisconnectQuestionTitle = "Serial Port Disconnect 
 
 // Status bar text when the port stops answering while connected (cable or device gone).
 inline constexpr const char* kPortLostText =
-    "Serial port stopped responding; the connection is closed.";
+    "Serial port stopped responding; connection closed.";
 
 inline constexpr const char* kConfigCaption = "Serial Port Configuration";
 

@@ -143,7 +143,7 @@ private slots:
         frame.OnViewCommandBar();
         frame.resize(400, 300);
         QTest::qWait(50);
-        QVERIFY(frame.width() >= 640 && frame.height() >= 480);
+        QVERIFY(frame.width() >= 860 && frame.height() >= 480);
         const QRect bar = frame.commandBar()->geometry();
         QVERIFY(bar.height() > 0);
         QVERIFY(!bar.intersects(frame.inputBoxBar()->geometry()));
