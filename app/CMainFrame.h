@@ -140,7 +140,9 @@ public:
     // ClearNotice, the next notice or the next link connected; prompts and passing
     // messages give way to it again. GUI thread.
     void ShowNotice(const QString& text);
-    void ClearNotice();
+    // Clears the notice; with a text, only when that notice is the one shown (the state
+    // it told of has ended, and a later notice must stay).
+    void ClearNotice(const QString& onlyIf = QString());
     QString notice() const { return notice_; }
     // Shown until the next prompt or message, then the notice or "Ready" again.
     void ShowStatusMessage(const QString& text);

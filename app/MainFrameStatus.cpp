@@ -63,7 +63,9 @@ void CMainFrame::ShowNotice(const QString& text) {
     statusBar()->showMessage(text.isEmpty() ? kReady : text);
 }
 
-void CMainFrame::ClearNotice() { ShowNotice(QString()); }
+void CMainFrame::ClearNotice(const QString& onlyIf) {
+    if (onlyIf.isEmpty() || onlyIf == notice_) ShowNotice(QString());
+}
 
 void CMainFrame::ShowStatusMessage(const QString& text) { statusBar()->showMessage(text); }
 
