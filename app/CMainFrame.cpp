@@ -436,9 +436,15 @@ void CMainFrame::OnAppAbout() {
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    const QSize least = event->size().expandedTo(minimumSize());
-    if (least != event->size() && isWindow())
+    const bool tooSmall = event->size().expandedTo(minimumSize()) != event->size();
+    // One attempt per shrink: a window manager that insists on a smaller tile wins,
+    // rather than the two trading resizes for ever.
+    if (tooSmall && !growingBack_ && isWindow()) {
+        growingBack_ = true;
         QTimer::singleShot(0, this, [this] { resize(size().expandedTo(minimumSize())); });
+    } else if (!tooSmall) {
+        growingBack_ = false;
+    }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -249,6 +249,7 @@ private:
     void buildStatusBar();
     // A minimum window size under which no bar would be drawn over another.
     void keepBarsApart();
+    bool growingBack_ = false;  // a resize back to the minimum size is on its way
     void registerShellRules();
     void loadRecentFiles();
     void addRecentFile(const QString& path);
