@@ -6,6 +6,8 @@
 
 #include <QSocketNotifier>
 
+#include <poll.h>
+
 namespace {
 const char* const kWindowTitle = "Invisible socket window...";
 }
@@ -117,8 +119,12 @@ bool CSocketWnd::SelectEvents(int fd) {
         const auto [event, error] = socket_->ClassifyReadable();
         OnSocketEvent(fd, static_cast<long>(event) | (static_cast<long>(error) << 16));
     });
-    connect(oobNotifier_, &QSocketNotifier::activated, this,
-            [this, fd] { OnSocketEvent(fd, FD_OOB); });
+    connect(oobNotifier_, &QSocketNotifier::activated, this, [this, fd] {
+        // The exception notifier also fires on a hang-up or an error, which the read
+        // path reports: only urgent data waiting is an urgent event.
+        pollfd p{fd, POLLPRI, 0};
+        if (::poll(&p, 1, 0) == 1 && (p.revents & POLLPRI)) OnSocketEvent(fd, FD_OOB);
+    });
     return true;
 }
 
