@@ -83,8 +83,9 @@ QIcon ToolbarIcon(int id) {
     case ID_CAPTURE_OFF: {
         QPixmap pm = blank();
         QPainter p(&pm);
-        p.setPen(QColor(40, 40, 40));
-        p.setBrush(QColor(90, 90, 90));
+        // Coloured, so that its greyed (disabled) look differs from the enabled one.
+        p.setPen(QColor(10, 25, 100));
+        p.setBrush(QColor(40, 80, 200));
         p.drawRect(3, 2, 9, 9);
         return QIcon(pm);
     }

@@ -21,7 +21,9 @@
 #include <QComboBox>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QFileInfo>
+#include <QLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -167,7 +169,7 @@ void CMainFrame::buildMenus() {
     conn->addSeparator();
     addCommand(conn, ID_ISDN_CONNECT, QStringLiteral("&ISDN Connect"),
                QStringLiteral("Estiblish ISDN connections"));
-    addCommand(conn, ID_ISDN_DISCONNECT, QStringLiteral("ISDN D&isconnect"),
+    addCommand(conn, ID_ISDN_DISCONNECT, QStringLiteral("ISDN Disconn&ect"),
                QStringLiteral("Disconnect ISDN connection"));
     addCommand(conn, ID_ISDN_CONFIGURE, QStringLiteral("ISDN Con&figure"),
                QStringLiteral("Config ISDN connection"));
@@ -289,14 +291,11 @@ void CMainFrame::buildStatusBar() {
         sb->addPermanentWidget(l);
         return l;
     };
+    buildStatusPanes();
     capsPane_ = pane(QStringLiteral("CAP"), ID_INDICATOR_CAPS);
     numPane_ = pane(QStringLiteral("NUM"), ID_INDICATOR_NUM);
     scrlPane_ = pane(QStringLiteral("SCRL"), ID_INDICATOR_SCRL);
     sb->showMessage(QStringLiteral("Ready"));
-    // Back to the idle text when a menu prompt goes away.
-    connect(sb, &QStatusBar::messageChanged, this, [sb](const QString& m) {
-        if (m.isEmpty()) sb->showMessage(QStringLiteral("Ready"));
-    });
 }
 
 bool CMainFrame::OnCreate() {
@@ -317,6 +316,7 @@ bool CMainFrame::OnCreate() {
         ShowCommandTableError(loaded);
         return false;
     }
+    commandTable_.ShowDroppedCommandsWarning();
     for (int i = 0; i < commandTable_.count(); ++i)
         inputBar_->commandList()->addItem(QString::fromLatin1(commandTable_.entry(i).name.c_str()));
     inputBar_->commandList()->setCurrentIndex(-1);
@@ -331,7 +331,18 @@ bool CMainFrame::OnCreate() {
     registerSerialCommands();
     registerSessionCommands();
     updateCommandUi();
+    keepBarsApart();
     return true;
+}
+
+void CMainFrame::keepBarsApart() {
+    // The bars' own minimum, and room for a useful terminal beside them and for a
+    // notice beside the status panes. Set again whenever the bars change: an explicit
+    // minimum no longer follows the layout.
+    constexpr int kMinWidth = 860;
+    constexpr int kMinHeight = 480;
+    layout()->activate();
+    setMinimumSize(layout()->totalMinimumSize().expandedTo(QSize(kMinWidth, kMinHeight)));
 }
 
 bool CMainFrame::IsAnyLinkConnected() const {
@@ -339,6 +350,7 @@ bool CMainFrame::IsAnyLinkConnected() const {
 }
 
 void CMainFrame::updateCommandUi() {
+    followLinkState();
     for (auto it = actions_.begin(); it != actions_.end(); ++it) {
         auto rule = enableRules_.constFind(it.key());
         it.value()->setEnabled(rule != enableRules_.constEnd() && (*rule)());
@@ -348,6 +360,7 @@ void CMainFrame::updateCommandUi() {
     const bool anyLink = IsAnyLinkConnected();
     for (QAction* act : recentActions_) act->setEnabled(!anyLink);
     if (script_ && !anyLink) EndScript(QStringLiteral("Script stopped: the link was disconnected."), false);
+    refreshStatusPanes();
 }
 
 void CMainFrame::registerShellRules() {
@@ -435,6 +448,19 @@ void CMainFrame::OnPhoneBook() {
 void CMainFrame::OnAppAbout() {
     CAboutDlg dlg(this);
     RunModal(dlg);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    const bool tooSmall = event->size().expandedTo(minimumSize()) != event->size();
+    // One attempt per shrink: a window manager that insists on a smaller tile wins,
+    // rather than the two trading resizes for ever.
+    if (tooSmall && !growingBack_ && isWindow()) {
+        growingBack_ = true;
+        QTimer::singleShot(0, this, [this] { resize(size().expandedTo(minimumSize())); });
+    } else if (!tooSmall) {
+        growingBack_ = false;
+    }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -134,6 +134,28 @@ public:
     // The keyboard focus to the input box's edit (control 1022).
     void focusInputEdit();
 
+    // ---- Status bar (app/MainFrameStatus.cpp) ----
+    // The message area shows "Ready", a menu item's prompt while it is hovered, a
+    // passing message, or a standing notice. A notice is for a state the engineer must
+    // not miss (link lost, output held, capture stopped by an error): it stays until
+    // ClearNotice, the next notice or the next link connected; prompts and passing
+    // messages give way to it again. GUI thread.
+    void ShowNotice(const QString& text);
+    // Clears the notice; with a text, only when that notice is the one shown (the state
+    // it told of has ended, and a later notice must stay).
+    void ClearNotice(const QString& onlyIf = QString());
+    QString notice() const { return notice_; }
+    // Shown until the next prompt or message, then the notice or "Ready" again.
+    void ShowStatusMessage(const QString& text);
+    // The standing panes beside the message area: the link (kind, destination and time
+    // connected, or "Not connected"), the access level, and the trace file while capturing.
+    enum class StatusPane { Link, Access, Capture };
+    QString statusPaneText(StatusPane pane) const;
+    // A link ended without the user's Disconnect (peer closed, call ended, port gone).
+    // The caller has released the link and cleared its flag; this ends the access mode,
+    // stops the timers, brings the bars and menus in line and shows notice once.
+    void OnLinkEnded(const QString& notice);
+
     // ---- Command bar, input box and Commands menu (app/MainFrameCommands.cpp) ----
     // The command bar; nullptr until it is first shown.
     CCommandBar* commandBar() const { return commandBar_; }
@@ -199,10 +221,14 @@ private:
     // a close has begun, and the close waits while one is inside the Telnet stream.
     std::atomic<bool> isdnStopping_{false};
     std::atomic<bool> isdnReaderInStream_{false};
+    unsigned isdnCalls_ = 0;  // counts connects (GUI thread); a late hang-up report is dropped
     // ---- end ISDN link ----
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // A window system without a window manager ignores the minimum size: the frame
+    // grows back to it rather than draw its bars over each other.
+    void resizeEvent(QResizeEvent* event) override;
     void CloseLinksOnExit();
 
 private slots:
@@ -214,6 +240,9 @@ private:
     void buildMenus();
     void buildToolBar();
     void buildStatusBar();
+    // A minimum window size under which no bar would be drawn over another.
+    void keepBarsApart();
+    bool growingBack_ = false;  // a resize back to the minimum size is on its way
     void registerShellRules();
     void loadRecentFiles();
     void addRecentFile(const QString& path);
@@ -230,6 +259,9 @@ private:
     void OnTraceWriteFailed(const std::string& path);
     void registerCommandCommands();
     void sendWithCarriageReturn(const std::string& line);
+    // Builds the line of a table position and sends it; a line too long is refused
+    // with a message and nothing goes out. False when refused.
+    bool sendCommandAt(int position);
     void hideCommandBarOnLogOut();
     CCommandBar* commandBar_ = nullptr;
     ButtonAssignment buttons_;
@@ -280,6 +312,22 @@ private:
     QAction* exitAction_ = nullptr;
     QList<QAction*> recentActions_;
     QStringList recent_;
+    // Status panes (app/MainFrameStatus.cpp).
+    void buildStatusPanes();
+    void refreshStatusPanes();
+    void refreshLinkPane();
+    // Notes which link is up; when none is any more, ends the access mode.
+    void followLinkState();
+    // The link pane's text for a link; detail, when given, gets what does not fit (a path).
+    QString describeLink(LinkKind kind, QString* detail = nullptr) const;
+    QLabel* linkPane_ = nullptr;
+    QLabel* accessPane_ = nullptr;
+    QLabel* capturePane_ = nullptr;
+    QTimer* linkClock_ = nullptr;       // ticks the time connected
+    int paneLinkKind_ = -1;             // the link the pane shows, -1 none
+    QString paneLinkText_;              // its kind and destination
+    qint64 linkSinceMs_ = 0;            // monotonic time it connected
+    QString notice_;
     QLabel* capsPane_ = nullptr;
     QLabel* numPane_ = nullptr;
     QLabel* scrlPane_ = nullptr;
@@ -314,6 +362,7 @@ private:
 
     int lanDisconnectWaitMs_ = 1000;
     bool lanConnecting_ = false;
+    bool lanClosingByUser_ = false;  // LAN Disconnect is closing the socket
     unsigned lanGeneration_ = 0;
     // Workers that did not end at once (still inside a call into this window).
     class FrameSocketOwner;

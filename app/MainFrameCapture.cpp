@@ -90,8 +90,7 @@ void CMainFrame::OnTraceWriteFailed(const std::string& path) {
         m_captureRunning = 0;
         updateCommandUi();
     }
-    statusBar()->showMessage(
-        QStringLiteral("Capture stopped: cannot write to %1; it keeps the text written before.")
-            .arg(QString::fromLocal8Bit(path.c_str())));
+    ShowNotice(QStringLiteral("Capture stopped: cannot write to %1; it keeps the text written before.")
+                   .arg(QString::fromLocal8Bit(path.c_str())));
     ShowMessage("file open failure in Save_Trace", "", MsgIcon::Warning);
 }

@@ -20,6 +20,7 @@
 namespace {
 constexpr int kMaxInputLength = 40;
 constexpr const char* kNotConnectedText = "Port is not connected!";
+constexpr const char* kNotConnectedStatus = "Not connected";
 } // namespace
 
 void CMainFrame::registerCommandCommands() {
@@ -65,6 +66,7 @@ void CMainFrame::OnViewCommandBar() {
         commandBar_->setVisible(commandBar_->isHidden());
         if (!commandBar_->isHidden()) LayOutCommandBar();
     }
+    keepBarsApart();
     updateCommandUi();
 }
 
@@ -75,7 +77,9 @@ void CMainFrame::FillCommandBar() {
 }
 
 void CMainFrame::LayOutCommandBar() {
-    if (commandBar_) commandBar_->LayOut(accessMode());
+    if (!commandBar_) return;
+    commandBar_->LayOut(accessMode());
+    keepBarsApart();
 }
 
 void CMainFrame::hideCommandBarOnLogOut() {
@@ -83,6 +87,20 @@ void CMainFrame::hideCommandBarOnLogOut() {
     LayOutCommandBar();
     commandBar_->hide();
     updateCommandUi();
+}
+
+bool CMainFrame::sendCommandAt(int position) {
+    QtArgumentPrompter prompter(this);
+    bool tooLong = false;
+    const std::string line = BuildCommandLine(commandTable_, position, prompter, &tooLong);
+    if (tooLong) {
+        // A cut line could mean something else to the switch; a bare carriage return
+        // would pass for a sent command.
+        ShowMessage(kCommandLineTooLongText, "Input Error", MsgIcon::Error);
+        return false;
+    }
+    sendWithCarriageReturn(line);
+    return true;
 }
 
 void CMainFrame::sendWithCarriageReturn(const std::string& line) {
@@ -99,22 +117,22 @@ void CMainFrame::OnCommandButton(int slot) {
     }
     const int position = buttons_.at(slot);
     if (position == ButtonAssignment::kNone) return;
-    QtArgumentPrompter prompter(this);
-    sendWithCarriageReturn(BuildCommandLine(commandTable_, position, prompter));
+    sendCommandAt(position);
 }
 
 void CMainFrame::OnCustomize() {
     CCommandBarCustomizeDlg dlg(commandTable_, buttons_, this);
     if (RunModal(dlg) != QDialog::Accepted) return;
     buttons_ = dlg.assignment();
-    buttons_.Write();
+    buttons_.SaveCustomized();
     FillCommandBar();
 }
 
 void CMainFrame::OnInputEnter() {
     QLineEdit* edit = inputBar_->edit();
     if (!IsAnyLinkConnected()) {
-        edit->clear();
+        // The typed line stays for when a link is up again.
+        ShowStatusMessage(QString::fromLatin1(kNotConnectedStatus));
         return;
     }
     const QString typed = edit->text();
@@ -140,13 +158,21 @@ void CMainFrame::OnInputEnter() {
 }
 
 void CMainFrame::OnInputExecute() {
-    if (!IsAnyLinkConnected()) return;
+    if (!IsAnyLinkConnected()) {
+        ShowStatusMessage(QString::fromLatin1(kNotConnectedStatus));
+        return;
+    }
     QComboBox* list = inputBar_->commandList();
     // Text typed over a chosen name no longer names that command.
     int position = list->currentIndex();
     if (position >= 0 && list->itemText(position) != list->currentText()) position = -1;
     QtArgumentPrompter prompter(this);
-    const std::string line = BuildCommandLine(commandTable_, position, prompter);
+    bool tooLong = false;
+    const std::string line = BuildCommandLine(commandTable_, position, prompter, &tooLong);
+    if (tooLong) {
+        ShowMessage(kCommandLineTooLongText, "Input Error", MsgIcon::Error);
+        return;
+    }
     if (line.empty()) {
         list->clearEditText();
         return;
@@ -160,10 +186,8 @@ void CMainFrame::OnMenuCommand(int position) {
         ShowMessage(kNotConnectedText, "", MsgIcon::Warning);
         return;
     }
-    QtArgumentPrompter prompter(this);
-    sendWithCarriageReturn(position == kLogOutPosition
-                               ? std::string("x")
-                               : BuildCommandLine(commandTable_, position, prompter));
+    if (position == kLogOutPosition) sendWithCarriageReturn("x");
+    else sendCommandAt(position);
 }
 
 void CMainFrame::OnLogOut() {

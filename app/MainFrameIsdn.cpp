@@ -82,6 +82,18 @@ void CMainFrame::IsdnConnect(bool askGoAhead) {
         isdnReaderInStream_ = false;
     });
 
+    // The far end hung up: the call is released as ISDN Disconnect would, without
+    // its question and boxes; the status bar says so once.
+    const unsigned call = ++isdnCalls_;
+    link->setCallEndedHandler([this, call] {
+        PostToGui([this, call] {
+            if (call != isdnCalls_ || !isdnLink_ || !linkFlag(LinkKind::Isdn)) return;
+            CloseIsdnLink();
+            linkFlag(LinkKind::Isdn) = 0;
+            OnLinkEnded(QStringLiteral("ISDN call ended by the far end."));
+        }, this);
+    });
+
     if (!link->connect()) {
         CloseIsdnLink();
         ShowMessage(isdn::kConnectFailed, isdn::kConnectFailedTitle, MsgIcon::Error);

@@ -163,9 +163,12 @@ void CMainFrame::OnLanDisconnect() {
     lanConnecting_ = false;
     StopCaptureIfRunning();
     if (lanThread_) {
+        // The close this asks for is the user's, not the switch's: nothing to tell.
+        lanClosingByUser_ = true;
         lanThread_->Close();
         lanThread_->WaitServing(lanDisconnectWaitMs_);
         EndLanWorker();
+        lanClosingByUser_ = false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(lanDisconnectWaitMs_));
     updateCommandUi();
@@ -183,8 +186,12 @@ void CMainFrame::OnLanConnected() {
 }
 
 void CMainFrame::OnLanClosed() {
+    const bool wasConnected = linkFlag(LinkKind::Lan) != 0;
     linkFlag(LinkKind::Lan) = 0;
     updateCommandUi();
+    // Closed by the switch (or the network): told in the status bar, never a box.
+    if (wasConnected && !lanClosingByUser_)
+        OnLinkEnded(QStringLiteral("LAN connection closed by the switch."));
     // The peer closed: the worker is ended once it has returned from this report.
     const unsigned generation = lanGeneration_;
     QTimer::singleShot(0, this, [this, generation] {

@@ -73,7 +73,10 @@ void CMainFrame::setupLogin() {
 
 void CMainFrame::OnEnterPassword() {
     CEnterPasswordDlg dlg(this);
+    const bool linked = IsAnyLinkConnected();
     if (RunModal(dlg) != QDialog::Accepted) return;
+    // The link ended while the dialog was up: no level can be granted on it.
+    if (linked && !IsAnyLinkConnected()) return;
     const std::string password = dlg.password().toLatin1().toStdString();
     const AccessMode before = view_->Matcher().Access();
     if (view_->Matcher().ApplyPassword(password) != before) emit accessModeChanged();

@@ -145,6 +145,19 @@ void CMainFrame::registerModemCommands() {
     modemLink_->SetReceiver(receiveSink());
     // A hang-up that meets the reader waiting for the password dialog releases it.
     modemLink_->SetCloseWaitPump([this] { CancelPasswordRequest(); });
+    // The modem's port failed under an online call: the call is over. It is hung up
+    // quietly and the user told once, in the status bar.
+    modemLink_->SetPortLostHandler([this](int) {
+        PostToGui([this] {
+            if (!linkFlag(LinkKind::Modem) || !modemLink_->CallConnected()) return;
+            HideProgress();
+            modemBridge_->Abandon();
+            modemLink_->Hangup(false);
+            modemBridge_->Join();
+            linkFlag(LinkKind::Modem) = 0;
+            OnLinkEnded(QStringLiteral("Modem line dropped; the call is over."));
+        }, this);
+    });
     setLinkWriter(LinkKind::Modem, [this](const char* text, int length) {
         return modemLink_->Write(text, length);
     });

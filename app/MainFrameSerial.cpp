@@ -24,10 +24,11 @@ namespace {
 void ReportOutputNotice(CMainFrame& frame, const OutputNotice& notice) {
     switch (notice.kind) {
     case OutputNotice::Kind::Held:
-        frame.statusBar()->showMessage(QString::fromLatin1(kOutputHeldText));
+        frame.ShowNotice(QString::fromLatin1(kOutputHeldText));
         return;
     case OutputNotice::Kind::Released:
-        frame.statusBar()->showMessage(QString::fromLatin1(kOutputReleasedText), 5000);
+        frame.ClearNotice(QString::fromLatin1(kOutputHeldText));
+        frame.ShowStatusMessage(QString::fromLatin1(kOutputReleasedText));
         return;
     case OutputNotice::Kind::NotSent: break;
     }
@@ -43,7 +44,8 @@ void ReportOutputNotice(CMainFrame& frame, const OutputNotice& notice) {
             line.clear();
         }
     }
-    frame.statusBar()->showMessage(QString::fromLatin1(kNotSentText));
+    frame.ClearNotice(QString::fromLatin1(kOutputHeldText));
+    frame.ShowStatusMessage(QString::fromLatin1(kNotSentText));
     ShowMessage(text.c_str(), kNotSentTitle, MsgIcon::Warning, MsgButtons::Ok);
 }
 } // namespace
@@ -90,8 +92,13 @@ void CMainFrame::OnSerialConnect() {
     const int session = ++serialSession_;
     serialLink_->SetPortLostHandler([this, session](int) {
         PostToGui([this, session] {
-            if (linkFlag(LinkKind::Serial) && session == serialSession_.load())
-                statusBar()->showMessage(QString::fromLatin1(kPortLostText));
+            if (!linkFlag(LinkKind::Serial) || session != serialSession_.load()) return;
+            // Nothing more can come or go on this port: it is released at once, so
+            // the menus offer Connect again, and the user is told once.
+            linkFlag(LinkKind::Serial) = 0;
+            ++serialSession_;
+            serialLink_->Connect(false);
+            OnLinkEnded(QString::fromLatin1(kPortLostText));
         }, this);
     });
     serialLink_->SetOutputNotice([this, session](const OutputNotice& notice) {

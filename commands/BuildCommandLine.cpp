@@ -3,7 +3,9 @@
 
 #include "commands/TextTrim.h"
 
-std::string BuildCommandLine(const CommandTable& table, int position, ArgumentPrompter& prompter) {
+std::string BuildCommandLine(const CommandTable& table, int position, ArgumentPrompter& prompter,
+                             bool* tooLong) {
+    if (tooLong) *tooLong = false;
     if (position < 0) return {};
     const CommandEntry& e = table.entry(position);
     std::string line;
@@ -28,6 +30,9 @@ std::string BuildCommandLine(const CommandTable& table, int position, ArgumentPr
     default:
         return {};
     }
-    if (line.size() > kMaxCommandLine) return {};
+    if (line.size() > kMaxCommandLine) {
+        if (tooLong) *tooLong = true;
+        return {};
+    }
     return line;
 }

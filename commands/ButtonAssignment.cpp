@@ -25,11 +25,18 @@ void ButtonAssignment::Write() const {
     for (int s = 0; s < kSlots; ++s) Profile::get().writeInt(kSection, Key(s), at(s));
 }
 
+void ButtonAssignment::SaveCustomized() const {
+    Write();
+    Profile::get().writeInt(kSection, kCustomizedKey, 1);
+}
+
 void ButtonAssignment::Load(int tableCount) {
     Read();
-    // The last key says whether the user ever saved an assignment: without it the
-    // buttons follow the table, so a new command file is picked up as it is.
-    if (at(kSlots - 1) != kNone) return;
+    // Older versions took a command in "B40" as the sign of a saved assignment; the
+    // last slot has no button, so that sign was almost never there. The marker is
+    // the sign now; without either the buttons follow the table, so a new command
+    // file is picked up as it is.
+    if (at(kSlots - 1) != kNone || Profile::get().getInt(kSection, kCustomizedKey, 0) == 1) return;
     for (int s = 0; s < kButtonSlots; ++s) set(s, s < tableCount ? s : kNone);
     Write();
     Read();

@@ -29,10 +29,16 @@ public:
     // reads as -1.
     void Read();
     void Write() const;
-    // The fill's settings step: read; when "B40" holds no command, slots 0-25 get the
-    // default rule (slot s sends position s while s < tableCount) and all forty are
-    // written back and read again.
+    // Customize's OK: writes the forty values and marks them as the user's own, so
+    // that Load uses them as they are even when "B40" holds no command.
+    void SaveCustomized() const;
+    // The fill's settings step: read; when "B40" holds no command and the values were
+    // never saved by Customize (settings of older versions, or none), slots 0-25 get
+    // the default rule (slot s sends position s while s < tableCount) and all forty
+    // are written back and read again.
     void Load(int tableCount);
+    // The marker SaveCustomized writes beside "B1".."B40"; older versions ignore it.
+    static constexpr const char* kCustomizedKey = "Customized";
 
     // Slot s is shown under this access mode (slots 24 and up never are).
     static bool SlotVisible(int slot, AccessMode mode);

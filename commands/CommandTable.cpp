@@ -37,6 +37,7 @@ void CommandTable::clear() {
     for (CommandEntry& e : entries_) e.reset();
     count_ = 0;
     dropped_ = 0;
+    beyond_ = 0;
 }
 
 bool CommandTable::ReadFileText(const std::string& path, std::string& text) {
@@ -69,8 +70,16 @@ bool CommandTable::Parse(const std::string& text) {
     clear();
     ParseState state = ParseState::BeforeCommands;
     int index = 0;
+    // Commands past the table are parsed into a spare entry only to be counted, so the
+    // user can be told how many were ignored.
+    CommandEntry spare;
+    auto finish = [&] {
+        count_ = index < kMaxEntries ? index : kMaxEntries;
+        beyond_ = index - count_;
+        return true;
+    };
     for (char c : text) {
-        CommandEntry& e = entries_[static_cast<size_t>(index)];
+        CommandEntry& e = index < kMaxEntries ? entries_[static_cast<size_t>(index)] : spare;
         switch (state) {
         case ParseState::BeforeCommands:
             if (c == '{') state = ParseState::CommandText;
@@ -79,8 +88,7 @@ bool CommandTable::Parse(const std::string& text) {
             if (c == '[') {
                 state = ParseState::Name;
             } else if (c == '}') {
-                count_ = index;
-                return true;
+                return finish();
             } else if (KeptInCommandText(c)) {
                 e.commandText += c;
             }
@@ -98,6 +106,8 @@ bool CommandTable::Parse(const std::string& text) {
                 e.argCount = c - '0';
                 if (e.argCount == 0) state = ParseState::EndOfCommand;
                 else if (e.argCount > 2) {
+                    // Past the table nothing is used: the commands kept stand.
+                    if (index >= kMaxEntries) return finish();
                     clear();
                     return false;
                 }
@@ -119,10 +129,7 @@ bool CommandTable::Parse(const std::string& text) {
         case ParseState::EndOfCommand:
             if (c == ';') {
                 ++index;
-                if (index == kMaxEntries) {
-                    count_ = kMaxEntries;
-                    return true;
-                }
+                spare.reset();
                 state = ParseState::CommandText;
             }
             break;
@@ -130,15 +137,16 @@ bool CommandTable::Parse(const std::string& text) {
     }
     // The text ended without the closing "}": keep the commands that were completed,
     // so the engineer still has them. A command cut off half-way is not usable.
-    entries_[static_cast<size_t>(index)].reset();
-    count_ = index;
-    return true;
+    if (index < kMaxEntries) entries_[static_cast<size_t>(index)].reset();
+    else spare.reset();
+    return finish();
 }
 
 void CommandTable::InsertBuiltIns() {
     int fileCommands = count_;
+    dropped_ = beyond_;
     if (fileCommands > kMaxFileCommands) {
-        dropped_ = fileCommands - kMaxFileCommands;
+        dropped_ += fileCommands - kMaxFileCommands;
         fileCommands = kMaxFileCommands;
     }
     for (int k = kMaxFileCommands - 1; k >= kTraceDisablePos; --k)
@@ -184,4 +192,13 @@ void ShowCommandTableError(CommandTable::LoadResult result) {
                     "File Format Error", MsgIcon::Error);
         break;
     }
+}
+
+void CommandTable::ShowDroppedCommandsWarning() const {
+    if (dropped_ <= 0) return;
+    const std::string text = "'CmdConf.txt' holds more than " + std::to_string(kMaxFileCommands) +
+                             " commands: " + std::to_string(dropped_) +
+                             (dropped_ == 1 ? " command was" : " commands were") +
+                             " ignored.";
+    ShowMessage(text, "File Format Warning", MsgIcon::Warning);
 }

@@ -35,8 +35,11 @@ public:
     void InsertBuiltIns();
 
     int count() const { return count_; }
-    // Commands of the file that could not be kept (more than kMaxFileCommands).
+    // Commands of the file that could not be kept (more than kMaxFileCommands), after
+    // InsertBuiltIns.
     int droppedCommands() const { return dropped_; }
+    // The start-up warning when droppedCommands() is not 0; nothing otherwise.
+    void ShowDroppedCommandsWarning() const;
     // Any position is safe: outside 0-39 this is an unset entry.
     const CommandEntry& entry(int position) const;
 
@@ -46,6 +49,7 @@ private:
     std::array<CommandEntry, kMaxEntries> entries_{};
     int count_ = 0;
     int dropped_ = 0;
+    int beyond_ = 0;  // completed commands of the file past the 40 entries
 };
 
 // The error box for a failed load ("File Error" / "File Format Error"); nothing for Ok.

@@ -270,7 +270,7 @@ bool CModemLink::OpenPort() {
             DeviceControlBlock dcb;
             if (port->GetState(&dcb) == 0 && port->SetState(dcb) == 0) {
                 callConnected_.store(1);
-                if (io_.Start(port, sink_, nullptr) == 0) {
+                if (io_.Start(port, sink_, lost_) == 0) {
                     port_ = port;
                     port->SetDtr(true);
                     return true;

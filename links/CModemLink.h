@@ -69,6 +69,9 @@ public:
     // Runs every few milliseconds while a hang-up waits for the read thread: the GUI's
     // way to release a blocking request the thread made just before it was told to end.
     void SetCloseWaitPump(std::function<void()> pump) { pump_ = std::move(pump); }
+    // Called once on the read thread when the open port fails (the modem or its line
+    // is gone); set before Connect.
+    void SetPortLostHandler(std::function<void(int error)> handler) { lost_ = std::move(handler); }
 
     // on: the whole dial (progress window shown and hidden); off: Hangup(true).
     // Nonzero is success.
@@ -117,6 +120,7 @@ private:
     ReceiveSink* sink_ = nullptr;
     std::chrono::milliseconds closeWait_{3000};
     std::function<void()> pump_;
+    std::function<void(int)> lost_;
 
     std::atomic<int> callConnected_{0};
     std::atomic<int> dialWait_{1};

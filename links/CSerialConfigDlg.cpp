@@ -5,6 +5,8 @@
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "links/CSerialLink.h"
+#include "links/SerialDevices.h"
+#include "platform/MessageService.h"
 #include "links/SerialTexts.h"
 #include "res/resource.h"
 
@@ -15,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractItemView>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -112,10 +115,18 @@ CSerialConfigDlg::CSerialConfigDlg(CSerialLink* link, QWidget* parent)
     parity_ = MakeList(settings, IDC_SERIAL_PARITY, kParityNames);
     dataBits_ = MakeList(settings, IDC_SERIAL_DATABITS, kDataBitNames);
     stopBits_ = MakeList(settings, IDC_SERIAL_STOPBITS, kStopBitNames);
-    device_ = new QLineEdit(settings);
+    device_ = new QComboBox(settings);
     SetControlId(device_, IDC_SERIAL_DEVICE);
-    device_->setMinimumWidth(160);
-    device_->setToolTip(QStringLiteral("The device this COM port stands for on this computer"));
+    device_->setEditable(true);
+    device_->setInsertPolicy(QComboBox::NoInsert);
+    for (const std::string& path : ListSerialDevices())
+        device_->addItem(QString::fromLocal8Bit(path.c_str()));
+    // Wide enough for a by-id name's start, or a typical path whole.
+    device_->setMinimumContentsLength(30);
+    device_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    device_->view()->setMinimumWidth(device_->view()->sizeHintForColumn(0));
+    device_->setToolTip(QStringLiteral("The device this COM port stands for on this computer: "
+                                       "pick one present, or type any path"));
 
     auto* grid = new QGridLayout(settings);
     auto row = [&](int r, const char* label, QComboBox* combo) {
@@ -195,17 +206,26 @@ CSerialConfigDlg::CSerialConfigDlg(CSerialLink* link, QWidget* parent)
     }
     showDevice(port_->currentIndex());
     connect(port_, &QComboBox::currentIndexChanged, this, &CSerialConfigDlg::showDevice);
-    connect(device_, &QLineEdit::textEdited, this,
+    connect(device_, &QComboBox::editTextChanged, this,
             [this](const QString& text) { devices_[devicePort_] = text; });
 }
 
 void CSerialConfigDlg::showDevice(int portIndex) {
     if (portIndex < 0 || portIndex > 3) return;  // typed text: the edit keeps its port
     devicePort_ = portIndex;
-    device_->setText(devices_[portIndex]);
+    device_->setEditText(devices_[portIndex]);
 }
 
 void CSerialConfigDlg::accept() {
+    // A rate the line cannot run at is refused here, where it can still be corrected,
+    // rather than stored as 9600 without a word.
+    baud_->setEditText(baud_->currentText().trimmed());
+    if (Selection(baud_) < 0) {
+        ShowMessage(kBadBaudText, kConfigCaption, MsgIcon::Warning);
+        baud_->setFocus();
+        baud_->lineEdit()->selectAll();
+        return;
+    }
     const int port = IndexToPort(Selection(port_));
     const int baud = IndexToBaud(Selection(baud_));
     const int bits = IndexToDataBits(Selection(dataBits_));

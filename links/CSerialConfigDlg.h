@@ -11,7 +11,6 @@ class CSerialLink;
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QLineEdit;
 
 class CSerialConfigDlg : public QDialog {
     Q_OBJECT
@@ -35,6 +34,12 @@ public:
     // The list entry the field shows, or -1 when its text is not one of the entries.
     static int Selection(const QComboBox* combo);
 
+    // The refusal of a baud rate that is not one of the list's ("Serial Port
+    // Configuration", warning icon); the dialog stays open.
+    static constexpr const char* kBadBaudText =
+        "The baud rate must be one of 110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, "
+        "38400, 57600 or 115200.";
+
 public slots:
     // Stores the six settings, then any device path the user changed.
     void accept() override;
@@ -51,7 +56,7 @@ private:
     QCheckBox* dtrDsr_;
     QCheckBox* rtsCts_;
     QCheckBox* xonXoff_;
-    QLineEdit* device_;
+    QComboBox* device_;  // editable: a present device, or any path typed
     QLabel* dtrDsrNote_;
     std::array<QString, 4> devices_;       // as edited, per port
     std::array<QString, 4> storedDevices_;  // as found at opening

@@ -6,6 +6,7 @@
 
 #include <QSocketNotifier>
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 

@@ -117,6 +117,12 @@ int IsdnAdapter::readBlock(unsigned char* buffer, int capacity) {
     return read_ ? read_(buffer, capacity) : -1;
 }
 
+bool IsdnAdapter::callEnded() const {
+    if (!lastError_) return false;
+    const int code = lastError_();
+    return code == ISDN_ERR_HUNG_UP || code == ISDN_ERR_LINK || code == ISDN_ERR_NOT_CONNECTED;
+}
+
 int IsdnAdapter::closeCall() {
     return close_ ? close_() : -1;
 }

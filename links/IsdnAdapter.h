@@ -38,6 +38,10 @@ public:
     int writeBlock(const unsigned char* bytes, int count);
     int readBlock(unsigned char* buffer, int capacity);
     int closeCall();
+    // After a failed read on the same thread: true when the adapter says the call is
+    // over (the far end hung up, the line failed, or there is no call any more). An
+    // adapter without GetISDNLastError cannot say, and a call is never taken as ended.
+    bool callEnded() const;
 
 private:
     std::string requestedPath_;

@@ -20,6 +20,10 @@ void CIsdnLink::setConsumer(Consumer consumer) {
     consumer_ = std::move(consumer);
 }
 
+void CIsdnLink::setCallEndedHandler(std::function<void()> handler) {
+    callEnded_ = std::move(handler);
+}
+
 bool CIsdnLink::connect() {
     if (holdsCall_)
         return false;  // one call per link object
@@ -63,10 +67,16 @@ void CIsdnLink::readerLoop() {
     try {
         while (running_.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollIntervalMs));
-            // A result of 0 or less (nothing waits, the call has ended) just ends
-            // this round; the flag alone decides when reading stops.
+            // Nothing waiting ends this round; a call the adapter reports over ends
+            // the reading (polling a dead call would only spin).
             for (;;) {
                 int n = adapter_.readBlock(buffer, kReadBufferSize);
+                if (n < 0 && running_.load() && adapter_.callEnded()) {
+                    running_ = 0;
+                    if (callEnded_)
+                        callEnded_();
+                    return;
+                }
                 if (n <= 0)
                     break;
                 if (n > kReadBufferSize)

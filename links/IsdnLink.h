@@ -28,6 +28,9 @@ public:
 
     // Set before connect(); the reader thread owns it while the call is up.
     void setConsumer(Consumer consumer);
+    // Called once on the reader thread when the adapter reports the call over (the
+    // far end hung up); the reader stops polling. The owner then closes the link.
+    void setCallEndedHandler(std::function<void()> handler);
 
     // Dials the number stored in "ISDN" / "History %c" and starts the reader.
     // A failed dial shows "Connection is failed Error Code is %d" and leaves
@@ -59,6 +62,7 @@ private:
 
     IsdnAdapter adapter_;
     Consumer consumer_;
+    std::function<void()> callEnded_;
     std::atomic<int> running_{0};
     std::atomic<bool> holdsCall_{false};  // only the link that dialled may use the call
     int lastErrorCode_ = 0;

@@ -24,7 +24,7 @@ inline constexpr const char* kDisconnectQuestionTitle = "Serial Port Disconnect 
 
 // Status bar text when the port stops answering while connected (cable or device gone).
 inline constexpr const char* kPortLostText =
-    "Serial port stopped responding; disconnect to release it.";
+    "Serial port stopped responding; connection closed.";
 
 // Output held back by the switch's flow control (status bar), and given up (one box).
 inline constexpr const char* kOutputHeldText =

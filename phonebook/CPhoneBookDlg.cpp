@@ -75,6 +75,12 @@ CPhoneBookDlg::CPhoneBookDlg(CModemLink& modem, QWidget* parent)
     connect(quitButton, &QPushButton::clicked, this, &CPhoneBookDlg::reject);
     connect(list_, &CPhoneListCtrl::rowPressed, this, &CPhoneBookDlg::OnRowPressed);
     connect(list_, &CPhoneListCtrl::rowDoubleClicked, this, &CPhoneBookDlg::OnRowDoubleClicked);
+    // The highlighted row is the selected one, however it was reached: a keyboard-only
+    // user must be able to call, modify and delete too.
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] {
+        const QList<QTreeWidgetItem*> rows = list_->selectedItems();
+        selectedRow_ = rows.isEmpty() ? -1 : list_->indexOfTopLevelItem(rows.first());
+    });
 
     // A failed load has shown its file error; the list is then empty, and the book
     // itself refuses to save that empty list over a file it could not read.
@@ -91,7 +97,11 @@ void CPhoneBookDlg::ClearSelection() {
     list_->clearSelection();
 }
 
-void CPhoneBookDlg::OnRowPressed(int row) { selectedRow_ = row; }
+void CPhoneBookDlg::OnRowPressed(int row) {
+    selectedRow_ = row;
+    // Beside the rows: nothing stays highlighted that Call would not take.
+    if (row < 0) list_->clearSelection();
+}
 
 void CPhoneBookDlg::OnRowDoubleClicked(int row) {
     selectedRow_ = row;

@@ -4,6 +4,7 @@
 #include "phonebook/PhoneText.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 CPhoneListCtrl::CPhoneListCtrl(QWidget* parent) : QTreeWidget(parent) {
@@ -48,4 +49,19 @@ void CPhoneListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
     if (left) emit rowPressed(row);
     QTreeWidget::mouseDoubleClickEvent(event);
     if (left) emit rowDoubleClicked(row);
+}
+
+void CPhoneListCtrl::keyPressEvent(QKeyEvent* event) {
+    QTreeWidget::keyPressEvent(event);
+    // A move that stays on the row already current (Home on the first row, which the
+    // list makes current when it gets the focus) selects that row too.
+    switch (event->key()) {
+    case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_Home: case Qt::Key_End:
+    case Qt::Key_PageUp: case Qt::Key_PageDown:
+        if (QTreeWidgetItem* item = currentItem(); item && !item->isSelected())
+            setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        break;
+    default:
+        break;
+    }
 }

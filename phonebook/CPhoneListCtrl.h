@@ -1,6 +1,6 @@
 // The phone book's list of names and numbers. Reports the row under each left
-// mouse press and double-click; keyboard movement is deliberately not reported,
-// since only a click picks the entry to call. GUI thread.
+// mouse press and double-click (-1 beside the rows); rows reached with the keys show
+// as its selection. GUI thread.
 #pragma once
 
 #include "phonebook/PhoneBook.h"
@@ -25,4 +25,5 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };

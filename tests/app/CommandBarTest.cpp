@@ -4,6 +4,7 @@
 // dialog, and the senders with no link.
 #include "app/CommandMenuTable.h"
 #include "commands/CCommandBar.h"
+#include "commands/BuildCommandLine.h"
 #include "commands/CCommandBarCustomizeDlg.h"
 #include "commands/CInputBoxBar.h"
 #include "tests/app/FrameTestSupport.h"
@@ -13,6 +14,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QtTest>
 
 #include <fstream>
@@ -246,7 +248,36 @@ private slots:
         QCOMPARE(boxes.count(), size_t(1));
     }
 
-    void withoutALinkOnlyEnterAndExecuteStayQuiet() {
+    // Refusals are told: commands that do not fit in the table (one box at start, and
+    // the program goes on), and a built line over 64 characters (nothing goes out).
+    void refusalsAreTold() {
+        std::string conf = "{" + std::string(60, 'a') + "[Long]1[Value];";
+        for (int i = 2; i <= 40; ++i) conf += "c" + std::to_string(i) + "[N" + std::to_string(i) + "]0;";
+        dir_.write("CmdConf.txt", conf + "}");
+        ScriptedMessages boxes;
+        CMainFrame f;
+        const bool created = f.OnCreate();
+        dir_.write("CmdConf.txt", SampleConf());
+        QVERIFY(created);
+        QCOMPARE(boxes.count(), size_t(1));
+        QVERIFY2(boxes.boxes()[0].text.find(" 4 commands were ignored") != std::string::npos,
+                 boxes.boxes()[0].text.c_str());
+        QCOMPARE(f.commandTable().count(), 38);
+
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        SerialHookup serial(f, pty.path());
+        QVERIFY(serial.ok());
+        DialogScript dialogs;
+        dialogs.arguments = {"12345"};  // 60 + 1 + 5 characters
+        boxes.clear();
+        f.OnMenuCommand(0);
+        QCOMPARE(boxes.count(), size_t(1));
+        QCOMPARE(boxes.boxes()[0].text, std::string(kCommandLineTooLongText));
+        QCOMPARE(pty.ReadFor(100), std::string());
+    }
+
+    void withoutALinkNothingIsSentAndNothingTypedIsLost() {
         CMainFrame f;
         QVERIFY(f.OnCreate());
         DialogScript dialogs;
@@ -271,11 +302,16 @@ private slots:
         f.OnMenuCommand(kLogOutPosition);
         expectNotConnected("WM_USER+16 with 24");
 
+        // Typed text is kept for when a link is up; the status bar says why nothing went.
         f.inputBoxBar()->edit()->setText("s k");
         f.inputBoxBar()->enterButton()->click();
-        QVERIFY(f.inputBoxBar()->edit()->text().isEmpty());
+        QCOMPARE(f.inputBoxBar()->edit()->text(), QStringLiteral("s k"));
+        QCOMPARE(f.statusBar()->currentMessage(), QStringLiteral("Not connected"));
+        f.statusBar()->clearMessage();
         f.inputBoxBar()->commandList()->setCurrentIndex(12);
         f.inputBoxBar()->executeButton()->click();
+        QCOMPARE(f.inputBoxBar()->commandList()->currentIndex(), 12);
+        QCOMPARE(f.statusBar()->currentMessage(), QStringLiteral("Not connected"));
         QCOMPARE(boxes.count(), size_t(0));
         QCOMPARE(dialogs.seen(IDD_COMMAND_ARG) + dialogs.seen(IDD_COMMAND_ARGS), 0);
 
@@ -344,12 +380,16 @@ private slots:
         QVERIFY(f.commandBar()->button(2)->isEnabled());
         QCOMPARE(Profile::get().getInt("FunctionBar", "B40", -99), -1);
 
-        // Without a command on Button 40 the default rule wins again.
+        // The user's choice stands with "B40" at -1, through the next fill too.
         press = true;
         choices = {{3, 0}};
         f.commandBar()->customizeButton()->click();
-        QCOMPARE(Caption(f.commandBar()->button(2)), QStringLiteral("Trace Disable"));
-        QVERIFY(f.commandBar()->button(2)->isEnabled());
+        for (int fill = 0; fill < 2; ++fill) {
+            QVERIFY(f.commandBar()->button(2)->text().isEmpty());
+            QVERIFY(!f.commandBar()->button(2)->isEnabled());
+            QCOMPARE(Profile::get().getInt("FunctionBar", "B40", -99), -1);
+            f.FillCommandBar();
+        }
 
         choices = {{3, 0}, {40, 5}, {1, 8}};
         f.commandBar()->customizeButton()->click();

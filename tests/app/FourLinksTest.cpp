@@ -17,8 +17,10 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 
@@ -66,6 +68,8 @@ class FourLinksTest : public QObject {
         boxes.answerSave(tracePath);
         QVERIFY(trigger(frame, ID_CAPTURE_ON));
         QVERIFY(frame.captureRunning());
+        QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Capture),
+                 QStringLiteral("Capture: ") + QString::fromStdString(tracePath).section('/', -1));
         // "Trace Disable" is a Monitor item, grey under maintenance access; its menu
         // handler's path (WM_USER+16 with its position) is the same for every item.
         frame.OnMenuCommand(CommandTable::kTraceDisablePos);
@@ -74,6 +78,7 @@ class FourLinksTest : public QObject {
         QTRY_VERIFY(frame.document().GetTranscript().rfind("maint>") >
                     frame.document().GetTranscript().find("SYSTEM DATE"));
         QVERIFY(trigger(frame, ID_CAPTURE_OFF));
+        QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Capture), QStringLiteral("Capture off"));
         QVERIFY(trigger(frame, disconnectId));
         QTRY_VERIFY_WITH_TIMEOUT(!frame.IsAnyLinkConnected(), 10000);
     }
@@ -145,6 +150,69 @@ private slots:
             }
             checkTrace(slurp(trace));
             if (QTest::currentTestFailed()) return;
+        }
+    }
+
+    // The switch goes away behind each link in turn: the link is released by itself,
+    // the panes and the menus follow, the access level ends, one notice and no box.
+    void everyLinkLossIsToldOnce() {
+        Profile& p = profile_;
+        for (auto [k, v] : {std::pair{"CommPort", 0}, {"BaudRate", 115200}, {"DataBits", 8},
+                            {"StopBits", 0}, {"Parity", 0}, {"Flow", 0}})
+            p.writeInt("SerialPort", k, v);
+        ::setenv("PMX_ISDN_LIBRARY", PMX_ISDN_TEST_LIBRARY, 1);
+        p.writeString("ISDN", "History %c", "0301234");
+        speedNumber_ = "0221 555 0100";
+        ScriptedMessages boxes;
+        CMainFrame frame;
+        QVERIFY(frame.OnCreate());
+        frame.show();
+        const struct { const char* name; int connect; const char* notice; } links[] = {
+            {"serial", ID_SERIAL_CONNECT, "Serial port stopped responding"},
+            {"modem", ID_MODEM_CONNECT, "Modem line dropped"},
+            {"lan", ID_LAN_CONNECT, "LAN connection closed"},
+            {"isdn", ID_ISDN_CONNECT, "ISDN call ended"},
+        };
+        for (const auto& link : links) {
+            // Each link gets a switch of its own, to be killed.
+            std::unique_ptr<linktest::SimProcess> ptySim;
+            std::unique_ptr<SimProcess> tcpSim;
+            const std::string kind = link.name;
+            if (kind == "serial") {
+                ptySim = std::make_unique<linktest::SimProcess>();
+                p.writeString("Devices", "COM1", ptySim->path());
+            } else if (kind == "modem") {
+                ptySim = std::make_unique<linktest::SimProcess>(
+                    std::vector<std::string>{"--modem", "--connect-delay", "200"});
+                modemtest::OfferModems(p, {ptySim->path()});
+            } else {
+                tcpSim = std::make_unique<SimProcess>(PMXSIM_PATH, start_->dir().file("loss-" + kind + ".log"));
+                const std::string destination = "127.0.0.1:" + std::to_string(tcpSim->port());
+                p.writeString("Server", "History %c", destination);
+                start_->dir().write("routes.txt", "0301234 " + destination + "\n");
+                ::setenv("PMX_ISDN_ROUTES", start_->dir().file("routes.txt").c_str(), 1);
+            }
+            QVERIFY2(trigger(frame, link.connect), link.name);
+            QTRY_VERIFY_WITH_TIMEOUT(frame.document().GetTranscript().find("maint>") != std::string::npos,
+                                     15000);
+            QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Access),
+                     QStringLiteral("Access: maintenance"));
+            QVERIFY2(frame.statusPaneText(CMainFrame::StatusPane::Link).contains(", up "), link.name);
+            boxes.clear();
+            if (ptySim) ptySim->Stop(SIGKILL);
+            else tcpSim->stop();
+            QTRY_VERIFY2_WITH_TIMEOUT(!frame.IsAnyLinkConnected(), link.name, 5000);
+            QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Link), QStringLiteral("Not connected"));
+            QVERIFY2(frame.notice().startsWith(QLatin1String(link.notice)), qPrintable(frame.notice()));
+            QCOMPARE(frame.statusBar()->currentMessage(), frame.notice());
+            frame.statusBar()->showMessage(QStringLiteral("a menu prompt"));
+            frame.statusBar()->clearMessage();  // the notice stands after it
+            QCOMPARE(frame.statusBar()->currentMessage(), frame.notice());
+            QVERIFY(frame.accessMode() == AccessMode::None);
+            QVERIFY(!frame.action(ID_CMD_LOG_OUT)->isEnabled());
+            QVERIFY(frame.action(link.connect)->isEnabled());
+            QTest::qWait(200);  // nothing more comes of it
+            QVERIFY2(boxes.count() == 0, boxes.count() ? boxes.boxes()[0].text.c_str() : "");
         }
     }
 };

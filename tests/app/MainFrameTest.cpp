@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
+#include "commands/CCommandBar.h"
 #include "commands/CInputBoxBar.h"
 #include "res/resource.h"
 #include "terminal/CTRQDiagDoc.h"
@@ -14,6 +15,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -103,6 +105,52 @@ private slots:
         QCOMPARE(frame.statusBar()->currentMessage(), QString("Ready"));
         for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL})
             QVERIFY(FindControl<QLabel>(frame.statusBar(), id));
+    }
+
+    // Every menu can be worked from the keyboard: no two items share a mnemonic; and
+    // however small the window is made, no bar is drawn over another.
+    void keyboardMnemonicsAndMinimumSize() {
+        TempDir dir;
+        dir.write("CmdConf.txt", kTwoCommandConf);
+        ScopedChdir cd(dir.path());
+        CMainFrame frame;
+        QVERIFY(frame.OnCreate());
+        QList<QMenu*> menus{nullptr};
+        for (QAction* a : frame.menuBar()->actions()) menus << a->menu();
+        for (QMenu* menu : menus) {
+            QMap<QChar, QString> used;
+            for (QAction* a : menu ? menu->actions() : frame.menuBar()->actions()) {
+                const QString text = a->text();
+                const qsizetype amp = text.indexOf('&');
+                if (amp < 0 || amp + 1 >= text.size()) continue;
+                const QChar key = text[amp + 1].toLower();
+                QVERIFY2(!used.contains(key), qPrintable(used[key] + " / " + text));
+                used[key] = text;
+            }
+        }
+
+        ScriptedMessages boxes;
+        frame.show();
+        frame.setLinkConnected(LinkKind::Lan, true);  // a login needs a link
+        frame.setLinkWriter(LinkKind::Lan, [](const char*, int n) { return n; });
+        SetModalHook([](QDialog& d) {
+            d.findChild<QLineEdit*>()->setText(QStringLiteral("velmod"));
+            d.accept();
+            return d.result();
+        });
+        frame.OnEnterPassword();
+        SetModalHook(nullptr);
+        frame.OnViewCommandBar();
+        frame.resize(400, 300);
+        QTest::qWait(50);
+        QVERIFY(frame.width() >= 860 && frame.height() >= 480);
+        const QRect bar = frame.commandBar()->geometry();
+        QVERIFY(bar.height() > 0);
+        QVERIFY(!bar.intersects(frame.inputBoxBar()->geometry()));
+        QVERIFY(!bar.intersects(frame.statusBar()->geometry()));
+        QVERIFY(frame.centralWidget()->height() > 0);
+        frame.setLinkConnected(LinkKind::Lan, false);
+        frame.setLinkWriter(LinkKind::Lan, {});
     }
 
     void enableRules() {

@@ -41,6 +41,7 @@ struct StoredCase {
     std::map<int, int> before;  // slot -> stored value
     std::map<int, int> after;   // slot -> value after Load(24)
     bool writesBack;
+    bool customized = false;  // saved by Customize
 };
 
 TEST_F(ButtonAssignmentTest, LastKeyDecidesWhetherStoredSlotsAreKept) {
@@ -51,10 +52,14 @@ TEST_F(ButtonAssignmentTest, LastKeyDecidesWhetherStoredSlotsAreKept) {
         // A command on Button 40: every stored value is used as it is, missing ones as -1.
         {"B40 set keeps everything", {{0, 5}, {1, -1}, {12, 3}, {25, 1}, {39, 2}},
          {{0, 5}, {1, -1}, {2, -1}, {12, 3}, {25, 1}, {39, 2}}, false},
+        // Saved by Customize: used as saved, B40 empty or not.
+        {"customized keeps everything", {{0, 5}, {12, 3}, {25, 1}, {39, -1}},
+         {{0, 5}, {1, -1}, {12, 3}, {25, 1}, {39, -1}}, false, true},
     };
     for (const StoredCase& c : cases) {
         profile.clear();
         for (auto [slot, v] : c.before) profile.writeInt("FunctionBar", ButtonAssignment::Key(slot), v);
+        if (c.customized) profile.writeInt("FunctionBar", ButtonAssignment::kCustomizedKey, 1);
         ButtonAssignment a;
         a.Load(24);
         for (auto [slot, v] : c.after) {

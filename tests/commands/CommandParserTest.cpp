@@ -144,7 +144,7 @@ TEST(CommandTable, MoreThanThirtySixCommandsKeepTheFirst36) {
         ASSERT_TRUE(t.Parse(Commands(n) + "}"));
         t.InsertBuiltIns();
         EXPECT_EQ(t.count(), 38);
-        EXPECT_EQ(t.droppedCommands(), std::min(n, 40) - 36);
+        EXPECT_EQ(t.droppedCommands(), n - 36);  // those past the 40 entries too
         EXPECT_EQ(t.entry(37).name, "N36");
         // Nothing beyond the count may keep a file command out of order.
         EXPECT_FALSE(t.entry(38).isSet());

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
@@ -177,21 +178,26 @@ TEST_F(IsdnLinkTest, DeletingAFailedLinkLeavesAnotherLinksCallUp) {
     EXPECT_EQ(peer_.receive(5), "still");
 }
 
-TEST_F(IsdnLinkTest, FarEndHangUpIsNotAnError) {
+TEST_F(IsdnLinkTest, FarEndHangUpEndsTheCallOnceWithoutABox) {
     Received got;
     CIsdnLink link(kAdapterPath);
     link.setConsumer(got.consumer());
+    std::atomic<int> ended{0};
+    link.setCallEndedHandler([&] { ++ended; });
     ASSERT_TRUE(link.connect());
     ASSERT_TRUE(peer_.accept());
     peer_.send("bye");
     peer_.hangUp();
     EXPECT_EQ(got.waitFor(3), "bye");
+    for (int i = 0; i < 200 && ended == 0; ++i) std::this_thread::sleep_for(5ms);
     std::this_thread::sleep_for(30ms);
-    EXPECT_TRUE(link.running()) << "reading goes on until the link is closed";
+    EXPECT_EQ(ended.load(), 1) << "told once, and no more polling of a dead call";
+    EXPECT_FALSE(link.running());
     EXPECT_EQ(boxes_.count(), 0u);
     auto start = std::chrono::steady_clock::now();
     link.close();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(ended.load(), 1) << "a close is not a hang-up";
     std::lock_guard<std::mutex> lock(got.mutex);
     EXPECT_EQ(got.bytes, "bye");
 }

@@ -6,11 +6,13 @@
 #include "links/SerialTexts.h"
 #include "res/resource.h"
 #include "platform/DialogRunner.h"
+#include "tests/support/ScriptedMessages.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include <vector>
@@ -121,7 +123,7 @@ private slots:
         QVERIFY(!Check(d, IDC_SERIAL_DTRDSR)->isChecked());
         QVERIFY(!Check(d, IDC_SERIAL_RTSCTS)->isChecked());
         QVERIFY(!Check(d, IDC_SERIAL_XONXOFF)->isChecked());
-        QCOMPARE(FindControl<QLineEdit>(&d, IDC_SERIAL_DEVICE)->text(), QString("/dev/ttyS0"));
+        QCOMPARE(Combo(d, IDC_SERIAL_DEVICE)->currentText(), QString("/dev/ttyS0"));
         for (int id : {IDC_SERIAL_PORT, IDC_SERIAL_BAUD, IDC_SERIAL_DATABITS,
                        IDC_SERIAL_STOPBITS, IDC_SERIAL_PARITY})
             QVERIFY(Combo(d, id)->isEditable());
@@ -191,17 +193,38 @@ private slots:
         store(2, 19200, 7, 1, 1, 0);
         CSerialLink link;
         CSerialConfigDlg d(&link);
-        Combo(d, IDC_SERIAL_BAUD)->setEditText("31250");
         Combo(d, IDC_SERIAL_PORT)->setEditText("COM9");
         Combo(d, IDC_SERIAL_DATABITS)->setEditText("");
         Combo(d, IDC_SERIAL_STOPBITS)->setEditText("1.25");
         Combo(d, IDC_SERIAL_PARITY)->setEditText("none");  // entries are case-sensitive
         d.accept();
-        QCOMPARE(stored(kKeyBaud), 9600);
+        QCOMPARE(stored(kKeyBaud), 19200);
         QCOMPARE(stored(kKeyPort), 0);
         QCOMPARE(stored(kKeyDataBits), 8);
         QCOMPARE(stored(kKeyStopBits), 0);
         QCOMPARE(stored(kKeyParity), 0);
+    }
+
+    // A baud rate that is not one of the list's is refused aloud; the dialog stays
+    // open with the text to correct, and nothing is stored.
+    void badBaudRateKeepsTheDialogOpen() {
+        ScriptedMessages boxes;
+        CSerialConfigDlg d(nullptr);
+        d.show();
+        QComboBox* baud = Combo(d, IDC_SERIAL_BAUD);
+        for (const char* typed : {"abc", "31250", "", "-9600", "9600x"}) {
+            baud->setEditText(QString::fromLatin1(typed));
+            FindControl<QPushButton>(&d, IDOK)->click();
+            QVERIFY2(d.isVisible() && d.result() == 0, typed);
+            QCOMPARE(baud->currentText(), QString::fromLatin1(typed));
+        }
+        QCOMPARE(boxes.count(), size_t(5));
+        QCOMPARE(boxes.boxes()[0].text, std::string(CSerialConfigDlg::kBadBaudText));
+        QVERIFY(profile_->writes.empty());
+        baud->setEditText(" 57600 ");
+        FindControl<QPushButton>(&d, IDOK)->click();
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QCOMPARE(stored(kKeyBaud), 57600);
     }
 
     void typedTextThatIsAnEntryCountsAsThatEntry() {
@@ -226,7 +249,7 @@ private slots:
         profile_->writeString(kDevicesSection, "COM2", "/dev/ttyUSB0");
         profile_->writes.clear();
         CSerialConfigDlg d(nullptr);
-        auto* device = FindControl<QLineEdit>(&d, IDC_SERIAL_DEVICE);
+        QLineEdit* device = Combo(d, IDC_SERIAL_DEVICE)->lineEdit();
         auto* port = Combo(d, IDC_SERIAL_PORT);
         port->setCurrentIndex(1);
         QCOMPARE(device->text(), QString("/dev/ttyUSB0"));
@@ -256,7 +279,7 @@ private slots:
         CSerialLink link;
         CSerialConfigDlg d(&link);
         Combo(d, IDC_SERIAL_BAUD)->setCurrentIndex(0);
-        QTest::keyClicks(FindControl<QLineEdit>(&d, IDC_SERIAL_DEVICE), "x");
+        QTest::keyClicks(Combo(d, IDC_SERIAL_DEVICE)->lineEdit(), "x");
         d.reject();
         QVERIFY(profile_->writes.empty());
         QVERIFY(!CSerialLink::IsConfigured());

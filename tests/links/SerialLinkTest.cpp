@@ -3,14 +3,17 @@
 // and open/close cycles that must not leak threads or descriptors.
 #include "platform/Profile.h"
 #include "links/CSerialLink.h"
+#include "links/SerialDevices.h"
 #include "links/SerialTexts.h"
 #include "terminal/PromptMatcher.h"
 #include "tests/links/LinkTestSupport.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -423,4 +426,17 @@ TEST_F(SerialLinkTest, LoginDialogueWithTheSimulator) {
     })) << "the cancel reply should have fetched a new password prompt";
     EXPECT_GE(asks.load(), 3);
     link.Close();
+}
+
+TEST(SerialDevices, PresentDevicesByIdFirstThenKernelNamesInNaturalOrder) {
+    TempDir dev;
+    std::filesystem::create_directories(dev.path() + "/serial/by-id");
+    for (const char* name : {"ttyS10", "ttyS2", "ttyUSB0", "ttyACM1", "ttyS", "tty1", "null",
+                             "serial/by-id/usb-FTDI_A50-if00-port0"})
+        dev.write(name, "");
+    EXPECT_EQ(ListSerialDevices(dev.path()),
+              (std::vector<std::string>{dev.path() + "/serial/by-id/usb-FTDI_A50-if00-port0",
+                                        dev.path() + "/ttyUSB0", dev.path() + "/ttyACM1",
+                                        dev.path() + "/ttyS2", dev.path() + "/ttyS10"}));
+    EXPECT_TRUE(ListSerialDevices(dev.path() + "/missing").empty());
 }

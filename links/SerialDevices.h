@@ -1,0 +1,11 @@
+// The serial devices present on this computer, offered by Serial Port Configure.
+// Plain C++; any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Paths under devRoot: "serial/by-id/*" (stable names of USB adapters), then "ttyUSB*",
+// "ttyACM*" and "ttyS*", each group in natural order (ttyS2 before ttyS10). Empty when
+// there are none or devRoot cannot be read.
+std::vector<std::string> ListSerialDevices(const std::string& devRoot = "/dev");
