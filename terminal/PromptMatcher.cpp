@@ -22,6 +22,20 @@ bool Step(int& counter, const char* watched, char c) {
     }
     return false;
 }
+
+// Bytes that can start one of the watched strings. While no string is under way, any
+// other byte leaves every counter at 0, so a run of them is passed over at once.
+struct StartBytes {
+    bool table[256] = {};
+    StartBytes() {
+        for (const char* w : kWatchedText) table[static_cast<unsigned char>(w[0])] = true;
+    }
+    size_t Next(std::string_view text, size_t from) const {
+        while (from < text.size() && !table[static_cast<unsigned char>(text[from])]) ++from;
+        return from;
+    }
+};
+const StartBytes kStartBytes;
 } // namespace
 
 void PromptMatcher::SetCallbacks(Callbacks callbacks) {
@@ -57,6 +71,10 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
     // password prompt often arrive in one read, and stopping at the banner would
     // never ask for the password.
     for (size_t i = 0; i < text.size(); ++i) {
+        if (!absorbRepeats_ && Idle()) {
+            i = kStartBytes.Next(text, i);
+            if (i == text.size()) break;
+        }
         int completed = -1;
         for (int w = 0; w < kCancelIndex; ++w) {
             if (Step(progress_[w], kWatchedText[w], text[i])) {
@@ -93,10 +111,18 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
     if (eachCharacter || completedAny || awaitingLogin_.load() != 1) return;
     if (!linkConnected()) return;
     bool cancel = false;
-    for (size_t i = 0; i < text.size() && !cancel; ++i)
+    for (size_t i = 0; i < text.size() && !cancel; ++i) {
+        if (progress_[kCancelIndex] == 0 && (i = text.find(kCanceled[0], i)) == std::string_view::npos) break;
         cancel = Step(progress_[kCancelIndex], kCanceled, text[i]);
+    }
     lock.unlock();
     if (cancel && cb->sendReply) cb->sendReply("\r", 1);
+}
+
+bool PromptMatcher::Idle() const {
+    for (int p : progress_)
+        if (p != 0) return false;
+    return true;
 }
 
 void PromptMatcher::NoteCharacter(char c) {

@@ -7,6 +7,7 @@
 #include "terminal/CTRQDiagDoc.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdio>
 
@@ -69,33 +70,39 @@ void TerminalModel::SetClientSize(int width, int height) {
     st_.scroll = ComputeScrollSizesLocked();
 }
 
-// Appends a block to the drawn text in runs: ordinary bytes are copied and measured
-// a run at a time, so the cost is per block, not per byte.
+// Appends a block to the drawn text in runs: ordinary bytes are copied a run at a
+// time, and only the part of the block on the last line is measured (a line's width
+// is the sum of its characters'), so the cost is per block, not per byte.
 void TerminalModel::AppendDrawnLocked(std::string_view block) {
+    static constexpr auto kSpecial = [] {
+        std::array<bool, 256> t{};
+        t[kCR] = t[kLF] = t[kTab] = true;
+        return t;
+    }();
     if (changes_.fromLine < 0 || st_.lineCount < changes_.fromLine)
         changes_.fromLine = st_.lineCount;
     const char* s = block.data();
     const size_t n = block.size();
+    const size_t before = drawn_.size();
+    bool newLine = false;
     size_t i = 0;
     while (i < n) {
         size_t j = i;
-        while (j < n && s[j] != kCR && s[j] != kLF && s[j] != kTab) ++j;
-        if (j > i) {
-            const std::string_view run(s + i, j - i);
-            drawn_.append(run);
-            st_.textX += surface_.LineWidth(run);
-        }
+        while (j < n && !kSpecial[static_cast<unsigned char>(s[j])]) ++j;
+        if (j > i) drawn_.append(s + i, j - i);
         if (j == n) break;
         if (s[j] == kCR) {
             lineStarts_.push_back(drawn_.size());
             ++st_.lineCount;
-            st_.textX = 0;
+            newLine = true;
         } else if (s[j] == kTab) {
             drawn_.append(kTabBlanks);
-            st_.textX += surface_.LineWidth(kTabBlanks);
         }
         i = j + 1;
     }
+    const size_t lastLine = lineStarts_.back();
+    if (newLine) st_.textX = 0;
+    st_.textX += surface_.LineWidth(std::string_view(drawn_).substr(std::max(lastLine, before)));
     st_.textY = int64_t{st_.lineCount} * st_.lineHeight;
     receivedBytes_ += n;
 }
