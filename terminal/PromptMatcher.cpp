@@ -1,6 +1,8 @@
 // Prompt and cancel matching over received blocks, on the delivering thread.
 #include "terminal/PromptMatcher.h"
 
+#include "terminal/ByteScan.h"
+
 #include <cstring>
 
 namespace {
@@ -17,25 +19,24 @@ bool Step(int& counter, const char* watched, char c) {
             counter = 0;
             return true;
         }
-    } else {
+    } else if (counter != 0) {
         counter = 0;
     }
     return false;
 }
 
-// Bytes that can start one of the watched strings. While no string is under way, any
-// other byte leaves every counter at 0, so a run of them is passed over at once.
-struct StartBytes {
-    bool table[256] = {};
-    StartBytes() {
-        for (const char* w : kWatchedText) table[static_cast<unsigned char>(w[0])] = true;
-    }
-    size_t Next(std::string_view text, size_t from) const {
-        while (from < text.size() && !table[static_cast<unsigned char>(text[from])]) ++from;
-        return from;
-    }
-};
-const StartBytes kStartBytes;
+// While no prompt is under way, a byte that cannot start one leaves every counter
+// at 0, so a run of such bytes is passed over at once. The cancel text counts only
+// where it is stepped character by character.
+size_t NextStartByte(std::string_view text, size_t from, bool withCancel) {
+    const char* s = text.data() + from;
+    const size_t n = text.size() - from;
+    using M = PromptMatcher;
+    if (withCancel)
+        return from + FindFirstOf(s, n, M::kBanner[0], M::kPassword[0], M::kMaintPrompt[0],
+                                  M::kMonPrompt[0], M::kCanceled[0]);
+    return from + FindFirstOf(s, n, M::kBanner[0], M::kPassword[0], M::kMaintPrompt[0], M::kMonPrompt[0]);
+}
 } // namespace
 
 void PromptMatcher::SetCallbacks(Callbacks callbacks) {
@@ -71,9 +72,12 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
     // password prompt often arrive in one read, and stopping at the banner would
     // never ask for the password.
     for (size_t i = 0; i < text.size(); ++i) {
-        if (!absorbRepeats_ && Idle()) {
-            i = kStartBytes.Next(text, i);
-            if (i == text.size()) break;
+        if (!absorbRepeats_ && PromptsIdle()) {
+            const bool cancelStepped = eachCharacter && awaitingLogin_.load() == 1 && linkConnected();
+            if (!cancelStepped || progress_[kCancelIndex] == 0) {
+                i = NextStartByte(text, i, cancelStepped);
+                if (i == text.size()) break;
+            }
         }
         int completed = -1;
         for (int w = 0; w < kCancelIndex; ++w) {
@@ -119,9 +123,9 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
     if (cancel && cb->sendReply) cb->sendReply("\r", 1);
 }
 
-bool PromptMatcher::Idle() const {
-    for (int p : progress_)
-        if (p != 0) return false;
+bool PromptMatcher::PromptsIdle() const {
+    for (int w = 0; w < kCancelIndex; ++w)
+        if (progress_[w] != 0) return false;
     return true;
 }
 

@@ -4,10 +4,10 @@
 #include "terminal/TerminalModel.h"
 
 #include "platform/AppGlobals.h"
+#include "terminal/ByteScan.h"
 #include "terminal/CTRQDiagDoc.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstdio>
 
@@ -74,11 +74,6 @@ void TerminalModel::SetClientSize(int width, int height) {
 // time, and only the part of the block on the last line is measured (a line's width
 // is the sum of its characters'), so the cost is per block, not per byte.
 void TerminalModel::AppendDrawnLocked(std::string_view block) {
-    static constexpr auto kSpecial = [] {
-        std::array<bool, 256> t{};
-        t[kCR] = t[kLF] = t[kTab] = true;
-        return t;
-    }();
     if (changes_.fromLine < 0 || st_.lineCount < changes_.fromLine)
         changes_.fromLine = st_.lineCount;
     const char* s = block.data();
@@ -87,8 +82,7 @@ void TerminalModel::AppendDrawnLocked(std::string_view block) {
     bool newLine = false;
     size_t i = 0;
     while (i < n) {
-        size_t j = i;
-        while (j < n && !kSpecial[static_cast<unsigned char>(s[j])]) ++j;
+        const size_t j = i + FindFirstOf(s + i, n - i, kCR, kLF, kTab);
         if (j > i) drawn_.append(s + i, j - i);
         if (j == n) break;
         if (s[j] == kCR) {
@@ -147,8 +141,8 @@ void TerminalModel::UpdateScrollSizes() {
         if (height > dumpAboveHeight_ || bytes > dumpAboveBytes_) {
             std::string path = OverflowDumpPath(std::time(nullptr));
             // Appended: a second dump within the same second must not overwrite the first.
-            if (doc_.Store(path, true)) {
-                ClearLocked();
+            if (doc_.StoreAndClear(path)) {
+                ResetLocked();  // the document emptied itself with the dump
                 dumpFailing_ = false;
                 cleared = true;
             } else {
