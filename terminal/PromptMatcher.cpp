@@ -37,6 +37,19 @@ size_t NextStartByte(std::string_view text, size_t from, bool withCancel) {
                                   M::kMonPrompt[0], M::kCanceled[0]);
     return from + FindFirstOf(s, n, M::kBanner[0], M::kPassword[0], M::kMaintPrompt[0], M::kMonPrompt[0]);
 }
+
+// Whether c0 followed by c1 can leave a counter above 0: a string (the cancel text
+// only where it is stepped) goes on with c1 after starting with c0, or c1 starts one.
+// When neither, the pair changes nothing: c1 ends what c0 began, and a character that
+// ends a string is not tried again as its first one.
+bool PairMatters(char c0, char c1, bool withCancel) {
+    const int strings = withCancel ? 5 : 4;
+    for (int w = 0; w < strings; ++w) {
+        if (kWatchedText[w][0] == c1) return true;
+        if (kWatchedText[w][0] == c0 && kWatchedText[w][1] == c1) return true;
+    }
+    return false;
+}
 } // namespace
 
 void PromptMatcher::SetCallbacks(Callbacks callbacks) {
@@ -75,7 +88,11 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
         if (!absorbRepeats_ && PromptsIdle()) {
             const bool cancelStepped = eachCharacter && awaitingLogin_.load() == 1 && linkConnected();
             if (!cancelStepped || progress_[kCancelIndex] == 0) {
-                i = NextStartByte(text, i, cancelStepped);
+                for (;;) {
+                    i = NextStartByte(text, i, cancelStepped);
+                    if (i + 1 >= text.size() || PairMatters(text[i], text[i + 1], cancelStepped)) break;
+                    i += 2;
+                }
                 if (i == text.size()) break;
             }
         }
