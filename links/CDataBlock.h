@@ -16,6 +16,12 @@ public:
     const char* data() const { return data_.get(); }
     char* data() { return data_.get(); }
     std::int32_t length() const { return length_; }
+    // Keeps the first n bytes (a read that filled less than the block).
+    void Truncate(std::int32_t n) {
+        if (n < 0 || n > length_) return;
+        length_ = n;
+        data_[static_cast<std::size_t>(length_)] = '\0';
+    }
 
 private:
     std::int32_t length_;

@@ -226,8 +226,9 @@ void CLanSocket::Read() {
     // a read then takes what is there, or an empty block when nothing is.
     const bool counted = waiting > 0;
     if (!counted) waiting = kMinReadBlock;
-    std::vector<char> buffer(static_cast<std::size_t>(waiting) + 1);
-    ssize_t n = ::recv(fd_, buffer.data(), static_cast<std::size_t>(waiting), MSG_DONTWAIT);
+    // Read straight into the block handed on: no buffer to clear and copy per read.
+    auto block = std::make_unique<CDataBlock>(nullptr, waiting);
+    ssize_t n = ::recv(fd_, block->data(), static_cast<std::size_t>(waiting), MSG_DONTWAIT);
     if (n < 0) {
         const int code = LastCode();
         if (code != WSAEWOULDBLOCK) {
@@ -237,7 +238,8 @@ void CLanSocket::Read() {
         if (counted) return;
         n = 0;
     }
-    owner_->SocketData(std::make_unique<CDataBlock>(buffer.data(), static_cast<std::int32_t>(n)));
+    block->Truncate(static_cast<std::int32_t>(n));
+    owner_->SocketData(std::move(block));
 }
 
 bool CLanSocket::HasUrgentData() const {

@@ -126,17 +126,27 @@ bool CTRQDiagDoc::OpenDocument(const std::string& path) {
 }
 
 bool CTRQDiagDoc::Store(const std::string& path, bool append) const {
+    std::lock_guard lock(transcriptLock_);
+    return StoreLocked(path, append);
+}
+
+bool CTRQDiagDoc::StoreAndClear(const std::string& path) {
+    // One hold of the lock: text another thread delivers meanwhile is either in the
+    // file or still in the transcript, never cleared unsaved.
+    std::lock_guard lock(transcriptLock_);
+    if (!StoreLocked(path, true)) return false;
+    transcript_.clear();
+    return true;
+}
+
+bool CTRQDiagDoc::StoreLocked(const std::string& path, bool append) const {
     // An append that fails is undone, so a failed dump leaves no empty or partial file.
     std::error_code ec;
     const bool existed = append && std::filesystem::exists(path, ec);
     const auto oldSize = existed ? std::filesystem::file_size(path, ec) : 0;
     std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
     if (!f) return false;
-    bool ok;
-    {
-        std::lock_guard lock(transcriptLock_);
-        ok = std::fwrite(transcript_.data(), 1, transcript_.size(), f) == transcript_.size();
-    }
+    bool ok = std::fwrite(transcript_.data(), 1, transcript_.size(), f) == transcript_.size();
     ok = (std::fclose(f) == 0) && ok;
     if (!ok && append) {
         if (existed && !ec) std::filesystem::resize_file(path, oldSize, ec);

@@ -40,8 +40,13 @@ public:
     // existing file instead of replacing it (and a failed append leaves the file as it
     // was). False when the file cannot be written.
     bool Store(const std::string& path, bool append = false) const;
+    // The overflow dump: appends the transcript to path and empties it, as one step
+    // against other deliverers. False (and the text kept) when it cannot be written.
+    bool StoreAndClear(const std::string& path);
 
 private:
+    bool StoreLocked(const std::string& path, bool append) const;
+
     mutable std::mutex transcriptLock_;
     std::string transcript_;
     mutable std::mutex newTextLock_;

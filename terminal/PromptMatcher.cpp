@@ -1,6 +1,8 @@
 // Prompt and cancel matching over received blocks, on the delivering thread.
 #include "terminal/PromptMatcher.h"
 
+#include "terminal/ByteScan.h"
+
 #include <cstring>
 
 namespace {
@@ -17,8 +19,34 @@ bool Step(int& counter, const char* watched, char c) {
             counter = 0;
             return true;
         }
-    } else {
+    } else if (counter != 0) {
         counter = 0;
+    }
+    return false;
+}
+
+// While no prompt is under way, a byte that cannot start one leaves every counter
+// at 0, so a run of such bytes is passed over at once. The cancel text counts only
+// where it is stepped character by character.
+size_t NextStartByte(std::string_view text, size_t from, bool withCancel) {
+    const char* s = text.data() + from;
+    const size_t n = text.size() - from;
+    using M = PromptMatcher;
+    if (withCancel)
+        return from + FindFirstOf(s, n, M::kBanner[0], M::kPassword[0], M::kMaintPrompt[0],
+                                  M::kMonPrompt[0], M::kCanceled[0]);
+    return from + FindFirstOf(s, n, M::kBanner[0], M::kPassword[0], M::kMaintPrompt[0], M::kMonPrompt[0]);
+}
+
+// Whether c0 followed by c1 can leave a counter above 0: a string (the cancel text
+// only where it is stepped) goes on with c1 after starting with c0, or c1 starts one.
+// When neither, the pair changes nothing: c1 ends what c0 began, and a character that
+// ends a string is not tried again as its first one.
+bool PairMatters(char c0, char c1, bool withCancel) {
+    const int strings = withCancel ? 5 : 4;
+    for (int w = 0; w < strings; ++w) {
+        if (kWatchedText[w][0] == c1) return true;
+        if (kWatchedText[w][0] == c0 && kWatchedText[w][1] == c1) return true;
     }
     return false;
 }
@@ -57,6 +85,17 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
     // password prompt often arrive in one read, and stopping at the banner would
     // never ask for the password.
     for (size_t i = 0; i < text.size(); ++i) {
+        if (!absorbRepeats_ && PromptsIdle()) {
+            const bool cancelStepped = eachCharacter && awaitingLogin_.load() == 1 && linkConnected();
+            if (!cancelStepped || progress_[kCancelIndex] == 0) {
+                for (;;) {
+                    i = NextStartByte(text, i, cancelStepped);
+                    if (i + 1 >= text.size() || PairMatters(text[i], text[i + 1], cancelStepped)) break;
+                    i += 2;
+                }
+                if (i == text.size()) break;
+            }
+        }
         int completed = -1;
         for (int w = 0; w < kCancelIndex; ++w) {
             if (Step(progress_[w], kWatchedText[w], text[i])) {
@@ -93,10 +132,18 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
     if (eachCharacter || completedAny || awaitingLogin_.load() != 1) return;
     if (!linkConnected()) return;
     bool cancel = false;
-    for (size_t i = 0; i < text.size() && !cancel; ++i)
+    for (size_t i = 0; i < text.size() && !cancel; ++i) {
+        if (progress_[kCancelIndex] == 0 && (i = text.find(kCanceled[0], i)) == std::string_view::npos) break;
         cancel = Step(progress_[kCancelIndex], kCanceled, text[i]);
+    }
     lock.unlock();
     if (cancel && cb->sendReply) cb->sendReply("\r", 1);
+}
+
+bool PromptMatcher::PromptsIdle() const {
+    for (int w = 0; w < kCancelIndex; ++w)
+        if (progress_[w] != 0) return false;
+    return true;
 }
 
 void PromptMatcher::NoteCharacter(char c) {

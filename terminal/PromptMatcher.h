@@ -71,6 +71,8 @@ private:
     using Clock = std::chrono::steady_clock;
     // A password prompt that completed: true when it is to be asked for.
     bool TakePasswordRequest(bool loading);
+    // No prompt is under way (the counters of the prompts at 0).
+    bool PromptsIdle() const;
     // Ends the absorbing of repeats at text other than white space or the prompt.
     void NoteCharacter(char c);
     // Replaced whole, never changed in place: a block takes a reference, not a copy.

@@ -161,13 +161,45 @@ void TelnetStream::RunBytes(const unsigned char* bytes, std::size_t count)
 {
     const std::uint32_t generation = generation_;
     std::size_t i = 0;
+    auto nextIac = [&](std::size_t from) {
+        const void* iac = std::memchr(bytes + from, kIac, count - from);
+        return iac ? static_cast<std::size_t>(static_cast<const unsigned char*>(iac) - bytes) : count;
+    };
     while (i < count) {
-        if (inputState_ == kData && bytes[i] != kIac) {
+        const bool data = inputState_ == kData;
+        const std::size_t end = data ? nextIac(i) : i;
+        if (data && end + 1 < count && bytes[end] == kIac && bytes[end + 1] == kIac) {
+            // Escaped 255s inside data: the run goes over with them undoubled, in blocks
+            // of up to sizeof run_, rather than a call per 255, so a stream of them costs
+            // no more than text (and nothing is allocated).
+            std::size_t fill = 0, k = i, plainEnd = end;
+            for (;;) {
+                while (k < plainEnd) {
+                    const std::size_t take = std::min(plainEnd - k, sizeof run_ - fill);
+                    std::memcpy(run_ + fill, bytes + k, take);
+                    fill += take;
+                    k += take;
+                    if (fill == sizeof run_) {
+                        ShowRun(run_, fill);
+                        fill = 0;
+                        if (generation != generation_) return;
+                    }
+                }
+                if (k + 1 >= count || bytes[k] != kIac || bytes[k + 1] != kIac) break;
+                run_[fill++] = kIac;
+                k += 2;
+                if (fill == sizeof run_) {
+                    ShowRun(run_, fill);
+                    fill = 0;
+                    if (generation != generation_) return;
+                }
+                plainEnd = nextIac(k);
+            }
+            if (fill > 0) ShowRun(run_, fill);
+            i = k;
+        } else if (end > i) {
             // In the data state every byte but IAC is shown and keeps the state, so
             // the whole run up to the next IAC goes over at once.
-            const void* iac = std::memchr(bytes + i, kIac, count - i);
-            const std::size_t end =
-                iac ? static_cast<std::size_t>(static_cast<const unsigned char*>(iac) - bytes) : count;
             ShowRun(bytes + i, end - i);
             i = end;
         } else {

@@ -137,4 +137,5 @@ private:
     bool feeding_ = false;
     std::uint32_t generation_ = 0;  // bumped by Reset so an interrupted Feed stops
     std::vector<unsigned char> pending_;
+    unsigned char run_[4096];  // a data run with its escaped 255s undoubled
 };

@@ -4,6 +4,7 @@
 #include "terminal/TerminalModel.h"
 
 #include "platform/AppGlobals.h"
+#include "terminal/ByteScan.h"
 #include "terminal/CTRQDiagDoc.h"
 
 #include <algorithm>
@@ -69,33 +70,33 @@ void TerminalModel::SetClientSize(int width, int height) {
     st_.scroll = ComputeScrollSizesLocked();
 }
 
-// Appends a block to the drawn text in runs: ordinary bytes are copied and measured
-// a run at a time, so the cost is per block, not per byte.
+// Appends a block to the drawn text in runs: ordinary bytes are copied a run at a
+// time, and only the part of the block on the last line is measured (a line's width
+// is the sum of its characters'), so the cost is per block, not per byte.
 void TerminalModel::AppendDrawnLocked(std::string_view block) {
     if (changes_.fromLine < 0 || st_.lineCount < changes_.fromLine)
         changes_.fromLine = st_.lineCount;
     const char* s = block.data();
     const size_t n = block.size();
+    const size_t before = drawn_.size();
+    bool newLine = false;
     size_t i = 0;
     while (i < n) {
-        size_t j = i;
-        while (j < n && s[j] != kCR && s[j] != kLF && s[j] != kTab) ++j;
-        if (j > i) {
-            const std::string_view run(s + i, j - i);
-            drawn_.append(run);
-            st_.textX += surface_.LineWidth(run);
-        }
+        const size_t j = i + FindFirstOf(s + i, n - i, kCR, kLF, kTab);
+        if (j > i) drawn_.append(s + i, j - i);
         if (j == n) break;
         if (s[j] == kCR) {
             lineStarts_.push_back(drawn_.size());
             ++st_.lineCount;
-            st_.textX = 0;
+            newLine = true;
         } else if (s[j] == kTab) {
             drawn_.append(kTabBlanks);
-            st_.textX += surface_.LineWidth(kTabBlanks);
         }
         i = j + 1;
     }
+    const size_t lastLine = lineStarts_.back();
+    if (newLine) st_.textX = 0;
+    st_.textX += surface_.LineWidth(std::string_view(drawn_).substr(std::max(lastLine, before)));
     st_.textY = int64_t{st_.lineCount} * st_.lineHeight;
     receivedBytes_ += n;
 }
@@ -140,8 +141,8 @@ void TerminalModel::UpdateScrollSizes() {
         if (height > dumpAboveHeight_ || bytes > dumpAboveBytes_) {
             std::string path = OverflowDumpPath(std::time(nullptr));
             // Appended: a second dump within the same second must not overwrite the first.
-            if (doc_.Store(path, true)) {
-                ClearLocked();
+            if (doc_.StoreAndClear(path)) {
+                ResetLocked();  // the document emptied itself with the dump
                 dumpFailing_ = false;
                 cleared = true;
             } else {

@@ -3,6 +3,8 @@
 // during capture is created again.
 #include "terminal/TraceCapture.h"
 
+#include "terminal/ByteScan.h"
+
 #include <cstdio>
 #include <utility>
 #include <locale.h>
@@ -34,13 +36,17 @@ std::string TraceCapture::Banner(bool start, std::time_t when) {
 std::string TraceCapture::ConvertReceived(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 16);
-    for (const char* p = text.data(); p != text.data() + text.size(); ++p) {
-        switch (*p) {
-        case '\r': out += kLineBreak; break;
-        case '\t': out.append(8, ' '); break;
-        case '\n': break;
-        default: out += *p; break;
-        }
+    // Ordinary bytes are copied a run at a time.
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end) {
+        const size_t run = FindFirstOf(p, static_cast<size_t>(end - p), '\r', '\t', '\n');
+        out.append(p, run);
+        p += run;
+        if (p == end) break;
+        if (*p == '\r') out += kLineBreak;
+        else if (*p == '\t') out.append(8, ' ');
+        ++p;
     }
     return out;
 }

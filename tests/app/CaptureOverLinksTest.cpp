@@ -1,12 +1,14 @@
-// Capture while the user disconnects, and a large flood over LAN into a trace file:
-// through the real frame and its connect and disconnect commands.
+// Capture while the user disconnects, and large floods over LAN and a serial pty into
+// the overflow dumps and a trace file: through the real frame and its commands.
 #include "app/CMainFrame.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "terminal/CTRQDiagDoc.h"
 #include "terminal/TraceCapture.h"
 #include "res/resource.h"
+#include "tests/app/FrameTestSupport.h"
 #include "tests/links/LinkTestSupport.h"
+#include "tests/links/LoopbackPeer.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempDir.h"
@@ -20,6 +22,11 @@
 #include <QTimer>
 
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
 
 class CaptureOverLinksTest : public QObject {
     Q_OBJECT
@@ -35,6 +42,16 @@ class CaptureOverLinksTest : public QObject {
     static off_t sizeOf(const std::string& path) {
         struct stat st{};
         return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+    }
+    // The overflow dumps in the order they were written (names are times of day).
+    std::string dumped() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(start_->dir().path()))
+            if (e.path().extension() == ".dat") names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        std::string all;
+        for (const auto& n : names) all += start_->dir().read(n);
+        return all;
     }
 
 private slots:
@@ -135,6 +152,57 @@ private slots:
               static_cast<unsigned long long>(kBytes), static_cast<long long>(ms),
               kBytes / 1048576.0 / (ms / 1000.0), static_cast<long long>(worst));
         QVERIFY(trigger(frame, ID_LAN_DISCONNECT));
+    }
+
+    // Several megabytes of lines, tabs and a CR-less stretch longer than the dump's byte
+    // limit: the dumps plus the transcript hold every byte in order, and the trace file
+    // holds the flood as rewritten, over LAN and over a serial pty.
+    void floodKeepsEveryByte_data() {
+        QTest::addColumn<bool>("lan");
+        QTest::newRow("lan") << true;
+        QTest::newRow("serial") << false;
+    }
+    void floodKeepsEveryByte() {
+        QFETCH(bool, lan);
+        std::string flood;
+        for (unsigned n = 0; flood.size() < (3u << 20); ++n)
+            flood += std::to_string(n) + "\tABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz 0123456789\r\n";
+        for (unsigned n = 0; n < 30000; ++n) flood += "no line end here " + std::to_string(n) + " \n";
+        flood += "\rlast line";
+        std::atomic<bool> go{false};
+        LoopbackPeer peer([&](LoopbackPeer&, int fd) {
+            while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            SendAll(fd, flood);
+            ::shutdown(fd, SHUT_WR);
+        });
+        linktest::PtyPair pty;
+        QVERIFY(pty.ok());
+        profile_.writeString("Server", "History %c", peer.destination());
+        ScriptedMessages boxes;
+        CMainFrame frame;
+        QVERIFY(frame.OnCreate());
+        std::unique_ptr<frametest::SerialHookup> serial;
+        if (lan) {
+            QVERIFY(trigger(frame, ID_LAN_CONNECT));
+            QTRY_VERIFY(frame.isLinkConnected(LinkKind::Lan));
+        } else {
+            serial = std::make_unique<frametest::SerialHookup>(frame, pty.path());
+            QVERIFY(serial->ok());
+        }
+        const std::string trace = start_->dir().file("flood.txt");
+        boxes.answerSave(trace);
+        QVERIFY(trigger(frame, ID_CAPTURE_ON));
+        std::thread writer;
+        if (lan) go = true;
+        else writer = std::thread([&] { pty.WriteAll(flood, 120000); });
+        auto held = [&] { return dumped() + frame.document().GetTranscript(); };
+        QTRY_VERIFY_WITH_TIMEOUT(held().ends_with("last line"), 120000);
+        if (writer.joinable()) writer.join();
+        const std::string got = held();
+        QCOMPARE(got.size(), flood.size());
+        QVERIFY(got == flood);
+        QVERIFY(trigger(frame, ID_CAPTURE_OFF));
+        QVERIFY(start_->dir().read("flood.txt").find(TraceCapture::ConvertReceived(flood)) != std::string::npos);
     }
 };
 

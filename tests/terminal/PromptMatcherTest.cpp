@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,27 @@ TEST(PromptMatcher, ThePasswordRequestRunsWithoutThePromptLock) {
     nested.HandleBlock("PASSWORD:");
     EXPECT_EQ(asks, 1);
     EXPECT_TRUE(nested.AwaitingLogin()) << "the absorbed prompt still marks the login stage";
+}
+
+// A run of text handed over as one block of characters reacts exactly as the same
+// text one byte at a time: prompts, requests, cancel replies and counters, whatever
+// mix of prompt fragments, near misses and ordinary text it holds.
+TEST(PromptMatcher, ARunReactsAsItsBytesOneByOne) {
+    const std::vector<std::string> pieces = {"Canceled!", "Cancel", "CC", "PASSWORD:", "PASS", "maint>",
+                                             "mon>", "mm", "tility...", "tt", "  ", "\r\n", "plain text "};
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        for (int k = 0; k < 60; ++k) text += pieces[rng() % pieces.size()];
+        Recorder run, bytes;
+        PromptMatcher a(run.Callbacks()), b(bytes.Callbacks());
+        a.HandleBlock(text, false, true);
+        for (char c : text) b.HandleBlock(std::string_view(&c, 1), false, false);
+        ASSERT_EQ(run.asks, bytes.asks) << text;
+        ASSERT_EQ(run.replies, bytes.replies) << text;
+        ASSERT_EQ(a.AwaitingLogin(), b.AwaitingLogin()) << text;
+        for (int w = 0; w < 5; ++w) ASSERT_EQ(a.Progress(w), b.Progress(w)) << text;
+    }
 }
 
 TEST(PromptMatcher, AccessCodes) {

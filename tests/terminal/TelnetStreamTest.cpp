@@ -123,10 +123,22 @@ TEST(TelnetStream, DataRunsArriveWholeAndZeroBytesShowNothing)
 {
     TelnetHarness h;
     h.Feed(std::string("ma\0int>", 7) + Bytes({kIac, kIac}) + "xy");
-    // "ma", "int>", the escaped 255, "xy": the zero byte splits a run and is dropped.
-    EXPECT_EQ(h.sink.blocks, 4);
+    // "ma", then "int>", the escaped 255 and "xy" as one run: the zero byte splits a
+    // run and is dropped, an escaped 255 does not split it.
+    EXPECT_EQ(h.sink.blocks, 2);
     EXPECT_EQ(h.sink.badLengths, 0);
     EXPECT_EQ(h.sink.shown, "maint>\xffxy");
+
+    // Runs longer than a block, 255s and text mixed: every byte in order.
+    TelnetHarness big;
+    std::string in, shown;
+    for (int i = 0; i < 3000; ++i) {
+        in += Bytes({kIac, kIac}) + std::string(i % 7, 'a');
+        shown += "\xff" + std::string(i % 7, 'a');
+    }
+    big.Feed(in + Bytes({kIac, kNop}) + "z");
+    EXPECT_EQ(big.sink.shown, shown + "z");
+    EXPECT_LT(big.sink.blocks, 10);
 }
 
 // A stream whose data feeds a prompt matcher, as the frame wires them: one log of every

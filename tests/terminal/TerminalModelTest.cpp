@@ -277,6 +277,27 @@ TEST(TerminalOverflow, DumpHoldsExactBytesAndClearsScreen) {
 }
 
 // Dumps within one second share a name: the later one must not overwrite the earlier.
+// Two deliverers while overflow dumps run: whatever one delivers while the other
+// dumps and clears is either in the dump or still held, never dropped.
+TEST(TerminalThreads, TwoDeliverersLoseNothingAcrossDumps) {
+    TempDir dir;
+    SetStartDirectory(dir.path());
+    Terminal t(20, 100);
+    constexpr int kBlocks = 40000;
+    auto feeder = [&](char c) {
+        for (int i = 0; i < kBlocks; ++i) t.Feed(std::string(37, c) + "\r\n");
+    };
+    std::thread a(feeder, 'A'), b(feeder, 'B');
+    a.join();
+    b.join();
+    std::string held;
+    for (const auto& f : DumpFiles(dir.path())) held += dir.read(f);
+    held += t.doc.GetTranscript();
+    EXPECT_EQ(held.size(), 2u * kBlocks * 39);
+    EXPECT_EQ(std::count(held.begin(), held.end(), 'A'), 37 * kBlocks);
+    SetStartDirectory("");
+}
+
 TEST(TerminalOverflow, RepeatedDumpsLoseNothing) {
     TempDir dir;
     SetStartDirectory(dir.path());
