@@ -3,7 +3,7 @@
 # store of its own (the user's own settings are never touched), and the switch
 # simulator behind each link, so every Connect reaches a simulated switch at once.
 set -euo pipefail
-build=${1:?build directory}
+build=$(cd "${1:?build directory}" && pwd)  # absolute: the demo runs from its own directory
 src=$(cd "$(dirname "$0")/.." && pwd)
 demo=$(mktemp -d /tmp/pmxdemo.XXXXXX)
 pids=()
