@@ -10,7 +10,7 @@ cd "$here"
 seconds=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -eq 0 ] && harnesses=(command_file phone_book prompt_matcher telnet)
+[ ${#harnesses[@]} -eq 0 ] && harnesses=(command_file phone_book prompt_matcher telnet document)
 
 need=()
 for p in clang libclang-rt-14-dev; do
