@@ -146,9 +146,12 @@ void TerminalModel::UpdateScrollSizes() {
                 dumpFailing_ = false;
                 cleared = true;
             } else {
-                // Keep the text rather than lose it; try again after as much text more.
-                dumpAboveHeight_ = height + kOverflowHeight;
-                dumpAboveBytes_ = bytes + kOverflowBytes;
+                // Keep the text rather than lose it; try again after as much text more,
+                // and at the latest at the keep limit, so that the limit below is met.
+                dumpAboveHeight_ = std::min<uint64_t>(height + kOverflowHeight,
+                                                      uint64_t{kOverflowHeight} * kFailedDumpKeepFactor);
+                dumpAboveBytes_ = std::min<uint64_t>(bytes + kOverflowBytes,
+                                                     uint64_t{kOverflowBytes} * kFailedDumpKeepFactor);
                 if (!dumpFailing_) failedPath = std::move(path);
                 dumpFailing_ = true;
                 if (height > uint64_t{kOverflowHeight} * kFailedDumpKeepFactor ||

@@ -10,7 +10,7 @@ cd "$here"
 seconds=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -eq 0 ] && harnesses=(command_file phone_book prompt_matcher telnet)
+[ ${#harnesses[@]} -eq 0 ] && harnesses=(command_file phone_book prompt_matcher telnet document)
 
 need=()
 for p in clang libclang-rt-14-dev; do
@@ -32,5 +32,5 @@ for h in "${harnesses[@]}"; do
     echo "== $h (${seconds}s)"
     ASAN_OPTIONS=detect_leaks=1 ./build-fuzz/tests/fuzz/fuzz_"$h" -max_total_time="$seconds" \
         -print_final_stats=1 -max_len=4096 "$corpus" 2>&1 |
-        grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb|==[0-9]+==ERROR|.*invariant broken)' || true
+        grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb|==[0-9]+==ERROR|.*invariant broken)' || true
 done
