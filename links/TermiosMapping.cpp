@@ -59,7 +59,7 @@ int EncodeTermios(const DeviceControlBlock& dcb, const termios2& base, termios2*
     termios2 t = base;
     // Raw 8-bit line. Parity errors are counted by the driver and the byte passes
     // unchanged (INPCK off): checking with the tty's marking would turn it into a
-    // NUL, which ends the text of its chunk and loses the rest.
+    // NUL, which the terminal drops, so the byte would vanish without a word.
     t.c_iflag = IGNBRK;
     if (dcb.fOutX) t.c_iflag |= IXON;
     if (dcb.fInX) t.c_iflag |= IXOFF;
