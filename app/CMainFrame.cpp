@@ -6,6 +6,8 @@
 #include "app/AppIcons.h"
 #include "app/CAboutDlg.h"
 #include "app/CommandMenuTable.h"
+#include "app/IsdnFrameLink.h"
+#include "app/LanFrameLink.h"
 #include "platform/DialogRunner.h"
 #include "platform/MessageService.h"
 #include "platform/Profile.h"
@@ -40,6 +42,8 @@ const QString kFrameTitle = QStringLiteral("PMX Remote Diagnostic Tool");
 } // namespace
 
 CMainFrame::CMainFrame() {
+    isdn_ = std::make_unique<IsdnFrameLink>(static_cast<LinkHost&>(*this));
+    lan_ = std::make_unique<LanFrameLink>(static_cast<LinkHost&>(*this));
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(AppIcon());
     setDocumentTitle(QStringLiteral("Untitled"));
@@ -80,12 +84,14 @@ CMainFrame::CMainFrame() {
     setupLogin();
 }
 
+CIsdnLink* CMainFrame::isdnLink() const { return isdn_->link(); }
+
 CMainFrame::~CMainFrame() {
     // The LAN worker reports into this window: it ends before anything it reaches goes.
-    EndLanWorker();
-    PurgeRetiredLanWorkers();
+    lan_->EndWorker();
+    lan_->PurgeRetiredWorkers();
     // The ISDN reader feeds the view: it ends before the view goes.
-    CloseIsdnLink();
+    isdn_->Close();
     // A port still open stops delivering before the view and document go.
     if (serialLink_) {
         linkFlag(LinkKind::Serial) = 0;
@@ -324,9 +330,15 @@ bool CMainFrame::OnCreate() {
     loadRecentFiles();
     registerShellRules();
     registerCaptureCommands();
-    registerLanCommands();
+    lan_->registerRules();
+    connect(action(ID_LAN_CONNECT), &QAction::triggered, lan_.get(), &LanFrameLink::OnConnect);
+    connect(action(ID_LAN_DISCONNECT), &QAction::triggered, lan_.get(), &LanFrameLink::OnDisconnect);
+    connect(action(ID_LAN_CONFIGURE), &QAction::triggered, lan_.get(), &LanFrameLink::OnConfigure);
     registerCommandCommands();
-    registerIsdnCommands();
+    isdn_->registerRules();
+    connect(action(ID_ISDN_CONNECT), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnConnect);
+    connect(action(ID_ISDN_DISCONNECT), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnDisconnect);
+    connect(action(ID_ISDN_CONFIGURE), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnConfigure);
     registerModemCommands();
     registerSerialCommands();
     registerSessionCommands();

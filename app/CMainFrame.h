@@ -12,6 +12,7 @@
 #include "terminal/PromptMatcher.h"
 #include "terminal/TelnetStream.h"
 #include "terminal/TraceCapture.h"
+#include "app/LinkHost.h"
 
 #include <QHash>
 
@@ -38,13 +39,11 @@ class CSerialLink;
 class CTRQDiagDoc;
 class CTRQDiagView;
 class CSocketThread;
-class SocketOwner;
+class LanFrameLink;
 class CIsdnLink;
+class IsdnFrameLink;
 
-// The four link kinds, in the order they are always tested.
-enum class LinkKind { Serial = 0, Modem = 1, Lan = 2, Isdn = 3 };
-
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public LinkHost {
     Q_OBJECT
 public:
     CMainFrame();
@@ -55,58 +54,58 @@ public:
     bool OnCreate();
 
     // Link state: written on the GUI thread, read from reader threads too.
-    bool IsAnyLinkConnected() const;
-    bool isLinkConnected(LinkKind kind) const { return linkFlag(kind).load() != 0; }
+    bool IsAnyLinkConnected() const override;
+    bool isLinkConnected(LinkKind kind) const override { return linkFlag(kind).load() != 0; }
     // The connection manager's flag of one link; each link's connect and disconnect
     // routines set it (tests put the frame in a state with it).
-    void setLinkConnected(LinkKind kind, bool connected) { linkFlag(kind) = connected ? 1 : 0; }
+    void setLinkConnected(LinkKind kind, bool connected) override { linkFlag(kind) = connected ? 1 : 0; }
 
     // ---- Connection manager ----
     // Every outgoing line goes through here: the recovery confirmations, the modem
     // refusal, the response timer and the connected link's write. Returns the write's
     // result, or 1 when nothing was written. GUI thread.
-    int SendToLink(const char* text, int length, bool startResponseTimer);
+    int SendToLink(const char* text, int length, bool startResponseTimer) override;
     // Writes to the connected link, tested in link order, with no confirmation and no
     // timer (the wake-up's and the cancel reply's carriage return).
-    int WriteToConnectedLink(const char* text, int length);
+    int WriteToConnectedLink(const char* text, int length) override;
     // The view's line message: text, then one carriage return, to the connected link.
     int SendLine(const char* text);
     // Each link registers its write operation while its object exists; an empty
     // function means there is no link object.
-    void setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer);
+    void setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer) override;
     bool hasLinkWriter(LinkKind kind) const;
     // A link whose outgoing text is escaped (a Telnet peer) registers the unescaped path
     // here too: the Telnet stream's own replies go out through it, as they are. Without
     // one, replies use the link's writer.
-    void setLinkReplyWriter(LinkKind kind, std::function<int(const char*, int)> writer);
+    void setLinkReplyWriter(LinkKind kind, std::function<int(const char*, int)> writer) override;
     int WriteReplyToConnectedLink(const char* bytes, int length);
 
     // Timers 1075 (response) and 1074 (wake-up). Start on the GUI thread only.
     void StartResponseTimer();
-    void StopResponseTimer();
-    void StartWakeupTimer();
-    void StopWakeupTimer();
+    void StopResponseTimer() override;
+    void StartWakeupTimer() override;
+    void StopWakeupTimer() override;
     // Text arrived from the switch: stops both timers. Safe from any thread; off the
     // GUI thread the timers are stopped there, without waiting.
-    void StopTimersOnArrival();
+    void StopTimersOnArrival() override;
     bool responseTimerActive() const;
     bool wakeupTimerActive() const;
 
     CTRQDiagDoc& document() { return *doc_; }
     CTRQDiagView* view() const { return view_; }
-    CModemLink& modemLink() { return *modemLink_; }
+    CModemLink& modemLink() override { return *modemLink_; }
 
     CommandTable& commandTable() { return commandTable_; }
     const CommandTable& commandTable() const { return commandTable_; }
 
     // Where links hand received text: the document's receive operation.
-    ReceiveSink* receiveSink() const { return receiveSink_; }
-    void setReceiveSink(ReceiveSink* sink);
+    ReceiveSink* receiveSink() const override { return receiveSink_; }
+    void setReceiveSink(ReceiveSink* sink) override;
     // The Telnet stream shared by the LAN link (fed on the GUI thread) and the ISDN
     // link (fed on its reader thread); only one of them is connected at a time. Its
     // replies go to the connected link, its data to the receive sink. Reset it at
     // every LAN and ISDN connect.
-    TelnetStream& telnet() { return telnet_; }
+    TelnetStream& telnet() override { return telnet_; }
 
     // ---- Login ----
     // The Enter Password dialog; runs on the GUI thread (a reader thread that found
@@ -114,7 +113,7 @@ public:
     void OnEnterPassword();
     AccessMode accessMode() const;
     // The log-out paths: typed "x" and Log Out.
-    void ClearAccessMode();
+    void ClearAccessMode() override;
 
 signals:
     // The access mode changed (a password was accepted, or a log-out); GUI thread.
@@ -122,17 +121,17 @@ signals:
 
 public:
     // ---- Trace capture ----
-    TraceCapture& trace() { return trace_; }
+    TraceCapture& trace() override { return trace_; }
     void OnCaptureOn();
     void OnCaptureOff();
     // A disconnect command ends a running capture before its link closes.
-    void StopCaptureIfRunning();
+    void StopCaptureIfRunning() override;
     // Received text for the trace file; any thread. A failed write is reported once,
     // without blocking the delivering thread, until a write succeeds again.
     void SaveTrace(std::string_view text);
     bool captureRunning() const { return m_captureRunning != 0; }
     // The keyboard focus to the input box's edit (control 1022).
-    void focusInputEdit();
+    void focusInputEdit() override;
 
     // ---- Status bar (app/MainFrameStatus.cpp) ----
     // The message area shows "Ready", a menu item's prompt while it is hovered, a
@@ -140,13 +139,13 @@ public:
     // not miss (link lost, output held, capture stopped by an error): it stays until
     // ClearNotice, the next notice or the next link connected; prompts and passing
     // messages give way to it again. GUI thread.
-    void ShowNotice(const QString& text);
+    void ShowNotice(const QString& text) override;
     // Clears the notice; with a text, only when that notice is the one shown (the state
     // it told of has ended, and a later notice must stay).
-    void ClearNotice(const QString& onlyIf = QString());
+    void ClearNotice(const QString& onlyIf = QString()) override;
     QString notice() const { return notice_; }
     // Shown until the next prompt or message, then the notice or "Ready" again.
-    void ShowStatusMessage(const QString& text);
+    void ShowStatusMessage(const QString& text) override;
     // The standing panes beside the message area: the link (kind, destination and time
     // connected, or "Not connected"), the access level, and the trace file while capturing.
     enum class StatusPane { Link, Access, Capture };
@@ -154,7 +153,7 @@ public:
     // A link ended without the user's Disconnect (peer closed, call ended, port gone).
     // The caller has released the link and cleared its flag; this ends the access mode,
     // stops the timers, brings the bars and menus in line and shows notice once.
-    void OnLinkEnded(const QString& notice);
+    void OnLinkEnded(const QString& notice) override;
 
     // ---- Command bar, input box and Commands menu (app/MainFrameCommands.cpp) ----
     // The command bar; nullptr until it is first shown.
@@ -185,44 +184,30 @@ public:
     void SerialDisconnect();
     // Releases a reader thread waiting for the Enter Password dialog without showing
     // it: a link being closed waits for its reader. Any thread.
-    void CancelPasswordRequest();
+    void CancelPasswordRequest() override;
 
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
 
     // Sets every action's enabled/checked state from the rules; run before a menu
     // shows and after every state change. An action without an enable rule is grey.
-    void updateCommandUi();
+    void updateCommandUi() override;
     // Each subsystem registers the enable (and check) rules of its commands.
-    void setEnableRule(int id, std::function<bool()> rule) { enableRules_[id] = std::move(rule); }
+    void setEnableRule(int id, std::function<bool()> rule) override { enableRules_[id] = std::move(rule); }
     void setCheckRule(int id, std::function<bool()> rule) { checkRules_[id] = std::move(rule); }
 
     // File > Open of a text file into the terminal; false when it cannot be read.
     bool OpenDocumentFile(const std::string& path);
     // Clear New: a new empty document and a cleared view.
-    void OnClearNew();
+    void OnClearNew() override;
     const QStringList& recentFiles() const { return recent_; }
 
-    // ---- ISDN link (app/MainFrameIsdn.cpp) ----
-    void OnIsdnConnect();     // 32855
-    void OnIsdnDisconnect();  // 32856
-    void OnIsdnConfigure();   // 32857
+    // ---- ISDN link (app/IsdnFrameLink.cpp) ----
     // The current ISDN link, or null (none, or a failed connect has been cleaned up).
-    CIsdnLink* isdnLink() const { return isdnLink_.get(); }
+    CIsdnLink* isdnLink() const;
 
 private:
-    struct IsdnLinkDeleter { void operator()(CIsdnLink* link) const; };
-    void registerIsdnCommands();
-    // Ends the reader (serving a password request it may be waiting on), hangs up
-    // and forgets the link; the frame's own reply writer is back afterwards.
-    void CloseIsdnLink();
-    std::unique_ptr<CIsdnLink, IsdnLinkDeleter> isdnLink_;
-    // Written on the GUI thread, read by the reader: received blocks are dropped once
-    // a close has begun, and the close waits while one is inside the Telnet stream.
-    std::atomic<bool> isdnStopping_{false};
-    std::atomic<bool> isdnReaderInStream_{false};
-    unsigned isdnCalls_ = 0;  // counts connects (GUI thread); a late hang-up report is dropped
-    // ---- end ISDN link ----
+    std::unique_ptr<IsdnFrameLink> isdn_;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -230,6 +215,13 @@ protected:
     // grows back to it rather than draw its bars over each other.
     void resizeEvent(QResizeEvent* event) override;
     void CloseLinksOnExit();
+
+private:
+    // LinkHost operations the frame's other users do not need.
+    bool passwordDialogOpen() const override;
+    QString statusMessage() const override;
+    void ClearStatusMessage() override;
+    QWidget* dialogParent() override { return this; }
 
 private slots:
     void OnResponseTimer();
@@ -333,48 +325,13 @@ private:
     QLabel* scrlPane_ = nullptr;
     std::function<int(const char*, int)> replyWriters_[4];
 
-    // ---- LAN link (app/MainFrameLan.cpp) ----
+    // ---- LAN link (app/LanFrameLink.cpp) ----
 public:
-    void OnLanConnect();      // 32852
-    void OnLanDisconnect();   // 32853
-    void OnLanConfigure();    // 32854
-    // What the socket window reports (SWM_CONNECTED ... SWM_ERROR), on the GUI thread.
-    void OnLanConnected();
-    void OnLanClosed();
-    // Received bytes, on the LAN worker thread: decoded and laid out there, as a read
-    // thread does, so that a flood never holds the GUI thread.
-    void OnLanReceived(const char* bytes, int length);
-    void OnLanError(int code);
-    // The connect attempt has ended (after SWM_CONNECTED or the failure's reports).
-    void OnLanConnectDone();
-    // A LAN Connect is looking up or connecting.
-    bool lanConnecting() const { return lanConnecting_; }
-    // The current LAN worker, or null.
-    CSocketThread* lanThread() const { return lanThread_.get(); }
-    // The pause after posting the close and after ending the worker (1000 ms each).
-    void setLanDisconnectWaitMs(int ms) { lanDisconnectWaitMs_ = ms; }
+    LanFrameLink& lanLink() { return *lan_; }
 
 private:
-    void registerLanCommands();
-    // Ends the current worker (if any) and forgets it; the link is then closed.
-    void EndLanWorker();
-    void PurgeRetiredLanWorkers();
-
-    int lanDisconnectWaitMs_ = 1000;
-    bool lanConnecting_ = false;
-    bool lanClosingByUser_ = false;  // LAN Disconnect is closing the socket
-    unsigned lanGeneration_ = 0;
-    // Workers that did not end at once (still inside a call into this window).
-    class FrameSocketOwner;
-    std::shared_ptr<FrameSocketOwner> lanOwner_;
-    struct RetiredLanWorker {
-        std::shared_ptr<SocketOwner> owner;  // the worker reports to it until it ends
-        std::shared_ptr<CSocketThread> thread;  // destroyed first
-    };
-    std::vector<RetiredLanWorker> lanRetired_;
-    // Declared last: destroyed first, while everything it reports to still exists.
-    std::shared_ptr<CSocketThread> lanThread_;
-    // ---- end LAN link ----
+    // Its worker reports into the frame: the frame's destructor ends it first.
+    std::unique_ptr<LanFrameLink> lan_;
 
     // ---- Modem link (app/MainFrameModem.cpp) ----
 public:
@@ -416,7 +373,7 @@ public:
     // without the phone book. Enabled while no link is connected.
     void OnReconnect();
     // A link reached its switch (success of its Connect).
-    void NoteLinkConnected(LinkKind kind);
+    void NoteLinkConnected(LinkKind kind) override;
     // File > Run Script... (32940): picks a file and runs it; Stop Script (32941).
     void OnRunScript();
     void OnStopScript();
@@ -438,12 +395,11 @@ private:
     };
     void registerSessionCommands();
     void ModemConnect(bool pickNumber);
-    void IsdnConnect(bool askGoAhead);
     // The connect's carriage return, sent only if the switch stays silent for a while:
     // one that greets at once would read it as an empty password.
-    void ScheduleConnectWakeup(LinkKind kind);
+    void ScheduleConnectWakeup(LinkKind kind) override;
     // Marks the start of a LAN or ISDN connect for the wake-up's silence test.
-    void NoteConnectStarting();
+    void NoteConnectStarting() override;
     // Received text, on the delivering thread: the prompt watch of a running script.
     void WatchScriptPrompt(std::string_view text);
     void ScriptStep();

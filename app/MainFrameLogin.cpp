@@ -92,3 +92,5 @@ void CMainFrame::ClearAccessMode() {
     emit accessModeChanged();
     updateCommandUi();
 }
+
+bool CMainFrame::passwordDialogOpen() const { return findChild<CEnterPasswordDlg*>() != nullptr; }

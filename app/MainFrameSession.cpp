@@ -2,6 +2,8 @@
 // connects. All on the GUI thread except WatchScriptPrompt, which runs on the thread
 // that delivered the text.
 #include "app/CMainFrame.h"
+#include "app/IsdnFrameLink.h"
+#include "app/LanFrameLink.h"
 
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
@@ -62,8 +64,8 @@ void CMainFrame::OnReconnect() {
         modemLink().SetDestination(lastModemNumber_.c_str());
         ModemConnect(false);
         break;
-    case LinkKind::Lan: OnLanConnect(); break;
-    case LinkKind::Isdn: IsdnConnect(false); break;
+    case LinkKind::Lan: lan_->OnConnect(); break;
+    case LinkKind::Isdn: isdn_->Connect(false); break;
     }
     updateCommandUi();
 }

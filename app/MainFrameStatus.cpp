@@ -68,6 +68,8 @@ void CMainFrame::ClearNotice(const QString& onlyIf) {
 }
 
 void CMainFrame::ShowStatusMessage(const QString& text) { statusBar()->showMessage(text); }
+QString CMainFrame::statusMessage() const { return statusBar()->currentMessage(); }
+void CMainFrame::ClearStatusMessage() { statusBar()->clearMessage(); }
 
 QString CMainFrame::statusPaneText(StatusPane pane) const {
     const QLabel* label = pane == StatusPane::Link     ? linkPane_
