@@ -8,6 +8,7 @@
 #include "app/CommandMenuTable.h"
 #include "app/IsdnFrameLink.h"
 #include "app/LanFrameLink.h"
+#include "app/SerialFrameLink.h"
 #include "platform/DialogRunner.h"
 #include "platform/MessageService.h"
 #include "platform/Profile.h"
@@ -44,6 +45,7 @@ const QString kFrameTitle = QStringLiteral("PMX Remote Diagnostic Tool");
 CMainFrame::CMainFrame() {
     isdn_ = std::make_unique<IsdnFrameLink>(static_cast<LinkHost&>(*this));
     lan_ = std::make_unique<LanFrameLink>(static_cast<LinkHost&>(*this));
+    serial_ = std::make_unique<SerialFrameLink>(static_cast<LinkHost&>(*this));
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(AppIcon());
     setDocumentTitle(QStringLiteral("Untitled"));
@@ -62,7 +64,6 @@ CMainFrame::CMainFrame() {
     connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
 
     modemLink_ = std::make_unique<CModemLink>();
-    serialLink_ = std::make_unique<CSerialLink>();
 
     doc_ = std::make_unique<CTRQDiagDoc>();
     view_ = new CTRQDiagView(*doc_, this);
@@ -85,6 +86,10 @@ CMainFrame::CMainFrame() {
 }
 
 CIsdnLink* CMainFrame::isdnLink() const { return isdn_->link(); }
+CSerialLink* CMainFrame::serialLink() const { return serial_->link(); }
+void CMainFrame::OnSerialConnect() { serial_->OnConnect(); }
+void CMainFrame::OnSerialDisconnect() { serial_->OnDisconnect(); }
+void CMainFrame::SerialDisconnect() { serial_->Disconnect(); }
 
 CMainFrame::~CMainFrame() {
     // The LAN worker reports into this window: it ends before anything it reaches goes.
@@ -93,9 +98,9 @@ CMainFrame::~CMainFrame() {
     // The ISDN reader feeds the view: it ends before the view goes.
     isdn_->Close();
     // A port still open stops delivering before the view and document go.
-    if (serialLink_) {
+    if (CSerialLink* serial = serial_->link()) {
         linkFlag(LinkKind::Serial) = 0;
-        serialLink_->Close();
+        serial->Close();
     }
     // The view refers to the document; it goes first.
     delete view_;
@@ -340,7 +345,11 @@ bool CMainFrame::OnCreate() {
     connect(action(ID_ISDN_DISCONNECT), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnDisconnect);
     connect(action(ID_ISDN_CONFIGURE), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnConfigure);
     registerModemCommands();
-    registerSerialCommands();
+    serial_->install();
+    connect(action(ID_SERIAL_CONNECT), &QAction::triggered, serial_.get(), &SerialFrameLink::OnConnect);
+    connect(action(ID_SERIAL_DISCONNECT), &QAction::triggered, serial_.get(), &SerialFrameLink::OnDisconnect);
+    connect(action(ID_SERIAL_CONFIGURE), &QAction::triggered, serial_.get(), &SerialFrameLink::OnConfigure);
+    closeSerialOnExit_ = [this] { serial_->Disconnect(); };
     registerSessionCommands();
     updateCommandUi();
     keepBarsApart();

@@ -36,6 +36,7 @@ class CModemLink;
 class CCallProgressWnd;
 class ModemBridge;
 class CSerialLink;
+class SerialFrameLink;
 class CTRQDiagDoc;
 class CTRQDiagView;
 class CSocketThread;
@@ -175,11 +176,10 @@ public:
     // WM_USER+16: runs Commands menu position 0-24 (24 is the log-out "x").
     void OnMenuCommand(int position);
     void OnLogOut();
-    // ---- Serial port link ----
-    CSerialLink* serialLink() const { return serialLink_.get(); }
+    // ---- Serial port link (app/SerialFrameLink.cpp) ----
+    CSerialLink* serialLink() const;
     void OnSerialConnect();     // 32774
     void OnSerialDisconnect();  // 32775, asks first
-    void OnSerialConfigure();   // 32776
     // The serial disconnect routine, without confirmation (also the close order's).
     void SerialDisconnect();
     // Releases a reader thread waiting for the Enter Password dialog without showing
@@ -219,6 +219,7 @@ protected:
 private:
     // LinkHost operations the frame's other users do not need.
     bool passwordDialogOpen() const override;
+    bool awaitingLogin() const override;
     QString statusMessage() const override;
     void ClearStatusMessage() override;
     QWidget* dialogParent() override { return this; }
@@ -257,7 +258,6 @@ private:
     void hideCommandBarOnLogOut();
     CCommandBar* commandBar_ = nullptr;
     ButtonAssignment buttons_;
-    void registerSerialCommands();
 
     void OnPhoneBook();
     void setupLogin();
@@ -277,8 +277,7 @@ private:
     std::unique_ptr<CTRQDiagDoc> doc_;
     CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_
     std::unique_ptr<CModemLink> modemLink_;
-    std::unique_ptr<CSerialLink> serialLink_;
-    std::atomic<int> serialSession_{0};  // counts serial connects; stale port-lost notes are dropped
+    std::unique_ptr<SerialFrameLink> serial_;
     struct PasswordRequest;
     std::mutex passwordLock_;
     std::shared_ptr<PasswordRequest> passwordRequest_;  // under passwordLock_

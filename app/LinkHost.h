@@ -54,6 +54,8 @@ public:
     // Releases a reader waiting for the Enter Password dialog before it is joined. Any thread.
     virtual void CancelPasswordRequest() = 0;
     virtual void ClearAccessMode() = 0;
+    // The switch is still at its login stage: there is no session to log out of.
+    virtual bool awaitingLogin() const = 0;
     // The Enter Password dialog is open: a close chosen from inside it could not join the reader.
     virtual bool passwordDialogOpen() const = 0;
 

@@ -94,3 +94,4 @@ void CMainFrame::ClearAccessMode() {
 }
 
 bool CMainFrame::passwordDialogOpen() const { return findChild<CEnterPasswordDlg*>() != nullptr; }
+bool CMainFrame::awaitingLogin() const { return view_->Matcher().AwaitingLogin(); }

@@ -4,6 +4,7 @@
 #include "app/CMainFrame.h"
 #include "app/IsdnFrameLink.h"
 #include "app/LanFrameLink.h"
+#include "app/SerialFrameLink.h"
 
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
@@ -59,7 +60,7 @@ void CMainFrame::NoteLinkConnected(LinkKind kind) {
 void CMainFrame::OnReconnect() {
     if (!hasConnected_ || IsAnyLinkConnected() || modemWorkerRunning()) return;
     switch (lastLink_) {
-    case LinkKind::Serial: OnSerialConnect(); break;
+    case LinkKind::Serial: serial_->OnConnect(); break;
     case LinkKind::Modem:
         modemLink().SetDestination(lastModemNumber_.c_str());
         ModemConnect(false);

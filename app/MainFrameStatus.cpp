@@ -83,7 +83,7 @@ QString CMainFrame::describeLink(LinkKind kind, QString* detail) const {
     case LinkKind::Serial: {
         int port = 0, baud = 0, bits = 0, stop = 0, parity = 0;
         unsigned char flow = 0;
-        serialLink_->GetSettings(&port, &baud, &bits, &stop, &parity, &flow);
+        serialLink()->GetSettings(&port, &baud, &bits, &stop, &parity, &flow);
         // The device's name only: the pane must leave the message area room; the
         // whole path is in the pane's tool tip.
         const QString path = QString::fromLocal8Bit(CSerialLink::DevicePath(port).c_str());
