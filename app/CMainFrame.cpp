@@ -8,6 +8,7 @@
 #include "app/CommandMenuTable.h"
 #include "app/IsdnFrameLink.h"
 #include "app/LanFrameLink.h"
+#include "app/ModemFrameLink.h"
 #include "app/SerialFrameLink.h"
 #include "platform/DialogRunner.h"
 #include "platform/MessageService.h"
@@ -46,6 +47,7 @@ CMainFrame::CMainFrame() {
     isdn_ = std::make_unique<IsdnFrameLink>(static_cast<LinkHost&>(*this));
     lan_ = std::make_unique<LanFrameLink>(static_cast<LinkHost&>(*this));
     serial_ = std::make_unique<SerialFrameLink>(static_cast<LinkHost&>(*this));
+    modem_ = std::make_unique<ModemFrameLink>(static_cast<LinkHost&>(*this));
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(AppIcon());
     setDocumentTitle(QStringLiteral("Untitled"));
@@ -63,7 +65,6 @@ CMainFrame::CMainFrame() {
     wakeupTimer_->setProperty("pmxId", int(TIMER_WAKEUP));
     connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
 
-    modemLink_ = std::make_unique<CModemLink>();
 
     doc_ = std::make_unique<CTRQDiagDoc>();
     view_ = new CTRQDiagView(*doc_, this);
@@ -90,6 +91,10 @@ CSerialLink* CMainFrame::serialLink() const { return serial_->link(); }
 void CMainFrame::OnSerialConnect() { serial_->OnConnect(); }
 void CMainFrame::OnSerialDisconnect() { serial_->OnDisconnect(); }
 void CMainFrame::SerialDisconnect() { serial_->Disconnect(); }
+CModemLink& CMainFrame::modemLink() { return modem_->link(); }
+CCallProgressWnd* CMainFrame::progressWindow() const { return modem_->progressWindow(); }
+bool CMainFrame::modemWorkerRunning() const { return modem_->workerRunning(); }
+QWidget* CMainFrame::viewWidget() { return view_; }
 
 CMainFrame::~CMainFrame() {
     // The LAN worker reports into this window: it ends before anything it reaches goes.
@@ -344,7 +349,12 @@ bool CMainFrame::OnCreate() {
     connect(action(ID_ISDN_CONNECT), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnConnect);
     connect(action(ID_ISDN_DISCONNECT), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnDisconnect);
     connect(action(ID_ISDN_CONFIGURE), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnConfigure);
-    registerModemCommands();
+    modem_->install();
+    connect(action(ID_MODEM_CONNECT), &QAction::triggered, modem_.get(), &ModemFrameLink::OnConnect);
+    connect(action(ID_MODEM_DISCONNECT), &QAction::triggered, modem_.get(), &ModemFrameLink::OnDisconnect);
+    connect(action(ID_MODEM_CONFIGURE), &QAction::triggered, modem_.get(), &ModemFrameLink::OnConfigure);
+    closeModemOnExit_ = [this] { modem_->DisconnectRoutine(); };
+    destroyProgressWindow_ = [this] { modem_->DestroyProgressWindow(); };
     serial_->install();
     connect(action(ID_SERIAL_CONNECT), &QAction::triggered, serial_.get(), &SerialFrameLink::OnConnect);
     connect(action(ID_SERIAL_DISCONNECT), &QAction::triggered, serial_.get(), &SerialFrameLink::OnDisconnect);
@@ -463,7 +473,7 @@ void CMainFrame::OnClearNew() {
 }
 
 void CMainFrame::OnPhoneBook() {
-    ShowPhoneBook(this, *modemLink_);
+    ShowPhoneBook(this, modemLink());
 }
 
 void CMainFrame::OnAppAbout() {

@@ -34,7 +34,7 @@ class CCommandBar;
 class QTimer;
 class CModemLink;
 class CCallProgressWnd;
-class ModemBridge;
+class ModemFrameLink;
 class CSerialLink;
 class SerialFrameLink;
 class CTRQDiagDoc;
@@ -94,7 +94,7 @@ public:
 
     CTRQDiagDoc& document() { return *doc_; }
     CTRQDiagView* view() const { return view_; }
-    CModemLink& modemLink() override { return *modemLink_; }
+    CModemLink& modemLink() override;
 
     CommandTable& commandTable() { return commandTable_; }
     const CommandTable& commandTable() const { return commandTable_; }
@@ -223,6 +223,7 @@ private:
     QString statusMessage() const override;
     void ClearStatusMessage() override;
     QWidget* dialogParent() override { return this; }
+    QWidget* viewWidget() override;
 
 private slots:
     void OnResponseTimer();
@@ -267,7 +268,7 @@ private:
     mutable std::atomic<int> linkFlags_[4] = {0, 0, 0, 0};
 
     // The close order's link steps: the modem and serial disconnect routines (without
-    // confirmation) and the progress window, installed by those links.
+    // confirmation) and the progress window, installed with those links.
     std::function<void()> closeModemOnExit_;
     std::function<void()> closeSerialOnExit_;
     std::function<void()> destroyProgressWindow_;
@@ -276,7 +277,6 @@ private:
 
     std::unique_ptr<CTRQDiagDoc> doc_;
     CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_
-    std::unique_ptr<CModemLink> modemLink_;
     std::unique_ptr<SerialFrameLink> serial_;
     struct PasswordRequest;
     std::mutex passwordLock_;
@@ -332,38 +332,13 @@ private:
     // Its worker reports into the frame: the frame's destructor ends it first.
     std::unique_ptr<LanFrameLink> lan_;
 
-    // ---- Modem link (app/MainFrameModem.cpp) ----
+    // ---- Modem link (app/ModemFrameLink.cpp) ----
 public:
-    void OnModemConnect();
-    void OnModemDisconnect();
-    // The disconnect without confirmation; also the close order's modem step.
-    void ModemDisconnectRoutine();
-    void OnModemConfigure();
-    void ShowProgress(const QString& text);
-    void UpdateProgress(const QString& text);
-    void HideProgress();
-    // Moves a visible progress window 2 pixels inside the view's top-left corner.
-    void PlaceProgressWindow();
-    CCallProgressWnd* progressWindow() const { return progressWnd_; }
-    bool modemDisconnectBlocked() const;
+    CCallProgressWnd* progressWindow() const;
     bool modemWorkerRunning() const;
-    // The modem messages, run on the GUI thread (sent or posted by the modem code).
-    void OnModemResult(int connected);        // WM_USER+6
-    void OnCallConnectedMsg(int flag);        // WM_USER+7
-    void OnModemEstablished();                // WM_USER+8
-    void OnCallLost();                        // WM_USER+9
-    void OnDisconnectBlockedMsg(int blocked); // WM_USER+11
-    void OnShowProgressMsg(int index);        // WM_USER+12
-    void OnHideProgressMsg();                 // WM_USER+13
-    void OnUpdateProgressMsg(int index);      // WM_USER+14
 
 private:
-    void registerModemCommands();
-    CCallProgressWnd* progressWnd_ = nullptr;
-    mutable std::mutex linkLock_;
-    int modemDisconnectBlocked_ = 1;  // under linkLock_
-    // Declared last: stops the modem worker before the link it drives goes.
-    std::shared_ptr<ModemBridge> modemBridge_;
+    std::unique_ptr<ModemFrameLink> modem_;
 
     // ---- Reconnect, command scripts, LAN/ISDN wake-up (app/MainFrameSession.cpp) ----
 public:
@@ -393,7 +368,6 @@ private:
         unsigned id = 0;
     };
     void registerSessionCommands();
-    void ModemConnect(bool pickNumber);
     // The connect's carriage return, sent only if the switch stays silent for a while:
     // one that greets at once would read it as an empty password.
     void ScheduleConnectWakeup(LinkKind kind) override;

@@ -87,6 +87,8 @@ public:
 
     // The parent of the links' dialogs and boxes.
     virtual QWidget* dialogParent() = 0;
+    // The terminal view, or null once it has gone: the call progress window sits on it.
+    virtual QWidget* viewWidget() = 0;
     // The phone book dials through the modem link.
     virtual CModemLink& modemLink() = 0;
 

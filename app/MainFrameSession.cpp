@@ -4,6 +4,7 @@
 #include "app/CMainFrame.h"
 #include "app/IsdnFrameLink.h"
 #include "app/LanFrameLink.h"
+#include "app/ModemFrameLink.h"
 #include "app/SerialFrameLink.h"
 
 #include "platform/GuiThread.h"
@@ -63,7 +64,7 @@ void CMainFrame::OnReconnect() {
     case LinkKind::Serial: serial_->OnConnect(); break;
     case LinkKind::Modem:
         modemLink().SetDestination(lastModemNumber_.c_str());
-        ModemConnect(false);
+        modem_->Connect(false);
         break;
     case LinkKind::Lan: lan_->OnConnect(); break;
     case LinkKind::Isdn: isdn_->Connect(false); break;

@@ -1,6 +1,7 @@
 // The status bar's standing panes (link, access level, capture) and its notices, and
 // what the frame does when a link ends by itself. All on the GUI thread.
 #include "app/CMainFrame.h"
+#include "app/ModemFrameLink.h"
 
 #include "platform/Profile.h"
 #include "commands/CCommandBar.h"
@@ -91,7 +92,7 @@ QString CMainFrame::describeLink(LinkKind kind, QString* detail) const {
         return QStringLiteral("Serial COM%1 (%2)").arg(port + 1).arg(QFileInfo(path).fileName());
     }
     case LinkKind::Modem:
-        return QStringLiteral("Modem ") + QString::fromLatin1(modemLink_->GetDestination().c_str());
+        return QStringLiteral("Modem ") + QString::fromLatin1(modem_->link().GetDestination().c_str());
     case LinkKind::Lan:
         return QStringLiteral("LAN ") +
                QString::fromLatin1(Profile::get().getString("Server", "History %c", "").c_str());
