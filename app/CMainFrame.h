@@ -1,6 +1,7 @@
 // The main window: menus, toolbar, status bar, input box bar, the command table and
 // the link state. Lives on the GUI thread; reader threads reach it only through the
-// thread-safe members marked below or through SendToGui/PostToGui.
+// thread-safe members marked below or through SendToGui/PostToGui. Each link's glue
+// reaches it only through LinkHost.
 #pragma once
 
 #include <QMainWindow>
@@ -39,7 +40,6 @@ class CSerialLink;
 class SerialFrameLink;
 class CTRQDiagDoc;
 class CTRQDiagView;
-class CSocketThread;
 class LanFrameLink;
 class CIsdnLink;
 class IsdnFrameLink;
@@ -94,8 +94,6 @@ public:
 
     CTRQDiagDoc& document() { return *doc_; }
     CTRQDiagView* view() const { return view_; }
-    CModemLink& modemLink() override;
-
     CommandTable& commandTable() { return commandTable_; }
     const CommandTable& commandTable() const { return commandTable_; }
 
@@ -176,15 +174,22 @@ public:
     // WM_USER+16: runs Commands menu position 0-24 (24 is the log-out "x").
     void OnMenuCommand(int position);
     void OnLogOut();
-    // ---- Serial port link (app/SerialFrameLink.cpp) ----
+    // Releases a reader thread waiting for the Enter Password dialog without showing
+    // it: a link being closed waits for its reader. Any thread.
+    void CancelPasswordRequest() override;
+
+    // ---- The four links' glue (app/*FrameLink.cpp), each behind LinkHost ----
     CSerialLink* serialLink() const;
     void OnSerialConnect();     // 32774
     void OnSerialDisconnect();  // 32775, asks first
     // The serial disconnect routine, without confirmation (also the close order's).
     void SerialDisconnect();
-    // Releases a reader thread waiting for the Enter Password dialog without showing
-    // it: a link being closed waits for its reader. Any thread.
-    void CancelPasswordRequest() override;
+    CModemLink& modemLink() override;
+    CCallProgressWnd* progressWindow() const;
+    bool modemWorkerRunning() const;
+    LanFrameLink& lanLink() { return *lan_; }
+    // The current ISDN link, or null (none, or a failed connect has been cleaned up).
+    CIsdnLink* isdnLink() const;
 
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
@@ -201,13 +206,6 @@ public:
     // Clear New: a new empty document and a cleared view.
     void OnClearNew() override;
     const QStringList& recentFiles() const { return recent_; }
-
-    // ---- ISDN link (app/IsdnFrameLink.cpp) ----
-    // The current ISDN link, or null (none, or a failed connect has been cleaned up).
-    CIsdnLink* isdnLink() const;
-
-private:
-    std::unique_ptr<IsdnFrameLink> isdn_;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -277,7 +275,6 @@ private:
 
     std::unique_ptr<CTRQDiagDoc> doc_;
     CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_
-    std::unique_ptr<SerialFrameLink> serial_;
     struct PasswordRequest;
     std::mutex passwordLock_;
     std::shared_ptr<PasswordRequest> passwordRequest_;  // under passwordLock_
@@ -323,22 +320,6 @@ private:
     QLabel* numPane_ = nullptr;
     QLabel* scrlPane_ = nullptr;
     std::function<int(const char*, int)> replyWriters_[4];
-
-    // ---- LAN link (app/LanFrameLink.cpp) ----
-public:
-    LanFrameLink& lanLink() { return *lan_; }
-
-private:
-    // Its worker reports into the frame: the frame's destructor ends it first.
-    std::unique_ptr<LanFrameLink> lan_;
-
-    // ---- Modem link (app/ModemFrameLink.cpp) ----
-public:
-    CCallProgressWnd* progressWindow() const;
-    bool modemWorkerRunning() const;
-
-private:
-    std::unique_ptr<ModemFrameLink> modem_;
 
     // ---- Reconnect, command scripts, LAN/ISDN wake-up (app/MainFrameSession.cpp) ----
 public:
@@ -392,4 +373,11 @@ private:
     PromptTail promptTail_;         // under scriptLock_
     bool awaitingPrompt_ = false;   // under scriptLock_
     unsigned scriptRunId_ = 0;      // under scriptLock_
+
+    // Declared last: destroyed first, while the frame state their threads reached
+    // still exists (the destructor has already ended those threads).
+    std::unique_ptr<SerialFrameLink> serial_;
+    std::unique_ptr<IsdnFrameLink> isdn_;
+    std::unique_ptr<LanFrameLink> lan_;
+    std::unique_ptr<ModemFrameLink> modem_;
 };
