@@ -41,6 +41,15 @@ namespace {
 constexpr int kRecentFiles = 4;
 const char* const kRecentSection = "Recent File List";
 const QString kFrameTitle = QStringLiteral("PMX Remote Diagnostic Tool");
+
+// A link's Connect, Disconnect and Configure go to its glue; the connections end
+// with the glue object.
+template <class Link>
+void connectLinkCommands(CMainFrame& frame, Link* link, int connectId, int disconnectId, int configureId) {
+    QObject::connect(frame.action(connectId), &QAction::triggered, link, &Link::OnConnect);
+    QObject::connect(frame.action(disconnectId), &QAction::triggered, link, &Link::OnDisconnect);
+    QObject::connect(frame.action(configureId), &QAction::triggered, link, &Link::OnConfigure);
+}
 } // namespace
 
 CMainFrame::CMainFrame() {
@@ -64,7 +73,6 @@ CMainFrame::CMainFrame() {
     wakeupTimer_->setObjectName(QStringLiteral("timer1074"));
     wakeupTimer_->setProperty("pmxId", int(TIMER_WAKEUP));
     connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
-
 
     doc_ = std::make_unique<CTRQDiagDoc>();
     view_ = new CTRQDiagView(*doc_, this);
@@ -340,25 +348,17 @@ bool CMainFrame::OnCreate() {
     loadRecentFiles();
     registerShellRules();
     registerCaptureCommands();
-    lan_->registerRules();
-    connect(action(ID_LAN_CONNECT), &QAction::triggered, lan_.get(), &LanFrameLink::OnConnect);
-    connect(action(ID_LAN_DISCONNECT), &QAction::triggered, lan_.get(), &LanFrameLink::OnDisconnect);
-    connect(action(ID_LAN_CONFIGURE), &QAction::triggered, lan_.get(), &LanFrameLink::OnConfigure);
+    lan_->install();
+    connectLinkCommands(*this, lan_.get(), ID_LAN_CONNECT, ID_LAN_DISCONNECT, ID_LAN_CONFIGURE);
     registerCommandCommands();
-    isdn_->registerRules();
-    connect(action(ID_ISDN_CONNECT), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnConnect);
-    connect(action(ID_ISDN_DISCONNECT), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnDisconnect);
-    connect(action(ID_ISDN_CONFIGURE), &QAction::triggered, isdn_.get(), &IsdnFrameLink::OnConfigure);
+    isdn_->install();
+    connectLinkCommands(*this, isdn_.get(), ID_ISDN_CONNECT, ID_ISDN_DISCONNECT, ID_ISDN_CONFIGURE);
     modem_->install();
-    connect(action(ID_MODEM_CONNECT), &QAction::triggered, modem_.get(), &ModemFrameLink::OnConnect);
-    connect(action(ID_MODEM_DISCONNECT), &QAction::triggered, modem_.get(), &ModemFrameLink::OnDisconnect);
-    connect(action(ID_MODEM_CONFIGURE), &QAction::triggered, modem_.get(), &ModemFrameLink::OnConfigure);
+    connectLinkCommands(*this, modem_.get(), ID_MODEM_CONNECT, ID_MODEM_DISCONNECT, ID_MODEM_CONFIGURE);
     closeModemOnExit_ = [this] { modem_->DisconnectRoutine(); };
     destroyProgressWindow_ = [this] { modem_->DestroyProgressWindow(); };
     serial_->install();
-    connect(action(ID_SERIAL_CONNECT), &QAction::triggered, serial_.get(), &SerialFrameLink::OnConnect);
-    connect(action(ID_SERIAL_DISCONNECT), &QAction::triggered, serial_.get(), &SerialFrameLink::OnDisconnect);
-    connect(action(ID_SERIAL_CONFIGURE), &QAction::triggered, serial_.get(), &SerialFrameLink::OnConfigure);
+    connectLinkCommands(*this, serial_.get(), ID_SERIAL_CONNECT, ID_SERIAL_DISCONNECT, ID_SERIAL_CONFIGURE);
     closeSerialOnExit_ = [this] { serial_->Disconnect(); };
     registerSessionCommands();
     updateCommandUi();

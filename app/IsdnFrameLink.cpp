@@ -25,7 +25,7 @@ IsdnFrameLink::IsdnFrameLink(LinkHost& host) : host_(host) {}
 
 IsdnFrameLink::~IsdnFrameLink() = default;
 
-void IsdnFrameLink::registerRules() {
+void IsdnFrameLink::install() {
     LinkHost& h = host_;
     h.setEnableRule(ID_ISDN_CONNECT, [&h] { return !h.IsAnyLinkConnected(); });
     h.setEnableRule(ID_ISDN_DISCONNECT, [&h] {

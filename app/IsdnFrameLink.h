@@ -17,7 +17,7 @@ public:
     ~IsdnFrameLink() override;
 
     // The enable rules of the three commands.
-    void registerRules();
+    void install();
     void OnConnect() { Connect(true); }   // 32855
     // The phone book is only a go-ahead; Reconnect goes without it.
     void Connect(bool askGoAhead);

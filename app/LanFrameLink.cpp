@@ -79,7 +79,7 @@ LanFrameLink::LanFrameLink(LinkHost& host) : host_(host) {}
 
 LanFrameLink::~LanFrameLink() = default;
 
-void LanFrameLink::registerRules() {
+void LanFrameLink::install() {
     host_.setEnableRule(ID_LAN_CONNECT, [this] { return !host_.IsAnyLinkConnected() && !connecting_; });
     // Also while connecting: it gives the attempt up.
     host_.setEnableRule(ID_LAN_DISCONNECT, [this] {

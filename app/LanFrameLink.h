@@ -18,7 +18,7 @@ public:
     ~LanFrameLink() override;
 
     // The enable rules of the three commands.
-    void registerRules();
+    void install();
     void OnConnect();      // 32852
     void OnDisconnect();   // 32853
     void OnConfigure();    // 32854
