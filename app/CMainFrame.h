@@ -88,7 +88,7 @@ public:
     void StopWakeupTimer() override;
     // Text arrived from the switch: stops both timers. Safe from any thread; off the
     // GUI thread the timers are stopped there, without waiting.
-    void StopTimersOnArrival() override;
+    void StopTimersOnArrival();
     bool responseTimerActive() const;
     bool wakeupTimerActive() const;
 
@@ -112,7 +112,7 @@ public:
     void OnEnterPassword();
     AccessMode accessMode() const;
     // The log-out paths: typed "x" and Log Out.
-    void ClearAccessMode() override;
+    void ClearAccessMode();
 
 signals:
     // The access mode changed (a password was accepted, or a log-out); GUI thread.

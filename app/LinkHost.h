@@ -24,6 +24,7 @@ public:
     virtual bool IsAnyLinkConnected() const = 0;
     // One link's connected flag; each link's connect and disconnect routines set it. Any thread.
     virtual bool isLinkConnected(LinkKind kind) const = 0;
+    // Set by the link's own connect and disconnect routines, on the GUI thread.
     virtual void setLinkConnected(LinkKind kind, bool connected) = 0;
     // The confirmed, timed send of the view and the connect's wake-up.
     virtual int SendToLink(const char* text, int length, bool startResponseTimer) = 0;
@@ -44,24 +45,25 @@ public:
     virtual TraceCapture& trace() = 0;
 
     // ---- Timers ----
+    // The modem's repeated carriage return until the switch answers.
     virtual void StartWakeupTimer() = 0;
+    // A link going away stops both: no warning about an answer that cannot come.
     virtual void StopWakeupTimer() = 0;
     virtual void StopResponseTimer() = 0;
-    // Text arrived from the switch. Any thread.
-    virtual void StopTimersOnArrival() = 0;
 
     // ---- Login ----
     // Releases a reader waiting for the Enter Password dialog before it is joined. Any thread.
     virtual void CancelPasswordRequest() = 0;
-    virtual void ClearAccessMode() = 0;
     // The switch is still at its login stage: there is no session to log out of.
     virtual bool awaitingLogin() const = 0;
     // The Enter Password dialog is open: a close chosen from inside it could not join the reader.
     virtual bool passwordDialogOpen() const = 0;
 
     // ---- Status and commands ----
+    // A standing notice (output held) until its state ends; cleared only if still shown.
     virtual void ShowNotice(const QString& text) = 0;
     virtual void ClearNotice(const QString& onlyIf = QString()) = 0;
+    // A passing status-bar message (progress, a failure's detail), read back and cleared.
     virtual void ShowStatusMessage(const QString& text) = 0;
     virtual QString statusMessage() const = 0;
     virtual void ClearStatusMessage() = 0;
@@ -69,6 +71,7 @@ public:
     virtual void OnLinkEnded(const QString& notice) = 0;
     // Brings menus and bars in line with the link state; after every state change.
     virtual void updateCommandUi() = 0;
+    // Each link's own commands are enabled by its rules, registered once at start.
     virtual void setEnableRule(int id, std::function<bool()> rule) = 0;
     // A disconnect ends a running capture before its link closes.
     virtual void StopCaptureIfRunning() = 0;
