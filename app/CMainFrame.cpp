@@ -6,6 +6,10 @@
 #include "app/AppIcons.h"
 #include "app/CAboutDlg.h"
 #include "app/CommandMenuTable.h"
+#include "app/IsdnFrameLink.h"
+#include "app/LanFrameLink.h"
+#include "app/ModemFrameLink.h"
+#include "app/SerialFrameLink.h"
 #include "platform/DialogRunner.h"
 #include "platform/MessageService.h"
 #include "platform/Profile.h"
@@ -37,9 +41,22 @@ namespace {
 constexpr int kRecentFiles = 4;
 const char* const kRecentSection = "Recent File List";
 const QString kFrameTitle = QStringLiteral("PMX Remote Diagnostic Tool");
+
+// A link's Connect, Disconnect and Configure go to its glue; the connections end
+// with the glue object.
+template <class Link>
+void connectLinkCommands(CMainFrame& frame, Link* link, int connectId, int disconnectId, int configureId) {
+    QObject::connect(frame.action(connectId), &QAction::triggered, link, &Link::OnConnect);
+    QObject::connect(frame.action(disconnectId), &QAction::triggered, link, &Link::OnDisconnect);
+    QObject::connect(frame.action(configureId), &QAction::triggered, link, &Link::OnConfigure);
+}
 } // namespace
 
 CMainFrame::CMainFrame() {
+    isdn_ = std::make_unique<IsdnFrameLink>(static_cast<LinkHost&>(*this));
+    lan_ = std::make_unique<LanFrameLink>(static_cast<LinkHost&>(*this));
+    serial_ = std::make_unique<SerialFrameLink>(static_cast<LinkHost&>(*this));
+    modem_ = std::make_unique<ModemFrameLink>(static_cast<LinkHost&>(*this));
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(AppIcon());
     setDocumentTitle(QStringLiteral("Untitled"));
@@ -56,9 +73,6 @@ CMainFrame::CMainFrame() {
     wakeupTimer_->setObjectName(QStringLiteral("timer1074"));
     wakeupTimer_->setProperty("pmxId", int(TIMER_WAKEUP));
     connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
-
-    modemLink_ = std::make_unique<CModemLink>();
-    serialLink_ = std::make_unique<CSerialLink>();
 
     doc_ = std::make_unique<CTRQDiagDoc>();
     view_ = new CTRQDiagView(*doc_, this);
@@ -80,16 +94,26 @@ CMainFrame::CMainFrame() {
     setupLogin();
 }
 
+CIsdnLink* CMainFrame::isdnLink() const { return isdn_->link(); }
+CSerialLink* CMainFrame::serialLink() const { return serial_->link(); }
+void CMainFrame::OnSerialConnect() { serial_->OnConnect(); }
+void CMainFrame::OnSerialDisconnect() { serial_->OnDisconnect(); }
+void CMainFrame::SerialDisconnect() { serial_->Disconnect(); }
+CModemLink& CMainFrame::modemLink() { return modem_->link(); }
+CCallProgressWnd* CMainFrame::progressWindow() const { return modem_->progressWindow(); }
+bool CMainFrame::modemWorkerRunning() const { return modem_->workerRunning(); }
+QWidget* CMainFrame::viewWidget() { return view_; }
+
 CMainFrame::~CMainFrame() {
     // The LAN worker reports into this window: it ends before anything it reaches goes.
-    EndLanWorker();
-    PurgeRetiredLanWorkers();
+    lan_->EndWorker();
+    lan_->PurgeRetiredWorkers();
     // The ISDN reader feeds the view: it ends before the view goes.
-    CloseIsdnLink();
+    isdn_->Close();
     // A port still open stops delivering before the view and document go.
-    if (serialLink_) {
+    if (CSerialLink* serial = serial_->link()) {
         linkFlag(LinkKind::Serial) = 0;
-        serialLink_->Close();
+        serial->Close();
     }
     // The view refers to the document; it goes first.
     delete view_;
@@ -324,11 +348,18 @@ bool CMainFrame::OnCreate() {
     loadRecentFiles();
     registerShellRules();
     registerCaptureCommands();
-    registerLanCommands();
+    lan_->install();
+    connectLinkCommands(*this, lan_.get(), ID_LAN_CONNECT, ID_LAN_DISCONNECT, ID_LAN_CONFIGURE);
     registerCommandCommands();
-    registerIsdnCommands();
-    registerModemCommands();
-    registerSerialCommands();
+    isdn_->install();
+    connectLinkCommands(*this, isdn_.get(), ID_ISDN_CONNECT, ID_ISDN_DISCONNECT, ID_ISDN_CONFIGURE);
+    modem_->install();
+    connectLinkCommands(*this, modem_.get(), ID_MODEM_CONNECT, ID_MODEM_DISCONNECT, ID_MODEM_CONFIGURE);
+    closeModemOnExit_ = [this] { modem_->DisconnectRoutine(); };
+    destroyProgressWindow_ = [this] { modem_->DestroyProgressWindow(); };
+    serial_->install();
+    connectLinkCommands(*this, serial_.get(), ID_SERIAL_CONNECT, ID_SERIAL_DISCONNECT, ID_SERIAL_CONFIGURE);
+    closeSerialOnExit_ = [this] { serial_->Disconnect(); };
     registerSessionCommands();
     updateCommandUi();
     keepBarsApart();
@@ -442,7 +473,7 @@ void CMainFrame::OnClearNew() {
 }
 
 void CMainFrame::OnPhoneBook() {
-    ShowPhoneBook(this, *modemLink_);
+    ShowPhoneBook(this, modemLink());
 }
 
 void CMainFrame::OnAppAbout() {

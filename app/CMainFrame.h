@@ -1,6 +1,7 @@
 // The main window: menus, toolbar, status bar, input box bar, the command table and
 // the link state. Lives on the GUI thread; reader threads reach it only through the
-// thread-safe members marked below or through SendToGui/PostToGui.
+// thread-safe members marked below or through SendToGui/PostToGui. Each link's glue
+// reaches it only through LinkHost.
 #pragma once
 
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 #include "terminal/PromptMatcher.h"
 #include "terminal/TelnetStream.h"
 #include "terminal/TraceCapture.h"
+#include "app/LinkHost.h"
 
 #include <QHash>
 
@@ -33,18 +35,16 @@ class CCommandBar;
 class QTimer;
 class CModemLink;
 class CCallProgressWnd;
-class ModemBridge;
+class ModemFrameLink;
 class CSerialLink;
+class SerialFrameLink;
 class CTRQDiagDoc;
 class CTRQDiagView;
-class CSocketThread;
-class SocketOwner;
+class LanFrameLink;
 class CIsdnLink;
+class IsdnFrameLink;
 
-// The four link kinds, in the order they are always tested.
-enum class LinkKind { Serial = 0, Modem = 1, Lan = 2, Isdn = 3 };
-
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public LinkHost {
     Q_OBJECT
 public:
     CMainFrame();
@@ -55,37 +55,37 @@ public:
     bool OnCreate();
 
     // Link state: written on the GUI thread, read from reader threads too.
-    bool IsAnyLinkConnected() const;
-    bool isLinkConnected(LinkKind kind) const { return linkFlag(kind).load() != 0; }
+    bool IsAnyLinkConnected() const override;
+    bool isLinkConnected(LinkKind kind) const override { return linkFlag(kind).load() != 0; }
     // The connection manager's flag of one link; each link's connect and disconnect
     // routines set it (tests put the frame in a state with it).
-    void setLinkConnected(LinkKind kind, bool connected) { linkFlag(kind) = connected ? 1 : 0; }
+    void setLinkConnected(LinkKind kind, bool connected) override { linkFlag(kind) = connected ? 1 : 0; }
 
     // ---- Connection manager ----
     // Every outgoing line goes through here: the recovery confirmations, the modem
     // refusal, the response timer and the connected link's write. Returns the write's
     // result, or 1 when nothing was written. GUI thread.
-    int SendToLink(const char* text, int length, bool startResponseTimer);
+    int SendToLink(const char* text, int length, bool startResponseTimer) override;
     // Writes to the connected link, tested in link order, with no confirmation and no
     // timer (the wake-up's and the cancel reply's carriage return).
-    int WriteToConnectedLink(const char* text, int length);
+    int WriteToConnectedLink(const char* text, int length) override;
     // The view's line message: text, then one carriage return, to the connected link.
     int SendLine(const char* text);
     // Each link registers its write operation while its object exists; an empty
     // function means there is no link object.
-    void setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer);
+    void setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer) override;
     bool hasLinkWriter(LinkKind kind) const;
     // A link whose outgoing text is escaped (a Telnet peer) registers the unescaped path
     // here too: the Telnet stream's own replies go out through it, as they are. Without
     // one, replies use the link's writer.
-    void setLinkReplyWriter(LinkKind kind, std::function<int(const char*, int)> writer);
+    void setLinkReplyWriter(LinkKind kind, std::function<int(const char*, int)> writer) override;
     int WriteReplyToConnectedLink(const char* bytes, int length);
 
     // Timers 1075 (response) and 1074 (wake-up). Start on the GUI thread only.
     void StartResponseTimer();
-    void StopResponseTimer();
-    void StartWakeupTimer();
-    void StopWakeupTimer();
+    void StopResponseTimer() override;
+    void StartWakeupTimer() override;
+    void StopWakeupTimer() override;
     // Text arrived from the switch: stops both timers. Safe from any thread; off the
     // GUI thread the timers are stopped there, without waiting.
     void StopTimersOnArrival();
@@ -94,19 +94,17 @@ public:
 
     CTRQDiagDoc& document() { return *doc_; }
     CTRQDiagView* view() const { return view_; }
-    CModemLink& modemLink() { return *modemLink_; }
-
     CommandTable& commandTable() { return commandTable_; }
     const CommandTable& commandTable() const { return commandTable_; }
 
     // Where links hand received text: the document's receive operation.
-    ReceiveSink* receiveSink() const { return receiveSink_; }
-    void setReceiveSink(ReceiveSink* sink);
+    ReceiveSink* receiveSink() const override { return receiveSink_; }
+    void setReceiveSink(ReceiveSink* sink) override;
     // The Telnet stream shared by the LAN link (fed on the GUI thread) and the ISDN
     // link (fed on its reader thread); only one of them is connected at a time. Its
     // replies go to the connected link, its data to the receive sink. Reset it at
     // every LAN and ISDN connect.
-    TelnetStream& telnet() { return telnet_; }
+    TelnetStream& telnet() override { return telnet_; }
 
     // ---- Login ----
     // The Enter Password dialog; runs on the GUI thread (a reader thread that found
@@ -122,17 +120,17 @@ signals:
 
 public:
     // ---- Trace capture ----
-    TraceCapture& trace() { return trace_; }
+    TraceCapture& trace() override { return trace_; }
     void OnCaptureOn();
     void OnCaptureOff();
     // A disconnect command ends a running capture before its link closes.
-    void StopCaptureIfRunning();
+    void StopCaptureIfRunning() override;
     // Received text for the trace file; any thread. A failed write is reported once,
     // without blocking the delivering thread, until a write succeeds again.
     void SaveTrace(std::string_view text);
     bool captureRunning() const { return m_captureRunning != 0; }
     // The keyboard focus to the input box's edit (control 1022).
-    void focusInputEdit();
+    void focusInputEdit() override;
 
     // ---- Status bar (app/MainFrameStatus.cpp) ----
     // The message area shows "Ready", a menu item's prompt while it is hovered, a
@@ -140,13 +138,13 @@ public:
     // not miss (link lost, output held, capture stopped by an error): it stays until
     // ClearNotice, the next notice or the next link connected; prompts and passing
     // messages give way to it again. GUI thread.
-    void ShowNotice(const QString& text);
+    void ShowNotice(const QString& text) override;
     // Clears the notice; with a text, only when that notice is the one shown (the state
     // it told of has ended, and a later notice must stay).
-    void ClearNotice(const QString& onlyIf = QString());
+    void ClearNotice(const QString& onlyIf = QString()) override;
     QString notice() const { return notice_; }
     // Shown until the next prompt or message, then the notice or "Ready" again.
-    void ShowStatusMessage(const QString& text);
+    void ShowStatusMessage(const QString& text) override;
     // The standing panes beside the message area: the link (kind, destination and time
     // connected, or "Not connected"), the access level, and the trace file while capturing.
     enum class StatusPane { Link, Access, Capture };
@@ -154,7 +152,7 @@ public:
     // A link ended without the user's Disconnect (peer closed, call ended, port gone).
     // The caller has released the link and cleared its flag; this ends the access mode,
     // stops the timers, brings the bars and menus in line and shows notice once.
-    void OnLinkEnded(const QString& notice);
+    void OnLinkEnded(const QString& notice) override;
 
     // ---- Command bar, input box and Commands menu (app/MainFrameCommands.cpp) ----
     // The command bar; nullptr until it is first shown.
@@ -176,53 +174,38 @@ public:
     // WM_USER+16: runs Commands menu position 0-24 (24 is the log-out "x").
     void OnMenuCommand(int position);
     void OnLogOut();
-    // ---- Serial port link ----
-    CSerialLink* serialLink() const { return serialLink_.get(); }
-    void OnSerialConnect();     // 32774
-    void OnSerialDisconnect();  // 32775, asks first
-    void OnSerialConfigure();   // 32776
-    // The serial disconnect routine, without confirmation (also the close order's).
-    void SerialDisconnect();
     // Releases a reader thread waiting for the Enter Password dialog without showing
     // it: a link being closed waits for its reader. Any thread.
-    void CancelPasswordRequest();
+    void CancelPasswordRequest() override;
+
+    // ---- The four links' glue (app/*FrameLink.cpp), each behind LinkHost ----
+    CSerialLink* serialLink() const;
+    void OnSerialConnect();     // 32774
+    void OnSerialDisconnect();  // 32775, asks first
+    // The serial disconnect routine, without confirmation (also the close order's).
+    void SerialDisconnect();
+    CModemLink& modemLink() override;
+    CCallProgressWnd* progressWindow() const;
+    bool modemWorkerRunning() const;
+    LanFrameLink& lanLink() { return *lan_; }
+    // The current ISDN link, or null (none, or a failed connect has been cleaned up).
+    CIsdnLink* isdnLink() const;
 
     QAction* action(int id) const { return actions_.value(id, nullptr); }
     CInputBoxBar* inputBoxBar() const { return inputBar_; }
 
     // Sets every action's enabled/checked state from the rules; run before a menu
     // shows and after every state change. An action without an enable rule is grey.
-    void updateCommandUi();
+    void updateCommandUi() override;
     // Each subsystem registers the enable (and check) rules of its commands.
-    void setEnableRule(int id, std::function<bool()> rule) { enableRules_[id] = std::move(rule); }
+    void setEnableRule(int id, std::function<bool()> rule) override { enableRules_[id] = std::move(rule); }
     void setCheckRule(int id, std::function<bool()> rule) { checkRules_[id] = std::move(rule); }
 
     // File > Open of a text file into the terminal; false when it cannot be read.
     bool OpenDocumentFile(const std::string& path);
     // Clear New: a new empty document and a cleared view.
-    void OnClearNew();
+    void OnClearNew() override;
     const QStringList& recentFiles() const { return recent_; }
-
-    // ---- ISDN link (app/MainFrameIsdn.cpp) ----
-    void OnIsdnConnect();     // 32855
-    void OnIsdnDisconnect();  // 32856
-    void OnIsdnConfigure();   // 32857
-    // The current ISDN link, or null (none, or a failed connect has been cleaned up).
-    CIsdnLink* isdnLink() const { return isdnLink_.get(); }
-
-private:
-    struct IsdnLinkDeleter { void operator()(CIsdnLink* link) const; };
-    void registerIsdnCommands();
-    // Ends the reader (serving a password request it may be waiting on), hangs up
-    // and forgets the link; the frame's own reply writer is back afterwards.
-    void CloseIsdnLink();
-    std::unique_ptr<CIsdnLink, IsdnLinkDeleter> isdnLink_;
-    // Written on the GUI thread, read by the reader: received blocks are dropped once
-    // a close has begun, and the close waits while one is inside the Telnet stream.
-    std::atomic<bool> isdnStopping_{false};
-    std::atomic<bool> isdnReaderInStream_{false};
-    unsigned isdnCalls_ = 0;  // counts connects (GUI thread); a late hang-up report is dropped
-    // ---- end ISDN link ----
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -230,6 +213,15 @@ protected:
     // grows back to it rather than draw its bars over each other.
     void resizeEvent(QResizeEvent* event) override;
     void CloseLinksOnExit();
+
+private:
+    // LinkHost operations the frame's other users do not need.
+    bool passwordDialogOpen() const override;
+    bool awaitingLogin() const override;
+    QString statusMessage() const override;
+    void ClearStatusMessage() override;
+    QWidget* dialogParent() override { return this; }
+    QWidget* viewWidget() override;
 
 private slots:
     void OnResponseTimer();
@@ -265,7 +257,6 @@ private:
     void hideCommandBarOnLogOut();
     CCommandBar* commandBar_ = nullptr;
     ButtonAssignment buttons_;
-    void registerSerialCommands();
 
     void OnPhoneBook();
     void setupLogin();
@@ -275,7 +266,7 @@ private:
     mutable std::atomic<int> linkFlags_[4] = {0, 0, 0, 0};
 
     // The close order's link steps: the modem and serial disconnect routines (without
-    // confirmation) and the progress window, installed by those links.
+    // confirmation) and the progress window, installed with those links.
     std::function<void()> closeModemOnExit_;
     std::function<void()> closeSerialOnExit_;
     std::function<void()> destroyProgressWindow_;
@@ -284,9 +275,6 @@ private:
 
     std::unique_ptr<CTRQDiagDoc> doc_;
     CTRQDiagView* view_ = nullptr;  // child widget; deleted before doc_
-    std::unique_ptr<CModemLink> modemLink_;
-    std::unique_ptr<CSerialLink> serialLink_;
-    std::atomic<int> serialSession_{0};  // counts serial connects; stale port-lost notes are dropped
     struct PasswordRequest;
     std::mutex passwordLock_;
     std::shared_ptr<PasswordRequest> passwordRequest_;  // under passwordLock_
@@ -333,82 +321,6 @@ private:
     QLabel* scrlPane_ = nullptr;
     std::function<int(const char*, int)> replyWriters_[4];
 
-    // ---- LAN link (app/MainFrameLan.cpp) ----
-public:
-    void OnLanConnect();      // 32852
-    void OnLanDisconnect();   // 32853
-    void OnLanConfigure();    // 32854
-    // What the socket window reports (SWM_CONNECTED ... SWM_ERROR), on the GUI thread.
-    void OnLanConnected();
-    void OnLanClosed();
-    // Received bytes, on the LAN worker thread: decoded and laid out there, as a read
-    // thread does, so that a flood never holds the GUI thread.
-    void OnLanReceived(const char* bytes, int length);
-    void OnLanError(int code);
-    // The connect attempt has ended (after SWM_CONNECTED or the failure's reports).
-    void OnLanConnectDone();
-    // A LAN Connect is looking up or connecting.
-    bool lanConnecting() const { return lanConnecting_; }
-    // The current LAN worker, or null.
-    CSocketThread* lanThread() const { return lanThread_.get(); }
-    // The pause after posting the close and after ending the worker (1000 ms each).
-    void setLanDisconnectWaitMs(int ms) { lanDisconnectWaitMs_ = ms; }
-
-private:
-    void registerLanCommands();
-    // Ends the current worker (if any) and forgets it; the link is then closed.
-    void EndLanWorker();
-    void PurgeRetiredLanWorkers();
-
-    int lanDisconnectWaitMs_ = 1000;
-    bool lanConnecting_ = false;
-    bool lanClosingByUser_ = false;  // LAN Disconnect is closing the socket
-    unsigned lanGeneration_ = 0;
-    // Workers that did not end at once (still inside a call into this window).
-    class FrameSocketOwner;
-    std::shared_ptr<FrameSocketOwner> lanOwner_;
-    struct RetiredLanWorker {
-        std::shared_ptr<SocketOwner> owner;  // the worker reports to it until it ends
-        std::shared_ptr<CSocketThread> thread;  // destroyed first
-    };
-    std::vector<RetiredLanWorker> lanRetired_;
-    // Declared last: destroyed first, while everything it reports to still exists.
-    std::shared_ptr<CSocketThread> lanThread_;
-    // ---- end LAN link ----
-
-    // ---- Modem link (app/MainFrameModem.cpp) ----
-public:
-    void OnModemConnect();
-    void OnModemDisconnect();
-    // The disconnect without confirmation; also the close order's modem step.
-    void ModemDisconnectRoutine();
-    void OnModemConfigure();
-    void ShowProgress(const QString& text);
-    void UpdateProgress(const QString& text);
-    void HideProgress();
-    // Moves a visible progress window 2 pixels inside the view's top-left corner.
-    void PlaceProgressWindow();
-    CCallProgressWnd* progressWindow() const { return progressWnd_; }
-    bool modemDisconnectBlocked() const;
-    bool modemWorkerRunning() const;
-    // The modem messages, run on the GUI thread (sent or posted by the modem code).
-    void OnModemResult(int connected);        // WM_USER+6
-    void OnCallConnectedMsg(int flag);        // WM_USER+7
-    void OnModemEstablished();                // WM_USER+8
-    void OnCallLost();                        // WM_USER+9
-    void OnDisconnectBlockedMsg(int blocked); // WM_USER+11
-    void OnShowProgressMsg(int index);        // WM_USER+12
-    void OnHideProgressMsg();                 // WM_USER+13
-    void OnUpdateProgressMsg(int index);      // WM_USER+14
-
-private:
-    void registerModemCommands();
-    CCallProgressWnd* progressWnd_ = nullptr;
-    mutable std::mutex linkLock_;
-    int modemDisconnectBlocked_ = 1;  // under linkLock_
-    // Declared last: stops the modem worker before the link it drives goes.
-    std::shared_ptr<ModemBridge> modemBridge_;
-
     // ---- Reconnect, command scripts, LAN/ISDN wake-up (app/MainFrameSession.cpp) ----
 public:
     // Connection > Reconnect (32942): the Connect of the link that connected last in
@@ -416,7 +328,7 @@ public:
     // without the phone book. Enabled while no link is connected.
     void OnReconnect();
     // A link reached its switch (success of its Connect).
-    void NoteLinkConnected(LinkKind kind);
+    void NoteLinkConnected(LinkKind kind) override;
     // File > Run Script... (32940): picks a file and runs it; Stop Script (32941).
     void OnRunScript();
     void OnStopScript();
@@ -437,13 +349,11 @@ private:
         unsigned id = 0;
     };
     void registerSessionCommands();
-    void ModemConnect(bool pickNumber);
-    void IsdnConnect(bool askGoAhead);
     // The connect's carriage return, sent only if the switch stays silent for a while:
     // one that greets at once would read it as an empty password.
-    void ScheduleConnectWakeup(LinkKind kind);
+    void ScheduleConnectWakeup(LinkKind kind) override;
     // Marks the start of a LAN or ISDN connect for the wake-up's silence test.
-    void NoteConnectStarting();
+    void NoteConnectStarting() override;
     // Received text, on the delivering thread: the prompt watch of a running script.
     void WatchScriptPrompt(std::string_view text);
     void ScriptStep();
@@ -463,4 +373,11 @@ private:
     PromptTail promptTail_;         // under scriptLock_
     bool awaitingPrompt_ = false;   // under scriptLock_
     unsigned scriptRunId_ = 0;      // under scriptLock_
+
+    // Declared last: destroyed first, while the frame state their threads reached
+    // still exists (the destructor has already ended those threads).
+    std::unique_ptr<SerialFrameLink> serial_;
+    std::unique_ptr<IsdnFrameLink> isdn_;
+    std::unique_ptr<LanFrameLink> lan_;
+    std::unique_ptr<ModemFrameLink> modem_;
 };

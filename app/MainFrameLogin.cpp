@@ -92,3 +92,6 @@ void CMainFrame::ClearAccessMode() {
     emit accessModeChanged();
     updateCommandUi();
 }
+
+bool CMainFrame::passwordDialogOpen() const { return findChild<CEnterPasswordDlg*>() != nullptr; }
+bool CMainFrame::awaitingLogin() const { return view_->Matcher().AwaitingLogin(); }

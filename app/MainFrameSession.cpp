@@ -2,6 +2,10 @@
 // connects. All on the GUI thread except WatchScriptPrompt, which runs on the thread
 // that delivered the text.
 #include "app/CMainFrame.h"
+#include "app/IsdnFrameLink.h"
+#include "app/LanFrameLink.h"
+#include "app/ModemFrameLink.h"
+#include "app/SerialFrameLink.h"
 
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
@@ -57,13 +61,13 @@ void CMainFrame::NoteLinkConnected(LinkKind kind) {
 void CMainFrame::OnReconnect() {
     if (!hasConnected_ || IsAnyLinkConnected() || modemWorkerRunning()) return;
     switch (lastLink_) {
-    case LinkKind::Serial: OnSerialConnect(); break;
+    case LinkKind::Serial: serial_->OnConnect(); break;
     case LinkKind::Modem:
         modemLink().SetDestination(lastModemNumber_.c_str());
-        ModemConnect(false);
+        modem_->Connect(false);
         break;
-    case LinkKind::Lan: OnLanConnect(); break;
-    case LinkKind::Isdn: IsdnConnect(false); break;
+    case LinkKind::Lan: lan_->OnConnect(); break;
+    case LinkKind::Isdn: isdn_->Connect(false); break;
     }
     updateCommandUi();
 }

@@ -1,6 +1,7 @@
 // The status bar's standing panes (link, access level, capture) and its notices, and
 // what the frame does when a link ends by itself. All on the GUI thread.
 #include "app/CMainFrame.h"
+#include "app/ModemFrameLink.h"
 
 #include "platform/Profile.h"
 #include "commands/CCommandBar.h"
@@ -68,6 +69,8 @@ void CMainFrame::ClearNotice(const QString& onlyIf) {
 }
 
 void CMainFrame::ShowStatusMessage(const QString& text) { statusBar()->showMessage(text); }
+QString CMainFrame::statusMessage() const { return statusBar()->currentMessage(); }
+void CMainFrame::ClearStatusMessage() { statusBar()->clearMessage(); }
 
 QString CMainFrame::statusPaneText(StatusPane pane) const {
     const QLabel* label = pane == StatusPane::Link     ? linkPane_
@@ -81,7 +84,7 @@ QString CMainFrame::describeLink(LinkKind kind, QString* detail) const {
     case LinkKind::Serial: {
         int port = 0, baud = 0, bits = 0, stop = 0, parity = 0;
         unsigned char flow = 0;
-        serialLink_->GetSettings(&port, &baud, &bits, &stop, &parity, &flow);
+        serialLink()->GetSettings(&port, &baud, &bits, &stop, &parity, &flow);
         // The device's name only: the pane must leave the message area room; the
         // whole path is in the pane's tool tip.
         const QString path = QString::fromLocal8Bit(CSerialLink::DevicePath(port).c_str());
@@ -89,7 +92,7 @@ QString CMainFrame::describeLink(LinkKind kind, QString* detail) const {
         return QStringLiteral("Serial COM%1 (%2)").arg(port + 1).arg(QFileInfo(path).fileName());
     }
     case LinkKind::Modem:
-        return QStringLiteral("Modem ") + QString::fromLatin1(modemLink_->GetDestination().c_str());
+        return QStringLiteral("Modem ") + QString::fromLatin1(modem_->link().GetDestination().c_str());
     case LinkKind::Lan:
         return QStringLiteral("LAN ") +
                QString::fromLatin1(Profile::get().getString("Server", "History %c", "").c_str());

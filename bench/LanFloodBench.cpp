@@ -5,6 +5,7 @@
 // MB/s of each, their ratio, and how late the GUI thread ran a 10 ms timer meanwhile.
 // Usage: bench_lan_flood [megabytes, default 100]
 #include "app/CMainFrame.h"
+#include "app/LanFrameLink.h"
 #include "platform/Profile.h"
 #include "res/resource.h"
 #include "terminal/CTRQDiagDoc.h"
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
             // a core from the worker on this 2-core machine. The 10 ms tick wakes it.
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
             if (frame.isLinkConnected(LinkKind::Lan)) seen = true;
-            if (seen && !frame.isLinkConnected(LinkKind::Lan) && !frame.lanThread()) break;
+            if (seen && !frame.isLinkConnected(LinkKind::Lan) && !frame.lanLink().thread()) break;
         }
         const double secs = std::chrono::duration<double>(Clock::now() - begin).count();
         tick.stop();

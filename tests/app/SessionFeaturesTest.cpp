@@ -1,6 +1,7 @@
 // Reconnect, command scripts, input history and the LAN wake-up carriage return,
 // through the real frame against the switch simulator and loopback peers.
 #include "app/CMainFrame.h"
+#include "app/LanFrameLink.h"
 #include "commands/CInputBoxBar.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
@@ -36,7 +37,7 @@ struct Fixture {
             return d.result();
         });
         frame.OnCreate();
-        frame.setLanDisconnectWaitMs(0);
+        frame.lanLink().setDisconnectWaitMs(0);
         frame.setConnectWakeupWaitMs(150);
     }
     ~Fixture() {

@@ -2,6 +2,7 @@
 // connection state, failures, the peer's close, clean-up, bulk data both ways and the
 // Telnet negotiation through a real connection.
 #include "app/CMainFrame.h"
+#include "app/LanFrameLink.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "links/CLanConfigDlg.h"
@@ -72,7 +73,7 @@ struct Fixture {
         Profile::install(&profile);
         frame.OnCreate();
         frame.setReceiveSink(&sink);
-        frame.setLanDisconnectWaitMs(0);
+        frame.lanLink().setDisconnectWaitMs(0);
         frame.setConnectWakeupWaitMs(0);
     }
     ~Fixture() { Profile::install(nullptr); }
@@ -84,7 +85,7 @@ struct Fixture {
         StoreDestination(destination);
         QVERIFY(enabled(ID_LAN_CONNECT));
         frame.action(ID_LAN_CONNECT)->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.lanConnecting(), CLanSocket::ConnectTimeoutMs() + 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.lanLink().connecting(), CLanSocket::ConnectTimeoutMs() + 5000);
     }
     void disconnect() {
         QVERIFY(enabled(ID_LAN_DISCONNECT));
@@ -151,7 +152,7 @@ private slots:
 
         f.disconnect();
         QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
-        QVERIFY(f.frame.lanThread() == nullptr);
+        QVERIFY(f.frame.lanLink().thread() == nullptr);
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         QTRY_VERIFY(peer.peerClosed());
     }
@@ -178,7 +179,7 @@ private slots:
         QVERIFY(f.boxes.sawText("Failed to establish TCP/IP connection..."));
         QCOMPARE(f.boxes.count(), size_t(1));
         QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
-        QVERIFY(f.frame.lanThread() == nullptr);  // the worker is not left behind
+        QVERIFY(f.frame.lanLink().thread() == nullptr);  // the worker is not left behind
         QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);  // the thread is reaped
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         // The code is shown without a box.
@@ -203,18 +204,18 @@ private slots:
         t.start();
         f.frame.action(ID_LAN_CONNECT)->trigger();
         QVERIFY(t.elapsed() < 1000);
-        QVERIFY(f.frame.lanConnecting());
+        QVERIFY(f.frame.lanLink().connecting());
         QVERIFY(f.frame.statusBar()->currentMessage().startsWith("Connecting to 127.0.0.1:"));
         bool ticked = false;
         QTimer::singleShot(50, [&] { ticked = true; });
         QTRY_VERIFY(ticked);  // the GUI thread runs its events meanwhile
-        QVERIFY(f.frame.lanConnecting());
+        QVERIFY(f.frame.lanLink().connecting());
         QVERIFY(!f.enabled(ID_LAN_CONNECT));
         t.restart();
         f.disconnect();
         QVERIFY(t.elapsed() < 1000);
-        QVERIFY(!f.frame.lanConnecting());
-        QVERIFY(f.frame.lanThread() == nullptr);
+        QVERIFY(!f.frame.lanLink().connecting());
+        QVERIFY(f.frame.lanLink().thread() == nullptr);
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         QVERIFY(!f.boxes.sawText("Failed to establish TCP/IP connection..."));
         ::close(filler);
@@ -226,7 +227,7 @@ private slots:
         const int tasks = CountEntries("/proc/self/task");
         f.frame.action(ID_LAN_CONNECT)->trigger();
         QVERIFY(f.boxes.sawText("Destination IP Address is not exist!!"));
-        QVERIFY(f.frame.lanThread() == nullptr);
+        QVERIFY(f.frame.lanLink().thread() == nullptr);
         QCOMPARE(CountEntries("/proc/self/task"), tasks);
     }
 
@@ -240,7 +241,7 @@ private slots:
         QCOMPARE(f.boxes.count(), size_t(0));
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         QVERIFY(!f.enabled(ID_LAN_DISCONNECT));
-        QTRY_VERIFY(f.frame.lanThread() == nullptr);
+        QTRY_VERIFY(f.frame.lanLink().thread() == nullptr);
         QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);
     }
 
@@ -262,7 +263,7 @@ private slots:
         QTRY_VERIFY2(f.sink.text() == "ab", f.sink.text().c_str());
         go = true;
         QTRY_VERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
-        QTRY_VERIFY(f.frame.lanThread() == nullptr);
+        QTRY_VERIFY(f.frame.lanLink().thread() == nullptr);
         QCOMPARE(f.boxes.count(), size_t(0));
     }
 
@@ -270,7 +271,7 @@ private slots:
         LoopbackPeer peer;
         TempDir dir;
         Fixture f;
-        f.frame.setLanDisconnectWaitMs(1000);
+        f.frame.lanLink().setDisconnectWaitMs(1000);
         f.connectTo(peer.destination());
         QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
 

@@ -1,7 +1,8 @@
-// Modem Connect, Modem Disconnect and Modem Configure on the main frame, the modem
-// messages, the call progress window and the modem worker. Handlers on the GUI
-// thread; the worker runs the dial and reaches the frame only through ModemBridge.
-#include "app/CMainFrame.h"
+// The modem link's frame glue. Handlers on the GUI thread; the worker runs the dial
+// and reaches the glue only through ModemBridge.
+#include "app/ModemFrameLink.h"
+
+#include "app/LinkHost.h"
 
 #include "platform/DialogRunner.h"
 #include "platform/GuiThread.h"
@@ -13,9 +14,7 @@
 #include "links/ModemTexts.h"
 #include "phonebook/CPhoneBookDlg.h"
 #include "res/resource.h"
-#include "terminal/CTRQDiagView.h"
 
-#include <QAction>
 #include <QEvent>
 
 #include <condition_variable>
@@ -29,12 +28,14 @@ using namespace modemtext;
 // dropped on arrival, so the worker reports nothing afterwards.
 class ModemBridge : public QObject, public ModemEvents {
 public:
-    explicit ModemBridge(CMainFrame& frame) : frame_(frame) { frame_.installEventFilter(this); }
+    ModemBridge(ModemFrameLink& frame, QWidget* window) : glue_(frame), window_(window) {
+        window_->installEventFilter(this);
+    }
     ~ModemBridge() override {
-        frame_.removeEventFilter(this);
+        window_->removeEventFilter(this);
         Abandon();
         Join();
-        frame_.modemLink().SetEvents(nullptr);
+        glue_.link().SetEvents(nullptr);
     }
 
     void StartWorker() {
@@ -46,10 +47,10 @@ public:
         }
         running_ = true;
         worker_ = std::thread([this] {
-            const int ok = frame_.modemLink().Connect(true);
-            Send([this, ok] { frame_.OnModemResult(ok); });
+            const int ok = glue_.link().Connect(true);
+            Send([this, ok] { glue_.OnModemResult(ok); });
             running_ = false;
-            PostToGui([this] { JoinIfEnded(); }, &frame_);
+            PostToGui([this] { JoinIfEnded(); }, &glue_);
         });
     }
     // The current attempt reports nothing more; a worker waiting on the GUI goes on.
@@ -67,15 +68,15 @@ public:
     }
     bool running() const { return running_; }
 
-    void PostShowProgress(int index) override { Post([this, index] { frame_.OnShowProgressMsg(index); }); }
-    void PostHideProgress() override { Post([this] { frame_.OnHideProgressMsg(); }); }
-    void PostUpdateProgress(int index) override { Post([this, index] { frame_.OnUpdateProgressMsg(index); }); }
+    void PostShowProgress(int index) override { Post([this, index] { glue_.OnShowProgressMsg(index); }); }
+    void PostHideProgress() override { Post([this] { glue_.OnHideProgressMsg(); }); }
+    void PostUpdateProgress(int index) override { Post([this, index] { glue_.OnUpdateProgressMsg(index); }); }
     void PostDisconnectBlocked(int blocked) override {
-        Post([this, blocked] { frame_.OnDisconnectBlockedMsg(blocked); });
+        Post([this, blocked] { glue_.OnDisconnectBlockedMsg(blocked); });
     }
-    void SendCallConnected(int flag) override { Send([this, flag] { frame_.OnCallConnectedMsg(flag); }); }
-    void PostEstablished() override { Post([this] { frame_.OnModemEstablished(); }); }
-    void SendCallLost() override { Send([this] { frame_.OnCallLost(); }); }
+    void SendCallConnected(int flag) override { Send([this, flag] { glue_.OnCallConnectedMsg(flag); }); }
+    void PostEstablished() override { Post([this] { glue_.OnModemEstablished(); }); }
+    void SendCallLost() override { Send([this] { glue_.OnCallLost(); }); }
     void SendMessageBox(const char* text, const char* title, MsgIcon icon) override {
         std::string t(text), c(title);
         Send([t, c, icon] { ShowMessage(t, c, icon, MsgButtons::Ok); });
@@ -83,10 +84,10 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == &frame_ &&
+        if (watched == window_ &&
             (event->type() == QEvent::WindowActivate || event->type() == QEvent::Resize ||
              event->type() == QEvent::Move))
-            frame_.PlaceProgressWindow();
+            glue_.PlaceProgressWindow();
         return false;
     }
 
@@ -104,7 +105,7 @@ private:
         }
         PostToGui([this, attempt, fn = std::move(fn)] {
             if (Current(attempt)) fn();
-        }, &frame_);
+        }, &glue_);
     }
     void Send(std::function<void()> fn) {
         if (OnGuiThread()) {
@@ -123,12 +124,13 @@ private:
             std::lock_guard lock(mutex_);
             *done = true;
             answered_.notify_all();
-        }, &frame_);
+        }, &glue_);
         std::unique_lock lock(mutex_);
         answered_.wait(lock, [&] { return *done || abandoned_ || attempt != attempt_; });
     }
 
-    CMainFrame& frame_;
+    ModemFrameLink& glue_;
+    QWidget* window_;  // the frame: the progress window follows it
     std::thread worker_;
     std::atomic<bool> running_{false};
     std::mutex mutex_;
@@ -137,29 +139,33 @@ private:
     bool abandoned_ = false; // under mutex_
 };
 
-void CMainFrame::registerModemCommands() {
-    progressWnd_ = new CCallProgressWnd(this);
+ModemFrameLink::ModemFrameLink(LinkHost& host) : host_(host), link_(std::make_unique<CModemLink>()) {}
+
+ModemFrameLink::~ModemFrameLink() = default;
+
+void ModemFrameLink::install() {
+    progressWnd_ = new CCallProgressWnd(host_.dialogParent());
     progressWnd_->hide();
-    modemBridge_ = std::make_shared<ModemBridge>(*this);
-    modemLink_->SetEvents(modemBridge_.get());
-    modemLink_->SetReceiver(receiveSink());
+    bridge_ = std::make_shared<ModemBridge>(*this, host_.dialogParent());
+    link_->SetEvents(bridge_.get());
+    link_->SetReceiver(host_.receiveSink());
     // A hang-up that meets the reader waiting for the password dialog releases it.
-    modemLink_->SetCloseWaitPump([this] { CancelPasswordRequest(); });
+    link_->SetCloseWaitPump([this] { host_.CancelPasswordRequest(); });
     // The modem's port failed under an online call: the call is over. It is hung up
     // quietly and the user told once, in the status bar.
-    modemLink_->SetPortLostHandler([this](int) {
+    link_->SetPortLostHandler([this](int) {
         PostToGui([this] {
-            if (!linkFlag(LinkKind::Modem) || !modemLink_->CallConnected()) return;
+            if (!host_.isLinkConnected(LinkKind::Modem) || !link_->CallConnected()) return;
             HideProgress();
-            modemBridge_->Abandon();
-            modemLink_->Hangup(false);
-            modemBridge_->Join();
-            linkFlag(LinkKind::Modem) = 0;
-            OnLinkEnded(QStringLiteral("Modem line dropped; the call is over."));
+            bridge_->Abandon();
+            link_->Hangup(false);
+            bridge_->Join();
+            host_.setLinkConnected(LinkKind::Modem, false);
+            host_.OnLinkEnded(QStringLiteral("Modem line dropped; the call is over."));
         }, this);
     });
-    setLinkWriter(LinkKind::Modem, [this](const char* text, int length) {
-        return modemLink_->Write(text, length);
+    host_.setLinkWriter(LinkKind::Modem, [this](const char* text, int length) {
+        return link_->Write(text, length);
     });
     SetLineConfigHook([](TelephonyModem& modem, void* owner) {
         CLineConfigDlg dlg(modem, static_cast<QWidget*>(owner));
@@ -168,128 +174,122 @@ void CMainFrame::registerModemCommands() {
         return true;
     });
 
-    setEnableRule(ID_MODEM_CONNECT, [this] { return !IsAnyLinkConnected(); });
-    setEnableRule(ID_MODEM_CONFIGURE, [this] { return !IsAnyLinkConnected(); });
-    setEnableRule(ID_MODEM_DISCONNECT, [this] {
-        return linkFlag(LinkKind::Modem) && !linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Lan) && !linkFlag(LinkKind::Isdn) &&
-               !modemDisconnectBlocked();
+    host_.setEnableRule(ID_MODEM_CONNECT, [this] { return !host_.IsAnyLinkConnected(); });
+    host_.setEnableRule(ID_MODEM_CONFIGURE, [this] { return !host_.IsAnyLinkConnected(); });
+    host_.setEnableRule(ID_MODEM_DISCONNECT, [this] {
+        return host_.isLinkConnected(LinkKind::Modem) && !host_.isLinkConnected(LinkKind::Serial) &&
+               !host_.isLinkConnected(LinkKind::Lan) && !host_.isLinkConnected(LinkKind::Isdn) && !disconnectBlocked();
     });
-    connect(action(ID_MODEM_CONNECT), &QAction::triggered, this, &CMainFrame::OnModemConnect);
-    connect(action(ID_MODEM_DISCONNECT), &QAction::triggered, this, &CMainFrame::OnModemDisconnect);
-    connect(action(ID_MODEM_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnModemConfigure);
-
-    closeModemOnExit_ = [this] { ModemDisconnectRoutine(); };
-    destroyProgressWindow_ = [this] {
-        delete progressWnd_;
-        progressWnd_ = nullptr;
-    };
 }
 
-bool CMainFrame::modemDisconnectBlocked() const {
-    std::lock_guard lock(linkLock_);
-    return modemDisconnectBlocked_ != 0;
+void ModemFrameLink::DestroyProgressWindow() {
+    delete progressWnd_;
+    progressWnd_ = nullptr;
 }
 
-bool CMainFrame::modemWorkerRunning() const { return modemBridge_ && modemBridge_->running(); }
+bool ModemFrameLink::disconnectBlocked() const {
+    std::lock_guard lock(lock_);
+    return disconnectBlocked_ != 0;
+}
 
-void CMainFrame::OnModemConnect() { ModemConnect(true); }
+bool ModemFrameLink::workerRunning() const { return bridge_ && bridge_->running(); }
 
-void CMainFrame::ModemConnect(bool pickNumber) {
-    if (!modemLink_ || IsAnyLinkConnected()) return;
+void ModemFrameLink::Connect(bool pickNumber) {
+    if (!link_ || host_.IsAnyLinkConnected()) return;
     if (CModemLink::ConfiguredDevice() == -1) {
         ShowMessage(kNotConfiguredText, kNotConfiguredTitle, MsgIcon::Warning);
         return;
     }
     // Without the phone book the link dials the number it dialled last.
-    if (pickNumber && ShowPhoneBook(this, *modemLink_) != IDOK) return;
-    OnClearNew();
-    linkFlag(LinkKind::Modem) = 1;
+    if (pickNumber && ShowPhoneBook(host_.dialogParent(), *link_) != IDOK) return;
+    host_.OnClearNew();
+    host_.setLinkConnected(LinkKind::Modem, true);
     OnDisconnectBlockedMsg(1);
-    modemBridge_->StartWorker();
-    focusInputEdit();
-    updateCommandUi();
+    bridge_->StartWorker();
+    host_.focusInputEdit();
+    host_.updateCommandUi();
 }
 
-void CMainFrame::OnModemDisconnect() {
+void ModemFrameLink::OnDisconnect() {
     if (ShowMessage(kDisconnectQuestion, kDisconnectQuestionTitle, MsgIcon::Question,
                     MsgButtons::YesNo) != IDYES)
         return;
-    StopCaptureIfRunning();
-    ModemDisconnectRoutine();
-    OnClearNew();
+    host_.StopCaptureIfRunning();
+    DisconnectRoutine();
+    host_.OnClearNew();
 }
 
-void CMainFrame::ModemDisconnectRoutine() {
+void ModemFrameLink::DisconnectRoutine() {
     HideProgress();
-    if (!modemLink_) return;
-    StopWakeupTimer();
-    StopResponseTimer();
+    if (!link_) return;
+    host_.StopWakeupTimer();
+    host_.StopResponseTimer();
     // A call still being placed is abandoned first, so that nothing it would still
     // report (a failure box, a second hang-up) reaches the user after this.
-    modemBridge_->Abandon();
-    if (!modemLink_->Connect(false)) {
-        linkFlag(LinkKind::Modem) = 1;
+    bridge_->Abandon();
+    if (!link_->Connect(false)) {
+        host_.setLinkConnected(LinkKind::Modem, true);
         ShowMessage(kDisconnectFailedText, kDisconnectFailedTitle, MsgIcon::Error);
-        updateCommandUi();
+        host_.updateCommandUi();
         return;
     }
-    modemBridge_->Join();
-    linkFlag(LinkKind::Modem) = 0;
-    updateCommandUi();
+    bridge_->Join();
+    host_.setLinkConnected(LinkKind::Modem, false);
+    host_.updateCommandUi();
 }
 
-void CMainFrame::OnModemConfigure() {
-    if (!modemLink_ || IsAnyLinkConnected()) return;
-    modemLink_->ConfigureModem([this](const std::vector<ModemEntry>& entries) {
-        CModemConfigDlg dlg(entries, this);
+void ModemFrameLink::OnConfigure() {
+    if (!link_ || host_.IsAnyLinkConnected()) return;
+    link_->ConfigureModem([this](const std::vector<ModemEntry>& entries) {
+        CModemConfigDlg dlg(entries, host_.dialogParent());
         RunModal(dlg);
     });
 }
 
-void CMainFrame::OnModemResult(int connected) {
+void ModemFrameLink::OnModemResult(int connected) {
     if (connected) {
-        linkFlag(LinkKind::Modem) = 1;
+        host_.setLinkConnected(LinkKind::Modem, true);
     } else {
-        linkFlag(LinkKind::Modem) = 0;
+        host_.setLinkConnected(LinkKind::Modem, false);
         ShowMessage(kConnectFailedText, kConnectFailedTitle, MsgIcon::Error);
-        if (modemLink_) modemLink_->Connect(false);
+        if (link_) link_->Connect(false);
     }
-    updateCommandUi();
+    host_.updateCommandUi();
 }
 
-void CMainFrame::OnCallConnectedMsg(int flag) {
-    if (modemLink_) modemLink_->SetCallConnected(flag);
+void ModemFrameLink::OnCallConnectedMsg(int flag) {
+    if (link_) link_->SetCallConnected(flag);
 }
 
-void CMainFrame::OnModemEstablished() {
-    if (!modemLink_) return;
-    const std::string number = modemLink_->GetDestination();
+void ModemFrameLink::OnModemEstablished() {
+    if (!link_) return;
+    const std::string number = link_->GetDestination();
     const std::string format = kEstablishedText;
     const size_t at = format.find("%s");
     const std::string text = format.substr(0, at) + number + format.substr(at + 2);
-    NoteLinkConnected(LinkKind::Modem);
+    host_.NoteLinkConnected(LinkKind::Modem);
     ShowMessage(text, kEstablishedTitle, MsgIcon::Information);
     // The switch may be asleep: a carriage return now and every 1770 ms until it answers.
-    StartWakeupTimer();
-    WriteToConnectedLink("\r", 1);
+    host_.StartWakeupTimer();
+    host_.WriteToConnectedLink("\r", 1);
 }
 
-void CMainFrame::OnCallLost() {
+void ModemFrameLink::OnCallLost() {
     HideProgress();
-    if (!modemLink_) return;
-    StopWakeupTimer();
-    StopResponseTimer();
-    if (modemLink_->CallConnected()) modemLink_->Hangup(true);
-    else modemLink_->SetDialWait(0);
-    updateCommandUi();
+    if (!link_) return;
+    host_.StopWakeupTimer();
+    host_.StopResponseTimer();
+    if (link_->CallConnected()) link_->Hangup(true);
+    else link_->SetDialWait(0);
+    host_.updateCommandUi();
 }
 
-void CMainFrame::OnDisconnectBlockedMsg(int blocked) {
+void ModemFrameLink::OnDisconnectBlockedMsg(int blocked) {
     {
-        std::lock_guard lock(linkLock_);
-        modemDisconnectBlocked_ = blocked;
+        std::lock_guard lock(lock_);
+        disconnectBlocked_ = blocked;
     }
-    updateCommandUi();
+    host_.updateCommandUi();
 }
 
 namespace {
@@ -299,31 +299,32 @@ QString ProgressText(int index) {
 }
 } // namespace
 
-void CMainFrame::OnShowProgressMsg(int index) { ShowProgress(ProgressText(index)); }
+void ModemFrameLink::OnShowProgressMsg(int index) { ShowProgress(ProgressText(index)); }
 
-void CMainFrame::OnHideProgressMsg() { HideProgress(); }
+void ModemFrameLink::OnHideProgressMsg() { HideProgress(); }
 
-void CMainFrame::OnUpdateProgressMsg(int index) {
+void ModemFrameLink::OnUpdateProgressMsg(int index) {
     if (index >= 1 && index <= 13) UpdateProgress(ProgressText(index));
 }
 
-void CMainFrame::ShowProgress(const QString& text) {
+void ModemFrameLink::ShowProgress(const QString& text) {
     if (!progressWnd_ || progressWnd_->isVisible()) return;
     progressWnd_->show();
     PlaceProgressWindow();
     progressWnd_->SetText(text);
 }
 
-void CMainFrame::UpdateProgress(const QString& text) {
+void ModemFrameLink::UpdateProgress(const QString& text) {
     if (progressWnd_ && progressWnd_->isVisible()) progressWnd_->SetText(text);
 }
 
-void CMainFrame::HideProgress() {
+void ModemFrameLink::HideProgress() {
     if (progressWnd_ && progressWnd_->isVisible()) progressWnd_->hide();
 }
 
-void CMainFrame::PlaceProgressWindow() {
-    if (!progressWnd_ || !progressWnd_->isVisible() || !view_) return;
-    progressWnd_->move(view_->mapToGlobal(QPoint(2, 2)));
+void ModemFrameLink::PlaceProgressWindow() {
+    QWidget* view = host_.viewWidget();
+    if (!progressWnd_ || !progressWnd_->isVisible() || !view) return;
+    progressWnd_->move(view->mapToGlobal(QPoint(2, 2)));
     progressWnd_->raise();
 }

@@ -1,0 +1,169 @@
+// The serial port link's frame glue. GUI thread, except the link's port-lost, output
+// and write calls that arrive on its read thread (all are handed to the GUI thread).
+#include "app/SerialFrameLink.h"
+
+#include "app/LinkHost.h"
+
+#include "platform/DialogRunner.h"
+#include "platform/GuiThread.h"
+#include "platform/MessageService.h"
+#include "links/CSerialConfigDlg.h"
+#include "links/CSerialLink.h"
+#include "links/SerialTexts.h"
+#include "res/resource.h"
+
+
+#include <cstring>
+
+using namespace serialtext;
+
+namespace {
+// The status bar follows held output; output given up is told once, line by line.
+void ReportOutputNotice(LinkHost& frame, const OutputNotice& notice) {
+    switch (notice.kind) {
+    case OutputNotice::Kind::Held:
+        frame.ShowNotice(QString::fromLatin1(kOutputHeldText));
+        return;
+    case OutputNotice::Kind::Released:
+        frame.ClearNotice(QString::fromLatin1(kOutputHeldText));
+        frame.ShowStatusMessage(QString::fromLatin1(kOutputReleasedText));
+        return;
+    case OutputNotice::Kind::NotSent: break;
+    }
+    std::string text = kNotSentText;
+    std::string all;
+    for (const std::string& part : notice.lines) all += part;
+    std::string line;
+    for (char c : all + '\r') {
+        if (c != '\r' && c != '\n') {
+            line += c;
+        } else if (!line.empty()) {
+            text += "\n" + line;
+            line.clear();
+        }
+    }
+    frame.ClearNotice(QString::fromLatin1(kOutputHeldText));
+    frame.ShowStatusMessage(QString::fromLatin1(kNotSentText));
+    ShowMessage(text.c_str(), kNotSentTitle, MsgIcon::Warning, MsgButtons::Ok);
+}
+} // namespace
+
+SerialFrameLink::SerialFrameLink(LinkHost& host) : host_(host), link_(std::make_unique<CSerialLink>()) {}
+
+SerialFrameLink::~SerialFrameLink() = default;
+
+void SerialFrameLink::install() {
+    host_.setEnableRule(ID_SERIAL_CONNECT, [this] { return !host_.IsAnyLinkConnected(); });
+    host_.setEnableRule(ID_SERIAL_DISCONNECT, [this] {
+        return host_.isLinkConnected(LinkKind::Serial) && !host_.isLinkConnected(LinkKind::Modem) &&
+               !host_.isLinkConnected(LinkKind::Lan) && !host_.isLinkConnected(LinkKind::Isdn);
+    });
+    host_.setEnableRule(ID_SERIAL_CONFIGURE, [this] { return !host_.IsAnyLinkConnected(); });
+
+    host_.setLinkWriter(LinkKind::Serial, [this](const char* text, int length) {
+        if (OnGuiThread()) return link_->Write(text, length);
+        // The read thread's own replies (the cancel reply) would race a disconnect
+        // on the GUI thread: they are written from there, in turn.
+        const int session = session_.load();
+        PostToGui([this, session, bytes = std::string(text, length > 0 ? length : 0)] {
+            if (host_.isLinkConnected(LinkKind::Serial) && session == session_.load())
+                link_->Write(bytes.data(), static_cast<int>(bytes.size()));
+        }, this);
+        return 1;
+    });
+    // A reader that asked for the password just before Close told it to end waits
+    // for the GUI thread: release it while waiting for the reader.
+    link_->SetCloseWaitPump([this] { host_.CancelPasswordRequest(); });
+}
+
+void SerialFrameLink::OnConnect() {
+    if (!link_ || host_.IsAnyLinkConnected()) return;
+    if (!CSerialLink::IsConfigured()) {
+        ShowMessage(kNotConfiguredText, kNotConfiguredTitle, MsgIcon::Warning, MsgButtons::Ok);
+        return;
+    }
+    host_.OnClearNew();
+    // The stored settings are the ones in use, however they were last changed.
+    link_->LoadSettings();
+    link_->SetReceiver(host_.receiveSink());
+    const int session = ++session_;
+    link_->SetPortLostHandler([this, session](int) {
+        PostToGui([this, session] {
+            if (!host_.isLinkConnected(LinkKind::Serial) || session != session_.load()) return;
+            // Nothing more can come or go on this port: it is released at once, so
+            // the menus offer Connect again, and the user is told once.
+            host_.setLinkConnected(LinkKind::Serial, false);
+            ++session_;
+            link_->Connect(false);
+            host_.OnLinkEnded(QString::fromLatin1(kPortLostText));
+        }, this);
+    });
+    link_->SetOutputNotice([this, session](const OutputNotice& notice) {
+        PostToGui([this, session, notice] {
+            if (host_.isLinkConnected(LinkKind::Serial) && session == session_.load())
+                ReportOutputNotice(host_, notice);
+        }, this);
+    });
+    if (link_->Connect(true)) {
+        host_.setLinkConnected(LinkKind::Serial, true);
+        host_.NoteLinkConnected(LinkKind::Serial);
+        host_.updateCommandUi();
+        ShowMessage(kConnectedText, kConnectedTitle, MsgIcon::Information, MsgButtons::Ok);
+        host_.SendToLink("\r", 1, true);
+        host_.focusInputEdit();
+        return;
+    }
+    host_.setLinkConnected(LinkKind::Serial, false);
+    host_.updateCommandUi();
+    // The box's text is fixed; the status bar says what went wrong on this machine.
+    int port = 0, baud = 0, bits = 0, stop = 0, parity = 0;
+    unsigned char flow = 0;
+    link_->GetSettings(&port, &baud, &bits, &stop, &parity, &flow);
+    const QString where = QStringLiteral("COM%1 (%2)").arg(port + 1).arg(
+        QString::fromLocal8Bit(CSerialLink::DevicePath(port).c_str()));
+    QString why;
+    if (link_->LastOpenError() == SerialOpenError::SettingsRefused)
+        why = QString::fromStdString(link_->LastRefusal());
+    else
+        why = QString::fromLocal8Bit(std::strerror(link_->LastOpenErrno()));
+    if (link_->LastOpenError() == SerialOpenError::PortUnavailable && !link_->LastRefusal().empty())
+        host_.ShowStatusMessage(where + QStringLiteral(" is ") + QString::fromLocal8Bit(link_->LastRefusal().c_str()));
+    else
+        host_.ShowStatusMessage(where + QStringLiteral(": ") +
+                                 (why.isEmpty() ? QStringLiteral("settings refused") : why));
+    ShowMessage(kConnectFailedText, kConnectFailedTitle, MsgIcon::Error, MsgButtons::Ok);
+}
+
+void SerialFrameLink::OnDisconnect() {
+    if (!host_.isLinkConnected(LinkKind::Serial)) return;
+    if (ShowMessage(kDisconnectQuestion, kDisconnectQuestionTitle, MsgIcon::Question,
+                    MsgButtons::YesNo) != IDYES)
+        return;
+    if (!host_.isLinkConnected(LinkKind::Serial)) return;  // ended while the question was up
+    host_.StopCaptureIfRunning();
+    Disconnect();
+    host_.OnClearNew();
+}
+
+void SerialFrameLink::Disconnect() {
+    if (!link_ || (!host_.isLinkConnected(LinkKind::Serial) && !link_->IsOpen())) return;
+    // Log out only from a command prompt; at the login stage there is nothing to end.
+    if (host_.isLinkConnected(LinkKind::Serial) && !host_.awaitingLogin()) host_.SendToLink("x\r", 2, false);
+    // Cleared before the port closes, so that a request the reader left for the GUI
+    // thread finds no link and a late port-lost note is dropped.
+    host_.setLinkConnected(LinkKind::Serial, false);
+    ++session_;
+    link_->Connect(false);
+    // A warning about an answer that can no longer come would be wrong now.
+    host_.StopResponseTimer();
+    host_.StopWakeupTimer();
+    host_.updateCommandUi();
+    ShowMessage(kDisconnectedText, kDisconnectedTitle, MsgIcon::Information, MsgButtons::Ok);
+}
+
+void SerialFrameLink::OnConfigure() {
+    if (!link_ || host_.IsAnyLinkConnected()) return;
+    link_->LoadSettings();
+    CSerialConfigDlg dlg(link_.get(), host_.dialogParent());
+    RunModal(dlg);
+}

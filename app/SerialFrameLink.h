@@ -1,0 +1,33 @@
+// The serial port link's frame glue: Connect, Disconnect and Configure, and the
+// disconnect routine the close order uses. GUI thread, except the link's port-lost,
+// output-notice and write calls that arrive on its read thread (all are handed to
+// the GUI thread).
+#pragma once
+
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+
+class CSerialLink;
+class LinkHost;
+
+class SerialFrameLink : public QObject {
+public:
+    explicit SerialFrameLink(LinkHost& host);
+    ~SerialFrameLink() override;
+
+    // The enable rules of the three commands, the link's writer and its close-wait pump.
+    void install();
+    void OnConnect();     // 32774
+    void OnDisconnect();  // 32775, asks first
+    void OnConfigure();   // 32776
+    // The disconnect routine, without confirmation (also the close order's).
+    void Disconnect();
+    CSerialLink* link() const { return link_.get(); }
+
+private:
+    LinkHost& host_;
+    std::unique_ptr<CSerialLink> link_;
+    std::atomic<int> session_{0};  // counts serial connects; stale port-lost notes are dropped
+};
