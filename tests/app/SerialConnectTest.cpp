@@ -104,6 +104,8 @@ private slots:
     void initTestCase() {
         dir_.write("CmdConf.txt", kTwoCommandConf);
         cwd_ = std::make_unique<ScopedChdir>(dir_.path());
+        // Lock files in a folder of the test's own: the system's may be missing or read-only.
+        ::setenv("PMX_LOCK_DIR", dir_.path().c_str(), 1);
         Profile::install(&profile_);
         SetModalHook([this](QDialog& d) {
             if (ControlId(&d) != IDD_ENTER_PASSWORD) return int(QDialog::Rejected);
