@@ -8,7 +8,23 @@
 
 namespace {
 
-// "ttyS2" < "ttyS10": runs of digits compare by value.
+// Entries of dir whose name starts with prefix and goes on with something, sorted.
+std::vector<std::string> Matching(const std::filesystem::path& dir, const std::string& prefix) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(), NaturalLess);
+    std::vector<std::string> paths;
+    for (const std::string& n : names) paths.push_back((dir / n).string());
+    return paths;
+}
+
+} // namespace
+
 bool NaturalLess(const std::string& a, const std::string& b) {
     size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
@@ -32,23 +48,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     }
     return a.size() - i < b.size() - j;
 }
-
-// Entries of dir whose name starts with prefix and goes on with something, sorted.
-std::vector<std::string> Matching(const std::filesystem::path& dir, const std::string& prefix) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end(), NaturalLess);
-    std::vector<std::string> paths;
-    for (const std::string& n : names) paths.push_back((dir / n).string());
-    return paths;
-}
-
-} // namespace
 
 std::vector<std::string> ListSerialDevices(const std::string& devRoot) {
     const std::filesystem::path root(devRoot);

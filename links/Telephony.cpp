@@ -6,6 +6,7 @@
 #include "platform/Profile.h"
 #include "links/CommPort.h"
 #include "links/PortIo.h"
+#include "links/SerialDevices.h"
 
 #include <algorithm>
 #include <cctype>
@@ -352,28 +353,6 @@ std::string RealPath(const std::string& path) {
         return r;
     }
     return path;
-}
-
-// "ttyACM2" before "ttyACM10".
-bool NaturalLess(const std::string& a, const std::string& b) {
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
-            size_t ei = i, ej = j;
-            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei]))) ++ei;
-            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej]))) ++ej;
-            const std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
-            if (na.size() != nb.size()) return na.size() < nb.size();
-            if (na != nb) return na < nb;
-            i = ei;
-            j = ej;
-        } else {
-            if (a[i] != b[j]) return a[i] < b[j];
-            ++i;
-            ++j;
-        }
-    }
-    return a.size() - i < b.size() - j;
 }
 
 std::vector<std::string> ListDir(const std::string& dir) {
