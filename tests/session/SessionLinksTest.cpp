@@ -14,6 +14,7 @@
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempDir.h"
+#include "tests/session/SessionTestSupport.h"
 
 #include <QTest>
 
@@ -23,36 +24,6 @@
 #include <memory>
 
 namespace {
-
-class RecordingFace : public SessionFace {
-public:
-    std::optional<std::string> askPassword() override {
-        ++passwords;
-        return password;
-    }
-    bool askPhoneBook(CModemLink& modem) override {
-        modem.SetDestination(number.c_str());
-        return true;
-    }
-    void showCallProgress(const QString&) override { ++progress; }
-    void updateCallProgress(const QString&) override {}
-    void hideCallProgress() override {}
-    void stateChanged() override {}
-    void loggedOut() override { ++loggedOuts; }
-    void screenCleared() override {}
-    void noticeChanged(const QString&) override {}
-    void showMessage(const QString& text) override { message_ = text; }
-    QString message() const override { return message_; }
-    void clearMessage() override { message_.clear(); }
-    void focusInput() override {}
-
-    std::string password = "velmod";
-    std::string number = "0221 555 0100";
-    int passwords = 0, progress = 0, loggedOuts = 0;
-
-private:
-    QString message_;
-};
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
