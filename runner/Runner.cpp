@@ -62,7 +62,10 @@ HeadlessRun::HeadlessRun(const RunOptions& options, std::string password, std::v
     connect(session_.get(), &Session::linkReached, this, [this] { reached_ = true; });
     connect(session_.get(), &Session::scriptEnded, this, [this](const QString& why) {
         if (stage_ != Stage::Running) return;
-        if (why.startsWith(QStringLiteral("Script done")) || why == QStringLiteral("Script stopped: logged out."))
+        // A link that went away ends the access level too: the link is what ended it.
+        if (!session_->IsAnyLinkConnected())
+            Finish(kLinkLost, "link lost");
+        else if (why.startsWith(QStringLiteral("Script done")) || why == QStringLiteral("Script stopped: logged out."))
             Finish(kDone, why.toStdString());
         else if (why.contains(QStringLiteral("no prompt")))
             Finish(kPromptTimeout, why.toStdString());
