@@ -256,6 +256,8 @@ private:
     bool sendCommandAt(int position);
     void hideCommandBarOnLogOut();
     CCommandBar* commandBar_ = nullptr;
+    // The command bar was open when the access ended: it comes back at the next login.
+    bool reopenCommandBar_ = false;
     ButtonAssignment buttons_;
 
     void OnPhoneBook();
