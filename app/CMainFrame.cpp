@@ -335,7 +335,7 @@ bool CMainFrame::OnCreate() {
     view_->SetInputWidget(inputBar_->edit());
     connect(view_, &CTRQDiagView::statusMessage, this, &CMainFrame::ShowStatusMessage);
     connect(view_, &CTRQDiagView::scrolledBack, this, [this](bool back) {
-        static const QString kScrolledBack = QStringLiteral("Scrolled back: new text is below (Shift+End)");
+        static const QString kScrolledBack = QStringLiteral("Scrolled back: Shift+End returns to the end");
         if (back) ShowNotice(kScrolledBack);
         else ClearNotice(kScrolledBack);
     });
