@@ -21,6 +21,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QCloseEvent>
 #include <QResizeEvent>
 #include <QFileInfo>
@@ -137,7 +138,7 @@ void CMainFrame::buildMenus() {
     conn->addSeparator();
     addCommand(conn, ID_ISDN_CONNECT, QStringLiteral("&ISDN Connect"),
                QStringLiteral("Estiblish ISDN connections"));
-    addCommand(conn, ID_ISDN_DISCONNECT, QStringLiteral("ISDN Disconn&ect"),
+    addCommand(conn, ID_ISDN_DISCONNECT, QStringLiteral("ISDN D&isconnect"),
                QStringLiteral("Disconnect ISDN connection"));
     addCommand(conn, ID_ISDN_CONFIGURE, QStringLiteral("ISDN Con&figure"),
                QStringLiteral("Config ISDN connection"));
@@ -273,6 +274,18 @@ bool CMainFrame::OnCreate() {
 
     inputBar_ = new CInputBoxBar(this);
     addDockWidget(Qt::BottomDockWidgetArea, inputBar_);
+    // The terminal and the input box work as one: what is typed in the terminal goes to
+    // the box, the scrollback keys typed in the box scroll the terminal.
+    view_->SetInputWidget(inputBar_->edit());
+    connect(view_, &CTRQDiagView::statusMessage, this, &CMainFrame::showMessage);
+    connect(view_, &CTRQDiagView::scrolledBack, this, [this](bool back) {
+        static const QString kScrolledBack = QStringLiteral("Scrolled back: Shift+End returns to the end");
+        if (back) session_->ShowNotice(kScrolledBack);
+        else session_->ClearNotice(kScrolledBack);
+    });
+    connect(inputBar_->edit(), &QLineEdit::inputRejected, this, [this] {
+        showMessage(QStringLiteral("Cannot enter more than %1 characters...").arg(CInputBoxBar::kMaxLineLength));
+    });
     setDockOptions(dockOptions() | QMainWindow::AllowNestedDocks);
 
     // The start directory is read once; "CmdConf.txt", the phone book and the

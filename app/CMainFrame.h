@@ -135,6 +135,8 @@ private:
     CCallProgressWnd* progressWnd_ = nullptr;
     CommandTable commandTable_;
     CCommandBar* commandBar_ = nullptr;
+    // The command bar was open when the access ended: it comes back at the next login.
+    bool reopenCommandBar_ = false;
     ButtonAssignment buttons_;
 
     QMap<int, QAction*> actions_;

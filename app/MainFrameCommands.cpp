@@ -18,7 +18,7 @@
 #include <QLineEdit>
 
 namespace {
-constexpr int kMaxInputLength = 40;
+constexpr int kMaxInputLength = CInputBoxBar::kMaxLineLength;
 constexpr const char* kNotConnectedText = "Port is not connected!";
 constexpr const char* kNotConnectedStatus = "Not connected";
 } // namespace
@@ -47,6 +47,13 @@ void CMainFrame::registerCommandCommands() {
     inputBar_->history().Load();
 
     connect(session_.get(), &Session::accessModeChanged, this, [this] {
+        // A bar the engineer had open before the access ended comes back with it.
+        if (reopenCommandBar_ && commandBar_ && session_->accessMode() != AccessMode::None && !commandBarVisible()) {
+            reopenCommandBar_ = false;
+            commandBar_->show();
+            keepBarsApart();
+            updateCommandUi();
+        }
         if (commandBarVisible()) LayOutCommandBar();
     });
 }
@@ -66,6 +73,7 @@ void CMainFrame::OnViewCommandBar() {
         commandBar_->setVisible(commandBar_->isHidden());
         if (!commandBar_->isHidden()) LayOutCommandBar();
     }
+    reopenCommandBar_ = false;  // the engineer's own choice from here on
     keepBarsApart();
     updateCommandUi();
 }
@@ -84,6 +92,7 @@ void CMainFrame::LayOutCommandBar() {
 
 void CMainFrame::hideCommandBarOnLogOut() {
     if (!commandBarVisible()) return;
+    reopenCommandBar_ = true;
     LayOutCommandBar();
     commandBar_->hide();
     updateCommandUi();

@@ -8,6 +8,17 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QValidator>
+
+namespace {
+class LengthValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return input.size() <= CInputBoxBar::kMaxLineLength ? Acceptable : Invalid;
+    }
+};
+} // namespace
 
 CInputBoxBar::CInputBoxBar(QWidget* parent) : QDockWidget(parent) {
     setObjectName(QStringLiteral("InputBoxBar"));
@@ -26,6 +37,7 @@ CInputBoxBar::CInputBoxBar(QWidget* parent) : QDockWidget(parent) {
     SetControlId(edit_, IDC_INPUT_EDIT);
     edit_->setMinimumWidth(260);
     edit_->setFont(QFont(QStringLiteral("Monospace")));
+    edit_->setValidator(new LengthValidator(edit_));
 
     enter_ = new QPushButton(QStringLiteral("Enter"), body);
     SetControlId(enter_, IDC_INPUT_ENTER);

@@ -14,6 +14,10 @@ class QPushButton;
 class CInputBoxBar : public QDockWidget {
     Q_OBJECT
 public:
+    // A command line is at most this long: the edit takes no more, typed or pasted
+    // (a pasted line that does not fit is refused whole rather than cut).
+    static constexpr int kMaxLineLength = 40;
+
     explicit CInputBoxBar(QWidget* parent);
 
     QLineEdit* edit() const { return edit_; }

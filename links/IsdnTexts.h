@@ -10,7 +10,7 @@ inline constexpr const char* kNumberKey = "History %c";
 
 // Connection menu.
 inline constexpr const char* kMenuConnect = "&ISDN Connect";
-inline constexpr const char* kMenuDisconnect = "ISDN Disconn&ect";
+inline constexpr const char* kMenuDisconnect = "ISDN D&isconnect";
 inline constexpr const char* kMenuConfigure = "ISDN Con&figure";
 inline constexpr const char* kStatusConnect = "Estiblish ISDN connections";
 inline constexpr const char* kStatusDisconnect = "Disconnect ISDN connection";

@@ -11,6 +11,9 @@
 #include "res/resource.h"
 
 #include <QGroupBox>
+#include <QTreeWidgetItem>
+
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -20,9 +23,13 @@ namespace {
 constexpr const char* kCallTitle = "Call Information";
 constexpr const char* kSaveTitle = "Phone Number Save";
 
+// The entry last called, for this run: the list opens on it.
+PhoneEntry g_lastCalled;
+
+// Auto-default: Enter on a focused button presses that button; elsewhere, Call.
 QPushButton* MakeButton(const char* text, int id, QWidget* parent) {
     auto* button = new QPushButton(QString::fromLatin1(text), parent);
-    button->setAutoDefault(false);
+    button->setAutoDefault(true);
     SetControlId(button, id);
     return button;
 }
@@ -85,8 +92,22 @@ CPhoneBookDlg::CPhoneBookDlg(CModemLink& modem, QWidget* parent)
     // A failed load has shown its file error; the list is then empty, and the book
     // itself refuses to save that empty list over a file it could not read.
     book_.load();
+    saved_ = book_.entries();
     FillList();
+    // Opened on a row, so that the keyboard alone can call at once.
+    const auto& entries = book_.entries();
+    const auto last = std::find(entries.begin(), entries.end(), g_lastCalled);
+    if (!entries.empty()) SelectRow(last == entries.end() ? 0 : static_cast<int>(last - entries.begin()));
     list_->setFocus();
+}
+
+void CPhoneBookDlg::SelectRow(int row) {
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    if (!item) return;
+    list_->setCurrentItem(item);
+    item->setSelected(true);
+    list_->scrollToItem(item);
+    selectedRow_ = row;
 }
 
 void CPhoneBookDlg::FillList() { list_->fill(book_.entries()); }
@@ -147,10 +168,12 @@ void CPhoneBookDlg::OnDelete() {
 }
 
 void CPhoneBookDlg::OnSave() {
-    if (book_.save())
+    if (book_.save()) {
+        saved_ = book_.entries();
         ShowMessage("Phone number saved successfully...", kSaveTitle, MsgIcon::Information);
-    else
+    } else {
         ShowMessage("Failed to save data...", kSaveTitle, MsgIcon::Error);
+    }
     ClearSelection();
 }
 
@@ -166,6 +189,7 @@ void CPhoneBookDlg::accept() {
         return;
     }
     modem_.SetDestination(entry.number.c_str());
+    g_lastCalled = entry;
     CloseWithOk();
 }
 
@@ -187,6 +211,13 @@ void CPhoneBookDlg::CloseWithOk() {
 }
 
 void CPhoneBookDlg::reject() {
+    // Typed entries are not lost without a word.
+    if (book_.entries() != saved_ &&
+        ShowMessage("The phone book has changes that are not saved. Quit and drop them?", "Phone Number",
+                    MsgIcon::Question, MsgButtons::YesNo) != IDYES) {
+        list_->setFocus();
+        return;
+    }
     book_.clear();
     ClearSelection();
     QDialog::reject();

@@ -23,7 +23,7 @@ public:
 public slots:
     // Call: hands the clicked entry's number to the modem link after confirmation.
     void accept() override;
-    // Quit: unsaved changes are dropped without a question.
+    // Quit, Esc or closing the window: with unsaved changes, asks before dropping them.
     void reject() override;
 
 private slots:
@@ -41,8 +41,12 @@ private:
     bool HasSelection() const { return selectedRow_ >= 0 && selectedRow_ < book_.count(); }
     void CloseWithOk();
 
+    // Selects row (the highlight and the selected row index) and makes it current.
+    void SelectRow(int row);
+
     CModemLink& modem_;
     PhoneBook book_;
+    std::vector<PhoneEntry> saved_;  // the entries as loaded or last saved
     CPhoneListCtrl* list_;
     int selectedRow_ = -1;
 };

@@ -5,6 +5,7 @@
 #include "platform/AppGlobals.h"
 #include "terminal/TerminalDisplay.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -130,23 +131,28 @@ bool CTRQDiagDoc::Store(const std::string& path, bool append) const {
     return StoreLocked(path, append);
 }
 
-bool CTRQDiagDoc::StoreAndClear(const std::string& path) {
+bool CTRQDiagDoc::StoreAndClear(const std::string& path, size_t upTo, size_t* written) {
     // One hold of the lock: text another thread delivers meanwhile is either in the
     // file or still in the transcript, never cleared unsaved.
     std::lock_guard lock(transcriptLock_);
-    if (!StoreLocked(path, true)) return false;
-    transcript_.clear();
+    const size_t n = std::min(upTo, transcript_.size());
+    if (written) *written = 0;
+    if (n == 0) return true;  // no empty dump file
+    if (!StoreLocked(path, true, n)) return false;
+    transcript_.erase(0, n);
+    if (written) *written = n;
     return true;
 }
 
-bool CTRQDiagDoc::StoreLocked(const std::string& path, bool append) const {
+bool CTRQDiagDoc::StoreLocked(const std::string& path, bool append, size_t length) const {
     // An append that fails is undone, so a failed dump leaves no empty or partial file.
     std::error_code ec;
     const bool existed = append && std::filesystem::exists(path, ec);
     const auto oldSize = existed ? std::filesystem::file_size(path, ec) : 0;
     std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
     if (!f) return false;
-    bool ok = std::fwrite(transcript_.data(), 1, transcript_.size(), f) == transcript_.size();
+    length = std::min(length, transcript_.size());
+    bool ok = std::fwrite(transcript_.data(), 1, length, f) == length;
     ok = (std::fclose(f) == 0) && ok;
     if (!ok && append) {
         if (existed && !ec) std::filesystem::resize_file(path, oldSize, ec);

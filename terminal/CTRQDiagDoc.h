@@ -7,6 +7,7 @@
 #include "terminal/ReceiveSink.h"
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -40,12 +41,14 @@ public:
     // existing file instead of replacing it (and a failed append leaves the file as it
     // was). False when the file cannot be written.
     bool Store(const std::string& path, bool append = false) const;
-    // The overflow dump: appends the transcript to path and empties it, as one step
-    // against other deliverers. False (and the text kept) when it cannot be written.
-    bool StoreAndClear(const std::string& path);
+    // The overflow dump: appends the transcript's first `upTo` bytes (all of it when
+    // shorter) to path and removes them, as one step against other deliverers; what
+    // follows stays for the next dump. False (and the text kept) when it cannot be
+    // written; written gets the number of bytes appended.
+    bool StoreAndClear(const std::string& path, size_t upTo = SIZE_MAX, size_t* written = nullptr);
 
 private:
-    bool StoreLocked(const std::string& path, bool append) const;
+    bool StoreLocked(const std::string& path, bool append, size_t length = SIZE_MAX) const;
 
     mutable std::mutex transcriptLock_;
     std::string transcript_;

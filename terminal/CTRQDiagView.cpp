@@ -12,10 +12,12 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGlyphRun>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
@@ -27,6 +29,8 @@
 namespace {
 // About sixty repaints a second, however often text arrives.
 constexpr int kDisplayIntervalMs = 16;
+// Find keeps at most this many matches.
+constexpr size_t kMaxMatches = 100000;
 const QColor kMatchColour(255, 230, 90);
 const QColor kCurrentMatchColour(255, 150, 50);
 
@@ -89,6 +93,7 @@ CTRQDiagView::CTRQDiagView(CTRQDiagDoc& doc, QWidget* parent)
                             Qt::WindowShortcut, &CTRQDiagView::OpenFind);
 
     viewport()->setCursor(Qt::IBeamCursor);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &CTRQDiagView::UpdateFollowing);
     OnInitialUpdate();
     // Last: from here on a link may deliver text to this view.
     doc_.SetView(&model_);
@@ -141,6 +146,32 @@ void CTRQDiagView::DumpFailed(const std::string& path) {
     PostToGui([text] { ShowMessage(text, std::string(), MsgIcon::Error, MsgButtons::Ok); }, this);
 }
 
+namespace {
+QString SizeText(uint64_t bytes) {
+    if (bytes >= (uint64_t{1} << 30)) return QStringLiteral("%1 GB").arg(double(bytes) / (1 << 30), 0, 'f', 2);
+    if (bytes >= (uint64_t{1} << 20)) return QStringLiteral("%1 MB").arg(double(bytes) / (1 << 20), 0, 'f', 1);
+    return QStringLiteral("%1 KB").arg((bytes + 1023) / 1024);
+}
+} // namespace
+
+void CTRQDiagView::DumpWritten(const DumpReport& r) {
+    const QString name = QFileInfo(QFile::decodeName(r.path.c_str())).fileName();
+    const QString text = QStringLiteral("Screen saved to %1 (%2); %3 dump%4 this session, %5 on disk")
+                             .arg(name, SizeText(r.bytes))
+                             .arg(r.dumps)
+                             .arg(r.dumps == 1 ? QString() : QStringLiteral("s"))
+                             .arg(SizeText(r.totalBytes));
+    std::string warning;
+    if (r.lowSpace)
+        warning = "Only " + SizeText(uint64_t(std::max<int64_t>(r.freeBytes, 0))).toStdString() +
+                  " free in the start directory, where the overflow dumps (" +
+                  SizeText(r.totalBytes).toStdString() + " so far) are written.";
+    PostToGui([this, text, warning] {
+        emit statusMessage(text);
+        if (!warning.empty()) ShowMessage(warning, std::string(), MsgIcon::Warning, MsgButtons::Ok);
+    }, this);
+}
+
 void CTRQDiagView::PostSync() {
     if (syncPending_.exchange(true)) return;
     PostToGui([this] { ScheduleSync(); }, this);
@@ -160,8 +191,10 @@ void CTRQDiagView::SyncFromModel() {
     sinceSync_.restart();
     const TerminalModel::Changes changes = model_.TakeChanges();
     if (changes.clears != clears_) {
-        // The text these referred to is gone (dump, clear or an opened file).
+        // The text these referred to is gone (dump, clear or an opened file), and so
+        // is what the engineer was reading further up.
         clears_ = changes.clears;
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
         anchor_ = cursor_ = TextPos{};
         selecting_ = false;
         matches_.clear();
@@ -171,7 +204,7 @@ void CTRQDiagView::SyncFromModel() {
     ApplyScrollSizes(model_.Snapshot().scroll);
     const int y = scrollTarget_.exchange(-1);
     // Scrolling moves the pixels already drawn (scrollContentsBy).
-    if (y >= 0) verticalScrollBar()->setValue(y);
+    if (y >= 0 && following_) verticalScrollBar()->setValue(y);
     if (changes.erase) {
         viewport()->update();
     } else if (changes.fromLine >= 0) {
@@ -267,16 +300,27 @@ void CTRQDiagView::paintEvent(QPaintEvent* event) {
             fill(line, y, match->column, match->column + match->length,
                  current ? kCurrentMatchColour : kMatchColour);
         }
-        const bool selected = HasSelection() && n >= selFrom.line && n <= selTo.line;
-        if (selected) {
+        QRect highlight;
+        if (HasSelection() && n >= selFrom.line && n <= selTo.line) {
             const int from = n == selFrom.line ? selFrom.column : 0;
             // A selected line end shows as one more highlighted cell.
             const int to = n == selTo.line ? selTo.column : static_cast<int>(line.size()) + 1;
-            fill(line, y, from, to, palette().color(QPalette::Highlight));
+            const int x0 = ColumnX(line, from), x1 = ColumnX(line, to);
+            if (x1 > x0) highlight = QRect(x0 - left, y, x1 - x0, lineHeight_);
+            if (!highlight.isEmpty()) p.fillRect(highlight, palette().color(QPalette::Highlight));
         }
         if (line.empty()) continue;
-        p.setPen(selected ? selText : text);
+        p.setPen(text);
         DrawLine(p, -left, y + ascent_, line);
+        if (!highlight.isEmpty()) {
+            // Only what lies on the highlight takes its text colour: the rest of the
+            // line, and a line whose selection is empty, stay as drawn.
+            p.save();
+            p.setClipRect(highlight);
+            p.setPen(selText);
+            DrawLine(p, -left, y + ascent_, line);
+            p.restore();
+        }
     }
 }
 
@@ -289,9 +333,76 @@ void CTRQDiagView::resizeEvent(QResizeEvent* event) {
 
 void CTRQDiagView::scrollContentsBy(int dx, int dy) { viewport()->scroll(dx, dy); }
 
-// The terminal takes no keyboard input: the user types in the input box bar.
-void CTRQDiagView::keyPressEvent(QKeyEvent* event) { event->ignore(); }
+// The terminal sends nothing itself: the engineer types in the input box, and what
+// is typed here goes there rather than into nothing.
+void CTRQDiagView::keyPressEvent(QKeyEvent* event) {
+    if (ScrollKey(*event)) return event->accept();
+    const QString text = event->text();
+    const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
+                           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (printable && input_ && input_->isEnabled() && input_->isVisible()) {
+        input_->setFocus(Qt::OtherFocusReason);
+        QKeyEvent copy(event->type(), event->key(), event->modifiers(), text, event->isAutoRepeat(),
+                       static_cast<quint16>(event->count()));
+        QCoreApplication::sendEvent(input_, &copy);
+        return event->accept();
+    }
+    event->ignore();
+}
 void CTRQDiagView::keyReleaseEvent(QKeyEvent* event) { event->ignore(); }
+
+void CTRQDiagView::SetInputWidget(QWidget* input) {
+    if (input_) input_->removeEventFilter(this);
+    input_ = input;
+    if (input_) input_->installEventFilter(this);
+}
+
+bool CTRQDiagView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == input_ && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::ShortcutOverride) {
+            // Claimed before the edit's own Shift+Home / Shift+End selection can take it.
+            const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+            const int k = key->key();
+            const bool ours = (mods == Qt::ShiftModifier &&
+                               (k == Qt::Key_PageUp || k == Qt::Key_PageDown || k == Qt::Key_Home || k == Qt::Key_End)) ||
+                              (mods == Qt::ControlModifier && (k == Qt::Key_Home || k == Qt::Key_End));
+            if (ours) event->accept();
+            return ours;
+        }
+        return ScrollKey(*key);
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+bool CTRQDiagView::ScrollKey(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
+    QScrollBar* v = verticalScrollBar();
+    const int page = std::max(lineHeight_, viewport()->height() - lineHeight_);
+    if (mods == Qt::ShiftModifier) {
+        switch (event.key()) {
+        case Qt::Key_PageUp: v->setValue(v->value() - page); return true;
+        case Qt::Key_PageDown: v->setValue(v->value() + page); return true;
+        case Qt::Key_Home: v->setValue(0); return true;
+        case Qt::Key_End: v->setValue(v->maximum()); return true;
+        default: return false;
+        }
+    }
+    if (mods == Qt::ControlModifier) {
+        if (event.key() == Qt::Key_Home) v->setValue(0);
+        else if (event.key() == Qt::Key_End) v->setValue(v->maximum());
+        else return false;
+        return true;
+    }
+    return false;
+}
+
+void CTRQDiagView::UpdateFollowing() {
+    const bool following = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    if (following == following_) return;
+    following_ = following;
+    emit scrolledBack(!following);
+}
 
 CTRQDiagView::TextPos CTRQDiagView::PosAt(const QPoint& point) const {
     const int64_t y = int64_t{verticalScrollBar()->value()} + std::max(0, point.y());
@@ -329,13 +440,28 @@ QString CTRQDiagView::SelectedText() const {
 void CTRQDiagView::SelectAll() {
     const int last = model_.Snapshot().lineCount;
     SetSelection({0, 0}, {last, model_.LineLength(last)});
+    PublishSelection();
 }
 
 void CTRQDiagView::CopySelection() {
     if (HasSelection()) QGuiApplication::clipboard()->setText(SelectedText());
 }
 
+void CTRQDiagView::PublishSelection() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (HasSelection() && clipboard->supportsSelection()) clipboard->setText(SelectedText(), QClipboard::Selection);
+}
+
 void CTRQDiagView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton && input_) {
+        // As in an X terminal: the selection is pasted where the engineer types.
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (auto* edit = qobject_cast<QLineEdit*>(input_.data()); edit && clipboard->supportsSelection()) {
+            edit->setFocus(Qt::OtherFocusReason);
+            edit->insert(clipboard->text(QClipboard::Selection).remove(QLatin1Char('\n')));
+        }
+        return;
+    }
     if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
     const TextPos pos = PosAt(event->position().toPoint());
     if (sinceDoubleClick_.isValid() && sinceDoubleClick_.elapsed() < QApplication::doubleClickInterval() &&
@@ -345,6 +471,7 @@ void CTRQDiagView::mousePressEvent(QMouseEvent* event) {
         const int last = model_.Snapshot().lineCount;
         SetSelection({pos.line, 0}, pos.line < last ? TextPos{pos.line + 1, 0}
                                                      : TextPos{pos.line, model_.LineLength(pos.line)});
+        PublishSelection();
         return;
     }
     selecting_ = true;
@@ -362,8 +489,9 @@ void CTRQDiagView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void CTRQDiagView::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) selecting_ = false;
-    else QAbstractScrollArea::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mouseReleaseEvent(event);
+    if (selecting_) PublishSelection();
+    selecting_ = false;
 }
 
 void CTRQDiagView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -378,6 +506,7 @@ void CTRQDiagView::mouseDoubleClickEvent(QMouseEvent* event) {
         while (to < length && IsWordByte(static_cast<unsigned char>(line[static_cast<size_t>(to)]))) ++to;
     }
     SetSelection({pos.line, from}, {pos.line, to});
+    PublishSelection();
     sinceDoubleClick_.start();
     doubleClickAt_ = event->position().toPoint();
 }
@@ -411,7 +540,11 @@ void CTRQDiagView::OpenFind() {
 
 void CTRQDiagView::FindStep(int direction) {
     const QString text = findBar_->Text();
-    matches_ = text.isEmpty() ? std::vector<TextMatch>() : model_.FindAll(text.toLatin1().toStdString());
+    matches_ = text.isEmpty() ? std::vector<TextMatch>()
+                              : model_.FindAll(text.toLatin1().toStdString(), kMaxMatches + 1);
+    // One more than are kept tells that there are more: "of 100000+".
+    const bool more = matches_.size() > kMaxMatches;
+    if (more) matches_.pop_back();
     if (matches_.empty()) {
         currentMatch_ = -1;
     } else if (currentMatch_ < 0 || currentMatch_ >= static_cast<int>(matches_.size())) {
@@ -426,7 +559,7 @@ void CTRQDiagView::FindStep(int direction) {
         const int n = static_cast<int>(matches_.size());
         currentMatch_ = ((currentMatch_ + direction) % n + n) % n;
     }
-    findBar_->SetCount(currentMatch_, static_cast<int>(matches_.size()));
+    findBar_->SetCount(currentMatch_, static_cast<int>(matches_.size()), more);
     PlaceFindBar();
     if (currentMatch_ >= 0) ShowMatch(matches_[static_cast<size_t>(currentMatch_)]);
     viewport()->update();

@@ -12,6 +12,7 @@
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QPointer>
 #include <QRawFont>
 #include <QTimer>
 
@@ -37,6 +38,15 @@ public:
 
     // Clear New (32833), link connects and disconnects: empties text and screen.
     void ClearScreen() { model_.ClearScreen(); }
+
+    // Where the engineer types: printable keys typed while the terminal has the focus
+    // go there (with the focus), a middle click pastes the X selection there, and the
+    // scrollback keys typed there scroll the terminal (Shift+PgUp, Shift+PgDn,
+    // Shift+Home or Ctrl+Home, Shift+End or Ctrl+End).
+    void SetInputWidget(QWidget* input);
+    // False while the engineer reads further up: new text then leaves the view where
+    // it is, until it is scrolled back to the end.
+    bool Following() const { return following_; }
     // File > Open; false when the file cannot be read (the frame reports it).
     bool OpenDocument(const QString& path);
 
@@ -72,7 +82,14 @@ public:
     };
     PaintStats Stats() const { return stats_; }
 
+signals:
+    // A passing message for the status bar (an overflow dump written).
+    void statusMessage(const QString& text);
+    // The view stopped (true) or resumed (false) following new text.
+    void scrolledBack(bool back);
+
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -91,6 +108,7 @@ private:
     void ScrollTo(int y) override;
     void RequestRepaint(bool erase) override;
     void DumpFailed(const std::string& path) override;
+    void DumpWritten(const DumpReport& report) override;
 
     void OnInitialUpdate();
     // Queues one ScheduleSync unless one is already waiting.
@@ -106,6 +124,11 @@ private:
     TextPos PosAt(const QPoint& viewportPoint) const;
     int ColumnX(const std::string& line, int column) const;
     void SetSelection(TextPos anchor, TextPos cursor);
+    // The finished selection also becomes the X primary selection.
+    void PublishSelection();
+    // Scrolls for a scrollback key; false when the key is not one.
+    bool ScrollKey(const QKeyEvent& event);
+    void UpdateFollowing();
     void FindStep(int direction);
     void ShowMatch(const TextMatch& m);
     void PlaceFindBar();
@@ -128,6 +151,9 @@ private:
     QTimer syncTimer_;
     QElapsedTimer sinceSync_;
     uint64_t clears_ = 0;
+
+    QPointer<QWidget> input_;
+    bool following_ = true;
 
     TextPos anchor_, cursor_;
     bool selecting_ = false;

@@ -61,8 +61,9 @@ void TerminalFindBar::Close() {
 
 QString TerminalFindBar::Text() const { return edit_->text(); }
 
-void TerminalFindBar::SetCount(int current, int total) {
-    if (total > 0) count_->setText(QStringLiteral("%1 of %2").arg(current + 1).arg(total));
+void TerminalFindBar::SetCount(int current, int total, bool more) {
+    if (total > 0)
+        count_->setText(QStringLiteral("%1 of %2%3").arg(current + 1).arg(total).arg(more ? QStringLiteral("+") : QString()));
     else count_->setText(edit_->text().isEmpty() ? QString() : QStringLiteral("No matches"));
     adjustSize();
 }

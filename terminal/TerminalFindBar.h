@@ -20,7 +20,7 @@ public:
     QString Text() const;
     QLineEdit* Edit() const { return edit_; }
     // "3 of 12", or "No matches" when there is text to find and none was found.
-    void SetCount(int current, int total);
+    void SetCount(int current, int total, bool more = false);
 
 signals:
     void next();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 constexpr char kCR = 13, kLF = 10, kTab = 9;
@@ -85,10 +86,15 @@ void TerminalModel::AppendDrawnLocked(std::string_view block) {
         const size_t j = i + FindFirstOf(s + i, n - i, kCR, kLF, kTab);
         if (j > i) drawn_.append(s + i, j - i);
         if (j == n) break;
+        const uint64_t at = receivedBytes_ + j;
         if (s[j] == kCR) {
             lineStarts_.push_back(drawn_.size());
             ++st_.lineCount;
             newLine = true;
+            lineStartByte_ = at + 1;
+        } else if (s[j] == kLF) {
+            // The LF of a CR LF still belongs to the line it ends.
+            if (lineStartByte_ == at) lineStartByte_ = at + 1;
         } else if (s[j] == kTab) {
             drawn_.append(kTabBlanks);
         }
@@ -131,6 +137,7 @@ ScrollSizes TerminalModel::ComputeScrollSizesLocked() const {
 void TerminalModel::UpdateScrollSizes() {
     bool cleared = false;
     std::string failedPath;
+    TerminalSurface::DumpReport written;
     ScrollSizes sizes;
     {
         // The dump and the clearing happen under one hold of the drawing lock, so no
@@ -140,11 +147,29 @@ void TerminalModel::UpdateScrollSizes() {
         const uint64_t bytes = std::max<uint64_t>(receivedBytes_, drawn_.size());
         if (height > dumpAboveHeight_ || bytes > dumpAboveBytes_) {
             std::string path = OverflowDumpPath(std::time(nullptr));
+            // The line still being received stays: a dump must not take the prompt the
+            // engineer is about to answer. Bytes another deliverer added meanwhile stay
+            // in the document too; they are shown when their turn comes.
+            const bool keepLine = receivedBytes_ - lineStartByte_ <= kKeptLineBytes;
+            const uint64_t upTo = keepLine ? lineStartByte_ : receivedBytes_;
+            size_t n = 0;
             // Appended: a second dump within the same second must not overwrite the first.
-            if (doc_.StoreAndClear(path)) {
-                ResetLocked();  // the document emptied itself with the dump
+            if (doc_.StoreAndClear(path, static_cast<size_t>(upTo), &n)) {
+                const std::string line(keepLine ? LineLocked(st_.lineCount) : std::string_view());
+                const uint64_t kept = receivedBytes_ - upTo;
+                ResetLocked();  // the document removed what it wrote
+                if (!line.empty()) {
+                    drawn_ = line;
+                    st_.textX = surface_.LineWidth(line);
+                }
+                receivedBytes_ = kept;
                 dumpFailing_ = false;
                 cleared = true;
+                dumpedBytes_ += n;
+                if (n > 0) written.path = std::move(path);
+                written.bytes = n;
+                written.totalBytes = dumpedBytes_;
+                written.dumps = ++dumps_;
             } else {
                 // Keep the text rather than lose it; try again after as much text more,
                 // and at the latest at the keep limit, so that the limit below is met.
@@ -165,6 +190,19 @@ void TerminalModel::UpdateScrollSizes() {
         st_.scroll = sizes = ComputeScrollSizesLocked();
     }
     if (!failedPath.empty()) surface_.DumpFailed(failedPath);
+    if (!written.path.empty()) {
+        std::error_code ec;
+        const auto space = std::filesystem::space(StartDirectory().empty() ? "." : StartDirectory(), ec);
+        if (!ec) {
+            written.freeBytes = static_cast<int64_t>(std::min<uintmax_t>(space.available, INT64_MAX));
+            const bool low = space.available < lowSpaceBound_.load();
+            std::lock_guard lock(drawingLock_);
+            written.lowSpace = low && !lowSpaceTold_;
+            // Told again only after the space has come back.
+            lowSpaceTold_ = low;
+        }
+        surface_.DumpWritten(written);
+    }
     if (cleared) surface_.RequestRepaint(true);
     surface_.SetScrollSizes(sizes);
 }
@@ -191,6 +229,7 @@ void TerminalModel::ResetLocked() {
     drawn_.clear();
     lineStarts_.assign(1, 0);
     receivedBytes_ = 0;
+    lineStartByte_ = 0;
     dumpAboveHeight_ = kOverflowHeight;
     dumpAboveBytes_ = kOverflowBytes;
     changes_.erase = true;

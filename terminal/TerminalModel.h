@@ -10,6 +10,7 @@
 #include "terminal/TerminalHooks.h"
 #include "terminal/TerminalSurface.h"
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -26,6 +27,11 @@ inline constexpr unsigned kOverflowHeight = 32000;
 // Text longer than this (bytes received, or bytes drawn) is dumped the same way, so
 // that a stream without carriage returns is bounded too.
 inline constexpr size_t kOverflowBytes = size_t{1} << 20;
+// The line still being received when a dump is due (the prompt, usually) stays on
+// screen and goes into the next dump, unless it is longer than this many bytes.
+inline constexpr size_t kKeptLineBytes = 4096;
+// Below this much free space in the start directory after a dump, the user is told once.
+inline constexpr uint64_t kLowDumpSpaceBytes = uint64_t{1} << 30;
 // While dumps keep failing the text is kept, up to this many times either bound;
 // beyond it the screen is cleared as a dump would (the failure was reported).
 inline constexpr unsigned kFailedDumpKeepFactor = 16;
@@ -74,6 +80,9 @@ public:
         int charWidth = 0;
         ScrollSizes scroll;
     };
+    // The free space under which a dump warns (tests raise it).
+    void SetLowSpaceBound(uint64_t bytes) { lowSpaceBound_.store(bytes); }
+
     // A consistent copy, taken under the drawing lock.
     State Snapshot() const;
 
@@ -114,9 +123,14 @@ private:
     std::string drawn_;                 // the text as drawn, screen lines back to back
     std::vector<size_t> lineStarts_{0};  // where each screen line begins in drawn_
     uint64_t receivedBytes_ = 0;        // bytes received since the last clear
+    uint64_t lineStartByte_ = 0;        // where the line being received begins in them
     State st_;
     Changes changes_;
     uint64_t dumpAboveHeight_ = kOverflowHeight;  // raised when a dump could not be written
     uint64_t dumpAboveBytes_ = kOverflowBytes;
     bool dumpFailing_ = false;  // reported once per run of failed dumps
+    uint64_t dumpedBytes_ = 0;  // written by the dumps of this run
+    int dumps_ = 0;
+    bool lowSpaceTold_ = false;
+    std::atomic<uint64_t> lowSpaceBound_{kLowDumpSpaceBytes};
 };

@@ -3,6 +3,7 @@
 // text, so an implementation only records the request and repaints on its own thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,4 +25,16 @@ public:
     virtual void RequestRepaint(bool erase) = 0;
     // The overflow dump could not be written; the text was kept.
     virtual void DumpFailed(const std::string& path) = 0;
+    // An overflow dump was written: what went where, and what the dumps of this run
+    // hold on disk. lowSpace is set once when the start directory's free space
+    // (freeBytes, -1 when unknown) falls under the warning bound.
+    struct DumpReport {
+        std::string path;
+        uint64_t bytes = 0;
+        uint64_t totalBytes = 0;
+        int dumps = 0;
+        int64_t freeBytes = -1;
+        bool lowSpace = false;
+    };
+    virtual void DumpWritten(const DumpReport&) {}
 };

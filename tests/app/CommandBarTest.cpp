@@ -137,6 +137,18 @@ private slots:
         QVERIFY(!enabled(ID_CMD_LOG_OUT));
         QVERIFY(!enabled(ID_VIEW_COMMANDBAR));
         QVERIFY(!f.action(ID_VIEW_COMMANDBAR)->isChecked());
+
+        // The bar that was open comes back with the next login; closed by hand, it stays closed.
+        login(f, dialogs, pty, password.toStdString());
+        QVERIFY(!bar->isHidden());
+        QVERIFY(!bar->button(firstSlot)->isHidden());
+        f.updateCommandUi();
+        f.action(ID_VIEW_COMMANDBAR)->trigger();
+        QVERIFY(bar->isHidden());
+        f.action(ID_CMD_LOG_OUT)->trigger();
+        QCOMPARE(ReadExpected(pty, "x\r"), std::string("x\r"));
+        login(f, dialogs, pty, password.toStdString());
+        QVERIFY(bar->isHidden());
     }
 
     void sendersPutTheirLinesOnTheLink_data() {
@@ -230,14 +242,19 @@ private slots:
         ScriptedMessages boxes;
         QLineEdit* edit = f.findChild<CInputBoxBar*>()->edit();
         const QString long41(41, 'a');
-        edit->setText(long41);
-        QTest::keyClick(edit, Qt::Key_Return);
+        edit->setText(long41);  // not typed: the edit stops typing at 40
+        f.findChild<CInputBoxBar*>()->enterButton()->click();
         QCOMPARE(boxes.count(), size_t(1));
         QCOMPARE(boxes.boxes()[0].text, std::string("Cannot enter more than 40 characters..."));
         QCOMPARE(boxes.boxes()[0].title, std::string("Input Error"));
         QVERIFY(boxes.boxes()[0].icon == MsgIcon::Error);
         QCOMPARE(edit->text(), long41);
         QCOMPARE(pty.ReadFor(150), std::string());
+        // Typed, the line stops at the limit.
+        edit->clear();
+        QTest::keyClicks(edit, QString(45, 'b'));
+        QCOMPARE(edit->text(), QString(40, 'b'));
+        QCOMPARE(boxes.count(), size_t(1));
 
         const std::string forty = "s s 1234567890123456789012345678901234 9";
         QCOMPARE(forty.size(), size_t(40));

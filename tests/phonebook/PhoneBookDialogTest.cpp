@@ -216,8 +216,14 @@ private slots:
         msgs.answer(IDOK);      // no-selection warning (Delete)
         msgs.answer(IDCANCEL);  // first delete question: keep
         msgs.answer(IDOK);      // second: delete
+        msgs.answer(IDNO);      // Quit with changes: stay
+        msgs.answer(IDOK);      // no-selection warning (Enter on Delete)
+        msgs.answer(IDYES);     // Esc with changes: drop them
         script.then([&](QDialog& d) {
             ShowAndWait(d);
+            // Opened on the first row; a click beside the rows drops it.
+            CHECK_EQ(static_cast<CPhoneBookDlg&>(d).selectedRow(), 0);
+            QTest::mouseClick(List(d)->viewport(), Qt::LeftButton, {}, EmptyPoint(d));
             Click(d, IDC_PHONE_MODIFY);
             Click(d, IDC_PHONE_DELETE);
             QTest::mouseClick(List(d)->viewport(), Qt::LeftButton, {}, RowPoint(d, 1));
@@ -232,6 +238,11 @@ private slots:
             Click(d, IDC_PHONE_DELETE);
             CHECK_EQ(Rows(d), (QStringList{"B2|22"}));
             Click(d, IDCANCEL);
+            CHECK(d.isVisible());
+            // Enter on a focused button presses it, not Call.
+            FindControl<QPushButton>(&d, IDC_PHONE_DELETE)->setFocus();
+            QTest::keyClick(FindControl<QPushButton>(&d, IDC_PHONE_DELETE), Qt::Key_Return);
+            QTest::keyClick(&d, Qt::Key_Escape);
             return d.result();
         });
         script.then([](QDialog& d) {
@@ -242,8 +253,8 @@ private slots:
         CHECK_EQ(ShowPhoneBook(nullptr, modem), static_cast<int>(IDCANCEL));
         CHECK(script.allRan());
         const auto boxes = msgs.boxes();
-        CHECK_EQ(boxes.size(), size_t(4));
-        for (int i : {0, 1}) {
+        CHECK_EQ(boxes.size(), size_t(7));
+        for (int i : {0, 1, 5}) {
             CHECK_EQ(boxes[i].text, std::string("No selection was made..."));
             CHECK_EQ(boxes[i].title, std::string("Input Warning"));
             CHECK_EQ(boxes[i].icon, MsgIcon::Warning);
@@ -252,6 +263,8 @@ private slots:
         CHECK_EQ(boxes[2].title, std::string("Delete Confirmation"));
         CHECK_EQ(boxes[2].buttons, MsgButtons::OkCancel);
         CHECK_EQ(boxes[2].icon, MsgIcon::Question);
+        CHECK_EQ(boxes[4].buttons, MsgButtons::YesNo);
+        CHECK_EQ(boxes[6].buttons, MsgButtons::YesNo);
         // Quit after edits: the file is as it was.
         CHECK_EQ(dir_->read("PhoneNo.txt"), kTwoEntries);
         CHECK(!dir_->exists("PhoneNo.bak"));
@@ -438,7 +451,7 @@ private slots:
         ShowPhoneBook(nullptr, modem);
         CHECK(script.allRan());
         const auto boxes = msgs.boxes();
-        CHECK_EQ(boxes.size(), size_t(2));
+        CHECK_EQ(boxes.size(), size_t(3));  // and Quit asks before dropping the unsaved entry
         CHECK_EQ(boxes[0].text, std::string("Cannot open 'PhoneNo.txt' file..."));
         CHECK_EQ(boxes[0].title, std::string("File Error"));
         CHECK_EQ(boxes[1].text, std::string("Failed to save data..."));

@@ -209,6 +209,75 @@ private slots:
         QCOMPARE(t.doc.GetTranscript(), std::string("alpha BETA gamma\r\n\tdelta beta\r\nmaint> "));
     }
 
+    // A selection colours only what it covers: the line after a triple-clicked one,
+    // and the unselected rest of a partly selected line, look as they did.
+    void selectionDrawing() {
+        ShownTerminal t;
+        QVERIFY(QTest::qWaitForWindowActive(&t.window));
+        t.Feed("alpha beta gamma\r\ndelta epsilon\r\nmaint> ");
+        QTest::qWait(40);
+        CTRQDiagView& v = *t.view;
+        const int lh = v.LineHeight(), cw = v.CharWidth();
+        auto row = [&](int line, int fromCol, int toCol) {
+            return Picture(v).copy(fromCol * cw, line * lh, (toCol - fromCol) * cw, lh);
+        };
+        const QImage line0 = row(0, 0, 5), line1 = row(1, 0, 14), line0Tail = row(0, 6, 16);
+        QTest::mouseDClick(v.viewport(), Qt::LeftButton, {}, t.At(0, 1));
+        QTest::mouseClick(v.viewport(), Qt::LeftButton, {}, t.At(0, 1));
+        QCOMPARE(v.SelectedText(), QStringLiteral("alpha beta gamma\n"));
+        QTRY_VERIFY(row(0, 0, 5) != line0);
+        QCOMPARE(row(1, 0, 14), line1);
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseDClick(v.viewport(), Qt::LeftButton, {}, t.At(0, 1));
+        QCOMPARE(v.SelectedText(), QStringLiteral("alpha"));
+        QTRY_COMPARE(row(0, 6, 16), line0Tail);
+    }
+
+    // The scrollback keys typed in the input line scroll the terminal; while it is
+    // scrolled back new text leaves it there; keys typed in the terminal reach the
+    // input line with the focus.
+    void keyboardScrollbackAndFocus() {
+        ShownTerminal t;
+        CTRQDiagView& v = *t.view;
+        v.SetInputWidget(t.input);
+        QSignalSpy back(&v, &CTRQDiagView::scrolledBack);
+        QVERIFY(QTest::qWaitForWindowActive(&t.window));
+        for (int i = 0; i < 200; ++i) t.Feed("line " + std::to_string(i) + "\r\n");
+        QScrollBar* sb = v.verticalScrollBar();
+        QTRY_VERIFY(sb->maximum() > 0 && sb->value() == sb->maximum());
+        t.input->setFocus();
+        QTest::keyClicks(t.input, "ab");
+        QTest::keyClick(t.input, Qt::Key_PageUp, Qt::ShiftModifier);
+        const int up = sb->value();
+        QVERIFY(up < sb->maximum());
+        QVERIFY(!v.Following());
+        QCOMPARE(back.count(), 1);
+        QTest::keyClick(t.input, Qt::Key_Home, Qt::ShiftModifier);
+        QCOMPARE(sb->value(), 0);
+        QCOMPARE(t.input->selectedText(), QString());  // the edit's own selection keys did not run
+        QTest::keyClick(t.input, Qt::Key_PageDown, Qt::ShiftModifier);
+        QVERIFY(sb->value() > 0);
+        const int reading = sb->value();
+        const int oldMax = sb->maximum();
+        for (int i = 0; i < 50; ++i) t.Feed("more\r\n");
+        QTRY_VERIFY(sb->maximum() > oldMax);
+        QTest::qWait(40);
+        QCOMPARE(sb->value(), reading);
+        QTest::keyClick(t.input, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(sb->value(), sb->maximum());
+        QVERIFY(v.Following());
+        QCOMPARE(back.last().at(0).toBool(), false);
+
+        // Typing after a click in the terminal goes on in the input line.
+        const std::string before = t.doc.GetTranscript();
+        QTest::mouseClick(v.viewport(), Qt::LeftButton, {}, t.At(0, 0));
+        v.setFocus();
+        QTest::keyClicks(&v, "cd");
+        QCOMPARE(t.input->text(), QStringLiteral("abcd"));
+        QVERIFY(t.input->hasFocus());
+        QCOMPARE(t.doc.GetTranscript(), before);
+    }
+
     // Ctrl+F from the input line; matches ignore case, span every line held, follow
     // Next/Previous, and go with the text at an overflow dump. Closed, the bar takes
     // no keys.

@@ -30,6 +30,15 @@ public:
         failedDumps.push_back(path);
     }
 
+    void DumpWritten(const DumpReport& r) override {
+        std::lock_guard lock(m_);
+        writtenDumps.push_back(r);
+    }
+    std::vector<DumpReport> WrittenDumps() {
+        std::lock_guard lock(m_);
+        return writtenDumps;
+    }
+
     ScrollSizes Sizes() {
         std::lock_guard lock(m_);
         return sizes;
@@ -47,4 +56,5 @@ private:
     std::mutex m_;
     ScrollSizes sizes;
     std::vector<std::string> failedDumps;
+    std::vector<DumpReport> writtenDumps;
 };

@@ -276,6 +276,52 @@ TEST(TerminalOverflow, DumpHoldsExactBytesAndClearsScreen) {
     SetStartDirectory("");
 }
 
+// The line still arriving at a dump (the prompt) stays on screen and opens the next
+// dump; each dump is named with the running total, and low free space is told once.
+TEST(TerminalOverflow, DumpKeepsTheCurrentLineAndReportsTotals) {
+    TempDir dir;
+    SetStartDirectory(dir.path());
+    Terminal t(20, 100);
+    t.model.SetLowSpaceBound(UINT64_MAX);
+    std::string fed;
+    for (int i = 0; i < 1600; ++i) fed += SwitchLine(i);
+    t.Feed(fed);
+    t.Feed(SwitchLine(1600) + "maint> ");
+    fed += SwitchLine(1600);
+    auto files = DumpFiles(dir.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(dir.read(files[0]), fed);
+    EXPECT_EQ(t.doc.GetTranscript(), "maint> ");
+    EXPECT_EQ(t.model.VisibleLines(0, 5, 100), std::vector<std::string>{"maint> "});
+    auto st = t.model.Snapshot();
+    EXPECT_EQ(st.lineCount, 0);
+    EXPECT_EQ(st.textX, 7 * kCW);
+
+    // The answer continues the kept line; the next dump starts with it.
+    std::string second = "maint> ";
+    t.Feed("x\r");
+    second += "x\r";
+    for (int i = 0; i < 1600; ++i) {
+        const std::string line = "\n" + SwitchLine(i).substr(0, 40) + "\r";
+        t.Feed(line);
+        second += line;
+    }
+    std::string dumped;
+    for (const auto& f : DumpFiles(dir.path())) dumped += dir.read(f);
+    EXPECT_EQ(dumped + t.doc.GetTranscript(), fed + second);
+    EXPECT_EQ(t.doc.GetTranscript(), "");
+
+    const auto reports = t.surface.WrittenDumps();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].bytes, fed.size());
+    EXPECT_EQ(reports[1].totalBytes, dumped.size());
+    EXPECT_EQ(reports[1].dumps, 2);
+    EXPECT_TRUE(reports[0].lowSpace);
+    EXPECT_FALSE(reports[1].lowSpace);
+    EXPECT_GE(reports[0].freeBytes, 0);
+    SetStartDirectory("");
+}
+
 // Dumps within one second share a name: the later one must not overwrite the earlier.
 // Two deliverers while overflow dumps run: whatever one delivers while the other
 // dumps and clears is either in the dump or still held, never dropped.
