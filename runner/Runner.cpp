@@ -1,3 +1,5 @@
+// One run of pmxdiag-run: the stages of a run, driven by a short tick and the session's
+// signals; all on the GUI thread.
 #include "runner/Runner.h"
 
 #include "links/CModemLink.h"
@@ -143,7 +145,8 @@ void HeadlessRun::showMessage(const QString& text) {
 int HeadlessRun::Run() {
     QTimer::singleShot(0, this, [this] { Connect(); });
     tick_->start();
-    return QCoreApplication::exec() == 0 ? exitCode_ : exitCode_;
+    QCoreApplication::exec();
+    return exitCode_;
 }
 
 void HeadlessRun::Connect() {
