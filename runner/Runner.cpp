@@ -19,6 +19,7 @@
 
 namespace {
 constexpr int kTickMs = 20;
+constexpr int kMaxPasswordRequests = 3;
 
 qint64 NowMs() {
     static QElapsedTimer clock = [] {
@@ -114,11 +115,17 @@ int HeadlessRun::messageBox(const std::string& text, const std::string&, MsgIcon
 }
 
 std::optional<std::string> HeadlessRun::askPassword() {
-    // A second request means the switch refused the first password: no use repeating it.
-    if (++passwordsAsked_ > 1) {
-        QTimer::singleShot(0, this, [this] { Finish(kLoginRefused, "login refused"); });
+    // The password goes to the switch whatever it is, as from the dialog; one that grants
+    // no level there is refused at once. A switch may ask again (a stray carriage return
+    // at its prompt counts as an empty password), but not for ever.
+    if (++passwordsAsked_ > kMaxPasswordRequests) {
+        QTimer::singleShot(0, this, [this] { Finish(kLoginRefused, "login refused: the switch keeps asking"); });
         return std::nullopt;
     }
+    QTimer::singleShot(0, this, [this] {
+        if (stage_ != Stage::Done && session_->accessMode() == AccessMode::None)
+            Finish(kLoginRefused, "login refused: the password grants no access level");
+    });
     return password_;
 }
 
