@@ -86,7 +86,7 @@ HeadlessRun::~HeadlessRun() {
     MessageService::install(nullptr);
 }
 
-void HeadlessRun::Say(const std::string& text) {
+void HeadlessRun::Say(const std::string& text, bool progress) {
     // One line each: a box's own line breaks become " / ".
     std::string line;
     for (char c : text) {
@@ -98,8 +98,19 @@ void HeadlessRun::Say(const std::string& text) {
         }
     }
     while (line.size() >= 3 && line.compare(line.size() - 3, 3, " / ") == 0) line.resize(line.size() - 3);
+    // Until the link is up, what is said is kept: a failed connect is one line.
+    if (stage_ == Stage::Connecting) {
+        held_.emplace_back(progress, line);
+        return;
+    }
     std::fprintf(stderr, "pmxdiag-run: %s: %s\n", name_.c_str(), line.c_str());
     std::fflush(stderr);
+}
+
+void HeadlessRun::ReleaseHeld() {
+    std::vector<std::pair<bool, std::string>> held;
+    held.swap(held_);
+    for (const auto& [progress, line] : held) Say(line, progress);
 }
 
 int HeadlessRun::messageBox(const std::string& text, const std::string&, MsgIcon, MsgButtons buttons) {
@@ -135,7 +146,7 @@ bool HeadlessRun::askPhoneBook(CModemLink& modem) {
 }
 
 void HeadlessRun::showCallProgress(const QString& text) {
-    if (!text.isEmpty()) Say(text.toStdString());
+    if (!text.isEmpty()) Say(text.toStdString(), true);
 }
 void HeadlessRun::updateCallProgress(const QString& text) { showCallProgress(text); }
 
@@ -146,7 +157,8 @@ void HeadlessRun::noticeChanged(const QString& notice) {
 void HeadlessRun::showMessage(const QString& text) {
     message_ = text;
     // Each script step would be a line per command; the rest is progress worth a line.
-    if (!text.isEmpty() && !text.startsWith(QStringLiteral("Script: "))) Say(text.toStdString());
+    if (!text.isEmpty() && !text.startsWith(QStringLiteral("Script: ")))
+        Say(text.toStdString(), text.startsWith(QStringLiteral("Connecting to ")));
 }
 
 int HeadlessRun::Run() {
@@ -173,18 +185,26 @@ void HeadlessRun::Tick() {
     switch (stage_) {
     case Stage::Connecting:
         if (reached_) {
+            stage_ = Stage::LoggingIn;
+            ReleaseHeld();
             Say("connected");
             if (!options_.trace.empty() && !s.StartCapture(options_.trace)) {
                 Finish(kUsageOrFile, "cannot write the trace file " + options_.trace);
                 return;
             }
-            stage_ = Stage::LoggingIn;
             deadlineMs_ = NowMs() + qint64(options_.promptTimeoutS) * 1000;
             return;
         }
         // Still trying: the LAN lookup or the modem's dial.
         if (s.lan().connecting() || s.modem().workerRunning()) return;
-        if (!s.IsAnyLinkConnected()) Finish(kConnectFailed, "connect failed");
+        if (!s.IsAnyLinkConnected()) {
+            // What the link said, its progress left out: "connect failed: why; detail".
+            std::string why;
+            for (const auto& [progress, line] : held_)
+                if (!progress) why += (why.empty() ? "" : "; ") + line;
+            held_.clear();
+            Finish(kConnectFailed, why.empty() ? "connect failed" : "connect failed: " + why);
+        }
         return;
     case Stage::LoggingIn:
         if (!s.IsAnyLinkConnected()) {
@@ -206,6 +226,7 @@ void HeadlessRun::Tick() {
 
 void HeadlessRun::Finish(int code, const std::string& why) {
     if (stage_ == Stage::Done) return;
+    held_.clear();
     stage_ = Stage::Done;
     exitCode_ = code;
     tick_->stop();
