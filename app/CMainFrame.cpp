@@ -1,6 +1,7 @@
 // The main window's construction, menus, bars, enable rules, File > Open, Clear New
 // and the close order. All on the GUI thread.
 #include "app/CMainFrame.h"
+#include "app/ShutdownSignals.h"
 
 #include "platform/AppGlobals.h"
 #include "app/AppIcons.h"
@@ -226,6 +227,9 @@ void CMainFrame::buildMenus() {
                QStringLiteral("Clear the screen and start a new document\nClear New"));
     addCommand(view, ID_VIEW_TRACE_TIMESTAMPS, QStringLiteral("Trace Time&stamps"),
                QStringLiteral("Start each line of the trace file with the time it arrived\nTrace Timestamps"))
+        ->setCheckable(true);
+    addCommand(view, ID_VIEW_HIDE_CONTROLS, QStringLiteral("&Hide Control Sequences"),
+               QStringLiteral("Leave terminal control sequences off the screen; the trace stays exact\nHide Control Sequences"))
         ->setCheckable(true);
 
     QMenu* book = bar->addMenu(QStringLiteral("&PhoneBook"));
@@ -506,6 +510,11 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         m_captureRunning = 0;
     }
     event->accept();
+}
+
+void CMainFrame::CloseWithoutQuestions() {
+    QuietMessages quiet;
+    close();
 }
 
 void CMainFrame::CloseLinksOnExit() {

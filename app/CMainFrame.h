@@ -207,6 +207,10 @@ public:
     void OnClearNew() override;
     const QStringList& recentFiles() const { return recent_; }
 
+    // File > Exit's close order with no box shown (their texts go to standard error):
+    // for a signal that ends the program, when nobody may be there to answer.
+    void CloseWithoutQuestions();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     // A window system without a window manager ignores the minimum size: the frame

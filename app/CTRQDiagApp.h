@@ -4,8 +4,10 @@
 #include <QApplication>
 
 #include <memory>
+#include <string>
 
 class CMainFrame;
+class ShutdownSignals;
 
 class CTRQDiagApp : public QApplication {
     Q_OBJECT
@@ -13,12 +15,14 @@ public:
     CTRQDiagApp(int& argc, char** argv);
     ~CTRQDiagApp() override;
 
-    // Start-up; false ends the program (the user has been told why).
-    bool InitInstance();
+    // Start-up; false ends the program (the user has been told why). file, when not
+    // empty, is the document to open.
+    bool InitInstance(const std::string& file = std::string());
     CMainFrame* mainFrame() const { return frame_.get(); }
 
 private:
     std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<ShutdownSignals> shutdown_;
 };
 
 // Sockets need no start-up on POSIX; kept as its own step so its failure path stays.

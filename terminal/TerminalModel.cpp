@@ -98,7 +98,34 @@ void TerminalModel::AppendDrawnLocked(std::string_view block) {
     if (newLine) st_.textX = 0;
     st_.textX += surface_.LineWidth(std::string_view(drawn_).substr(std::max(lastLine, before)));
     st_.textY = int64_t{st_.lineCount} * st_.lineHeight;
-    receivedBytes_ += n;
+}
+
+void TerminalModel::SetHideControls(bool on) {
+    std::lock_guard lock(drawingLock_);
+    hideControls_.store(on);
+    filter_.Reset();
+}
+
+void TerminalModel::AppendShownLocked(std::string_view block) {
+    receivedBytes_ += block.size();
+    if (!hideControls_.load()) {
+        AppendDrawnLocked(block);
+        return;
+    }
+    shown_.clear();
+    filter_.Feed(block, shown_);
+    std::string_view rest = shown_;
+    for (;;) {
+        const size_t bs = rest.find('\b');
+        AppendDrawnLocked(rest.substr(0, bs));
+        if (bs == std::string_view::npos) break;
+        // Backspace takes back the last character of the current line.
+        if (drawn_.size() > lineStarts_.back()) {
+            drawn_.pop_back();
+            st_.textX = surface_.LineWidth(std::string_view(drawn_).substr(lineStarts_.back()));
+        }
+        rest.remove_prefix(bs + 1);
+    }
 }
 
 void TerminalModel::ShowNewText(std::string_view newText) {
@@ -108,7 +135,7 @@ void TerminalModel::ShowNewText(std::string_view newText) {
         std::lock_guard lock(drawingLock_);
         const bool trace = hooks_.capturing && hooks_.traceBlock && g_loading.load() == 0 &&
                            hooks_.capturing();
-        AppendDrawnLocked(newText);
+        AppendShownLocked(newText);
         if (trace && !newText.empty()) hooks_.traceBlock(newText);
     }
     if (!newText.empty()) surface_.RequestRepaint(false);
@@ -218,7 +245,9 @@ void TerminalModel::TextReplaced() {
         // at its end so that received text continues after the opened file.
         const std::string text = doc_.GetTranscript();
         ResetLocked();
-        AppendDrawnLocked(text);
+        filter_.Reset();
+        AppendShownLocked(text);
+        filter_.Reset();
         // An opened file is shown whole, not dumped: the next dump check counts from
         // its end.
         const uint64_t height = uint64_t(st_.lineCount) * uint64_t(st_.lineHeight);

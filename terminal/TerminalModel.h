@@ -6,10 +6,12 @@
 // per screen line), so that painting, selection and find never walk the transcript.
 #pragma once
 
+#include "terminal/ControlFilter.h"
 #include "terminal/TerminalDisplay.h"
 #include "terminal/TerminalHooks.h"
 #include "terminal/TerminalSurface.h"
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -53,6 +55,12 @@ public:
 
     // Set before any link delivers text (see TerminalHooks).
     void SetHooks(TerminalHooks hooks) { hooks_ = std::move(hooks); }
+
+    // View > Hide Control Sequences: text arriving from now on is shown without its
+    // escape sequences and control characters, backspace applied. The document (and
+    // so the dumps) and the trace get the text as received either way. Any thread.
+    void SetHideControls(bool on);
+    bool HideControls() const { return hideControls_.load(); }
 
     // From the window's font, at its first display.
     void SetMetrics(int lineHeight, int charWidth);
@@ -104,6 +112,8 @@ private:
     void ClearLocked();
     void ResetLocked();
     void AppendDrawnLocked(std::string_view block);
+    // AppendDrawnLocked after the control filter, when it is on.
+    void AppendShownLocked(std::string_view block);
     std::string_view LineLocked(int line) const;
 
     CTRQDiagDoc& doc_;
@@ -119,4 +129,7 @@ private:
     uint64_t dumpAboveHeight_ = kOverflowHeight;  // raised when a dump could not be written
     uint64_t dumpAboveBytes_ = kOverflowBytes;
     bool dumpFailing_ = false;  // reported once per run of failed dumps
+    std::atomic<bool> hideControls_{false};
+    ControlFilter filter_;  // state kept across blocks (and dumps)
+    std::string shown_;     // the filter's output for one block
 };
