@@ -13,17 +13,17 @@
 
 namespace {
 
-struct Run {
+struct Outcome {
     int status = -1;  // exit status, or 128 + signal
     std::string out, err;
 };
 
 // Runs the program with the display variables removed and env added.
-Run RunProgram(const std::string& args, const std::string& env = "") {
+Outcome RunProgram(const std::string& args, const std::string& env = "") {
     TempDir dir;
     const std::string cmd = "cd " + dir.path() + " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
                             env + " " PMXDIAG_PATH " " + args + " 2>" + dir.file("err");
-    Run run;
+    Outcome run;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return run;
     char buf[4096];
@@ -40,27 +40,27 @@ size_t Lines(const std::string& s) { return size_t(std::count(s.begin(), s.end()
 } // namespace
 
 TEST(CommandLine, programAnswersWithoutDisplayAndFailsInOneLine) {
-    Run help = RunProgram("--help");
+    Outcome help = RunProgram("--help");
     EXPECT_EQ(help.status, kExitOk);
     EXPECT_EQ(help.out.rfind("Usage: pmxdiag", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
 
-    Run version = RunProgram("-V");
+    Outcome version = RunProgram("-V");
     EXPECT_EQ(version.status, kExitOk);
     EXPECT_EQ(version.out, "pmxdiag " PMX_VERSION "\n");
 
-    Run unknown = RunProgram("--bogus trace.txt");
+    Outcome unknown = RunProgram("--bogus trace.txt");
     EXPECT_EQ(unknown.status, kExitUsage);
     EXPECT_EQ(unknown.out, "");
     EXPECT_EQ(Lines(unknown.err), 1u) << unknown.err;
     EXPECT_NE(unknown.err.find("'--bogus'"), std::string::npos);
 
-    Run noDisplay = RunProgram("trace.txt");
+    Outcome noDisplay = RunProgram("trace.txt");
     EXPECT_EQ(noDisplay.status, kExitNoDisplay);
     EXPECT_EQ(Lines(noDisplay.err), 1u) << noDisplay.err;
 
     // A display that is named but cannot be reached: the toolkit's failure, not an abort.
-    Run unreachable = RunProgram("", "DISPLAY=:987");
+    Outcome unreachable = RunProgram("", "DISPLAY=:987");
     EXPECT_EQ(unreachable.status, kExitNoDisplay);
     EXPECT_EQ(Lines(unreachable.err), 1u) << unreachable.err;
 }
