@@ -61,8 +61,11 @@ void ControlFilter::Feed(std::string_view in, std::string& out) {
             break;
         case State::String:
             if (c == kESC) state_ = State::StringEscape;
-            else if ((c == kBEL && oscString_) || c == kCAN || c == kSUB || ++stringBytes_ > kMaxStringBytes)
-                state_ = State::Text;
+            else if ((c == kBEL && oscString_) || c == kCAN || c == kSUB) state_ = State::Text;
+            else if (++stringBytes_ > kMaxStringBytes) {
+                state_ = State::Text;  // given up: this byte is text again
+                --i;
+            }
             break;
         case State::StringEscape:
             if (c == '\\') {
