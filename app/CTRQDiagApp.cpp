@@ -46,9 +46,12 @@ bool CTRQDiagApp::InitInstance(const std::string& file) {
         return false;
     }
     // From here on a log-out or shut-down ends the session as File > Exit does.
+    // exit() rather than quit(): it also ends a modal box's loop, and works before
+    // the main loop has started (a box of the start-up itself).
     shutdown_ = std::make_unique<ShutdownSignals>([this](int) {
+        shutdownRequested_ = true;
         if (frame_) frame_->CloseWithoutQuestions();
-        quit();
+        QCoreApplication::exit(0);
     });
 
     if (!file.empty()) {
@@ -60,6 +63,7 @@ bool CTRQDiagApp::InitInstance(const std::string& file) {
         }
     }
 
+    if (shutdownRequested_) return false;
     frame_->show();
     return true;
 }

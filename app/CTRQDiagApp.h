@@ -19,10 +19,13 @@ public:
     // empty, is the document to open.
     bool InitInstance(const std::string& file = std::string());
     CMainFrame* mainFrame() const { return frame_.get(); }
+    // A signal ended the program (cleanly; not a failure).
+    bool shutdownRequested() const { return shutdownRequested_; }
 
 private:
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<ShutdownSignals> shutdown_;
+    bool shutdownRequested_ = false;
 };
 
 // Sockets need no start-up on POSIX; kept as its own step so its failure path stays.

@@ -67,6 +67,6 @@ int main(int argc, char** argv) {
         if (held.first != QtDebugMsg) std::fprintf(stderr, "%s\n", held.second.toLocal8Bit().constData());
     g_heldMessages.clear();
 
-    if (!app.InitInstance(line.file)) return kExitStartFailed;
+    if (!app.InitInstance(line.file)) return app.shutdownRequested() ? kExitOk : kExitStartFailed;
     return app.exec();
 }
