@@ -72,6 +72,11 @@ std::string routesPath() {
     std::string dir = info.dli_fname;
     const size_t slash = dir.rfind('/');
     dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
+    // The program loads us as BINDIR/../lib/pmxdiag/...: compare the real folder.
+    if (char* real = realpath(dir.c_str(), nullptr)) {
+        dir = real;
+        std::free(real);
+    }
     const std::string beside = dir + "/isdn-routes.txt";
     constexpr std::string_view kInstalled = "/lib/pmxdiag";
     if (access(beside.c_str(), F_OK) == 0 || dir.size() < kInstalled.size() ||
