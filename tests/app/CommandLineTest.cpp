@@ -39,7 +39,7 @@ size_t Lines(const std::string& s) { return size_t(std::count(s.begin(), s.end()
 
 } // namespace
 
-TEST(CommandLine, programAnswersWithoutDisplayAndFailsInOneLine) {
+TEST(CommandLine, OptionsAnswerWithoutDisplayAndFailuresTakeOneLine) {
     Outcome help = RunProgram("--help");
     EXPECT_EQ(help.status, kExitOk);
     EXPECT_EQ(help.out.rfind("Usage: pmxdiag", 0), 0u) << help.out;
@@ -63,9 +63,8 @@ TEST(CommandLine, programAnswersWithoutDisplayAndFailsInOneLine) {
     Outcome unreachable = RunProgram("", "DISPLAY=:987");
     EXPECT_EQ(unreachable.status, kExitNoDisplay);
     EXPECT_EQ(Lines(unreachable.err), 1u) << unreachable.err;
-}
 
-TEST(CommandLine, parserAndDisplayCheck) {
+    // The finer cases, directly.
     auto parse = [](std::vector<std::string> a) {
         a.insert(a.begin(), "pmxdiag");
         return ParseCommandLine(a);
