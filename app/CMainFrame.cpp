@@ -1,6 +1,7 @@
 // The main window's construction, menus, bars, enable rules, File > Open, Clear New,
 // the close order and the session's face. All on the GUI thread.
 #include "app/CMainFrame.h"
+#include "app/ShutdownSignals.h"
 
 #include "platform/AppGlobals.h"
 #include "app/AppIcons.h"
@@ -171,6 +172,9 @@ void CMainFrame::buildMenus() {
                QStringLiteral("Clear the screen and start a new document\nClear New"));
     addCommand(view, ID_VIEW_TRACE_TIMESTAMPS, QStringLiteral("Trace Time&stamps"),
                QStringLiteral("Start each line of the trace file with the time it arrived\nTrace Timestamps"))
+        ->setCheckable(true);
+    addCommand(view, ID_VIEW_HIDE_CONTROLS, QStringLiteral("&Hide Control Sequences"),
+               QStringLiteral("Leave terminal control sequences off the screen; the trace stays exact\nHide Control Sequences"))
         ->setCheckable(true);
 
     QMenu* book = bar->addMenu(QStringLiteral("&PhoneBook"));
@@ -492,4 +496,9 @@ void CMainFrame::screenCleared() {
 
 void CMainFrame::focusInput() {
     if (inputBar_) inputBar_->edit()->setFocus();
+}
+
+void CMainFrame::CloseWithoutQuestions() {
+    QuietMessages quiet;
+    close();
 }

@@ -47,6 +47,9 @@ public:
     void updateCommandUi();
     // File > Open of a text file into the terminal; false when it cannot be read.
     bool OpenDocumentFile(const std::string& path);
+    // File > Exit's close order with no box shown (their texts go to standard error):
+    // for a signal that ends the program, when nobody may be there to answer.
+    void CloseWithoutQuestions();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

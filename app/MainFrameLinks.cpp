@@ -17,12 +17,15 @@
 #include "session/LanControl.h"
 #include "session/ModemControl.h"
 #include "session/SerialControl.h"
+#include "terminal/CTRQDiagView.h"
 
 #include <QAction>
 
 namespace {
 const char* const kTraceSection = "Trace";
 const char* const kTimestampsKey = "Timestamps";
+const char* const kViewSection = "View";
+const char* const kHideControlsKey = "HideControlSequences";
 } // namespace
 
 void CMainFrame::registerLinkCommands() {
@@ -115,6 +118,18 @@ void CMainFrame::registerCaptureCommands() {
         const bool on = !s.trace().timestamps();
         s.SetTraceTimestamps(on);
         Profile::get().writeInt(kTraceSection, kTimestampsKey, on ? 1 : 0);
+        updateCommandUi();
+    });
+
+    // The screen only: the trace file and the dumps keep every byte either way.
+    TerminalModel& screen = view_->Model();
+    screen.SetHideControls(Profile::get().getInt(kViewSection, kHideControlsKey, 0) != 0);
+    setEnableRule(ID_VIEW_HIDE_CONTROLS, [] { return true; });
+    setCheckRule(ID_VIEW_HIDE_CONTROLS, [&screen] { return screen.HideControls(); });
+    connect(action(ID_VIEW_HIDE_CONTROLS), &QAction::triggered, this, [this, &screen] {
+        const bool on = !screen.HideControls();
+        screen.SetHideControls(on);
+        Profile::get().writeInt(kViewSection, kHideControlsKey, on ? 1 : 0);
         updateCommandUi();
     });
 }

@@ -162,7 +162,7 @@ int RunCpu(double seconds) {
             char buf[4096];
             while (!stop) {
                 pollfd p{fd, POLLIN, 0};
-                if (::poll(&p, 1, 50) > 0) (void)::read(fd, buf, sizeof buf);
+                if (::poll(&p, 1, 50) > 0 && ::read(fd, buf, sizeof buf) < 0) continue;  // drained, or retried
             }
             readerCpu = ThreadCpuSeconds();
         });

@@ -7,6 +7,7 @@
 #include "commands/TextTrim.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,6 +181,12 @@ CommandTable::LoadResult CommandTable::Load() {
 }
 
 void ShowCommandTableError(CommandTable::LoadResult result) {
+    // The box names only the file; the terminal that started us learns the folder too.
+    const std::string path = StartDirPath(CommandTable::kFileName);
+    if (result == CommandTable::LoadResult::CannotOpen)
+        std::fprintf(stderr, "pmxdiag: cannot open '%s'\n", path.c_str());
+    else if (result == CommandTable::LoadResult::InvalidData)
+        std::fprintf(stderr, "pmxdiag: '%s' has invalid data\n", path.c_str());
     switch (result) {
     case CommandTable::LoadResult::Ok:
         break;

@@ -61,6 +61,7 @@ int CSerialLink::Fail(SerialOpenError error, int err) {
 
 int CSerialLink::Open() {
     lastRefusal_.clear();
+    lastNote_.clear();
     if (io_.IsRunning()) return Fail(SerialOpenError::AlreadyOpen, EBUSY);
     const std::string path = DevicePath(portIndex_);
     if (path.empty()) return Fail(SerialOpenError::PortUnavailable, ENOENT);
@@ -70,6 +71,7 @@ int CSerialLink::Open() {
         lastRefusal_ = port->OpenRefusal();
         return Fail(SerialOpenError::PortUnavailable, err);
     }
+    lastNote_ = port->OpenNote();
     // The driver's queue sizes are its own; a tty cannot be asked for 9600/2048.
     PortIo::PreparePort(*port);
 

@@ -85,6 +85,8 @@ public:
     // What the driver refused (SettingsRefused), or who holds the port
     // (PortUnavailable: "in use by PID 1234 (minicom)"); empty when unknown.
     std::string LastRefusal() const { return lastRefusal_; }
+    // After a successful connect: what the port's opening needs to tell (no lock file).
+    std::string LastOpenNote() const { return lastNote_; }
 
 private:
     int Fail(SerialOpenError error, int err);
@@ -106,4 +108,5 @@ private:
     SerialOpenError lastError_ = SerialOpenError::None;
     int lastErrno_ = 0;
     std::string lastRefusal_;
+    std::string lastNote_;
 };

@@ -64,6 +64,9 @@ public:
     // After Open failed with EBUSY: who holds the port when that is known
     // ("in use by PID 1234 (minicom)"), else empty.
     virtual std::string OpenRefusal() const { return std::string(); }
+    // After a successful Open: what the user should know about it (the port is
+    // open without a lock file of ours, and why), else empty.
+    virtual std::string OpenNote() const { return std::string(); }
     // Restores the settings found at Open and releases the port. Not while a
     // thread may still be inside WaitCommEvent or Read.
     virtual void Close() = 0;

@@ -50,18 +50,30 @@ public:
     int Open(const std::string& path) override {
         if (fd_ >= 0) return EBUSY;
         refusal_.clear();
+        note_.clear();
         // The lock file comes first: opening a tty can already disturb its owner.
         // Without a writable lock directory flock and TIOCEXCL still keep us apart.
-        if (lock_.Acquire(path) == UucpLock::Result::Busy) {
+        const UucpLock::Result locked = lock_.Acquire(path);
+        if (locked == UucpLock::Result::Busy) {
             refusal_ = lock_.HolderText();
             return EBUSY;
         }
         int err = OpenLocked(path);
-        if (err) lock_.Release();
+        if (err) {
+            lock_.Release();
+            // A program that locks the device itself rather than write a lock file.
+            if (err == EBUSY) {
+                const UucpLock::FileLockHolder holder = UucpLock::FindFileLockHolder(path);
+                if (holder.pid > 0) refusal_ = UucpLock::HolderText(holder.pid, holder.name);
+            }
+        } else if (locked == UucpLock::Result::StaleKept) {
+            note_ = "open without a lock file: " + lock_.StaleText();
+        }
         return err;
     }
 
     std::string OpenRefusal() const override { return refusal_; }
+    std::string OpenNote() const override { return note_; }
 
     int OpenLocked(const std::string& path) {
         int fd;
@@ -334,6 +346,7 @@ private:
     CommTimeouts timeouts_;
     std::string refused_;
     std::string refusal_;
+    std::string note_;
     UucpLock lock_;
     // The byte a wait had to read to tell data from end of file; the read thread's.
     char pushback_ = 0;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -118,6 +119,7 @@ UucpLock::Result UucpLock::Acquire(const std::string& devicePath) {
     Release();
     holderPid_ = 0;
     holderName_.clear();
+    staleText_.clear();
     const std::string dir = LockDirectory();
     if (dir.empty()) return Result::NoLockDir;
     // Other programs name the port by its real node.
@@ -164,7 +166,12 @@ UucpLock::Result UucpLock::Acquire(const std::string& devicePath) {
             return Result::Busy;
         }
         // Stale (its process is gone) or unreadable: take it over.
-        ::unlink(lockPath.c_str());
+        if (::unlink(lockPath.c_str()) != 0 && (errno == EPERM || errno == EACCES)) {
+            staleText_ = "the stale lock file " + lockPath;
+            if (pid > 0) staleText_ += " (PID " + std::to_string(pid) + ", not running)";
+            staleText_ += " cannot be removed";
+            return Result::StaleKept;
+        }
     }
     return Result::NoLockDir;
 }
@@ -176,10 +183,40 @@ void UucpLock::Release() {
     lockPath_.clear();
 }
 
-std::string UucpLock::HolderText() const {
-    std::string text = "in use by PID " + std::to_string(holderPid_);
-    if (!holderName_.empty()) text += " (" + holderName_ + ")";
+std::string UucpLock::HolderText() const { return HolderText(holderPid_, holderName_); }
+
+std::string UucpLock::HolderText(int pid, const std::string& name) {
+    if (pid <= 0) return "in use";
+    std::string text = "in use by PID " + std::to_string(pid);
+    if (!name.empty()) text += " (" + name + ")";
     return text;
+}
+
+UucpLock::FileLockHolder UucpLock::FindFileLockHolder(const std::string& path, const std::string& procLocks) {
+    FileLockHolder holder;
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return holder;
+    FILE* f = std::fopen(procLocks.c_str(), "re");
+    if (!f) return holder;
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:05:567 0 EOF"; waiters carry "->" after the
+    // number. The file is named by its file system's device (hex) and inode.
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        char type[16], mode[16], access[16];
+        int pid = 0;
+        unsigned maj = 0, min = 0;
+        unsigned long long ino = 0;
+        if (std::strstr(line, "->")) continue;
+        if (std::sscanf(line, "%*d: %15s %15s %15s %d %x:%x:%llu", type, mode, access, &pid, &maj, &min, &ino) != 7)
+            continue;
+        if (pid > 0 && maj == major(st.st_dev) && min == minor(st.st_dev) && ino == st.st_ino) {
+            holder.pid = pid;
+            holder.name = ProcessName(pid);
+            break;
+        }
+    }
+    std::fclose(f);
+    return holder;
 }
 
 void UucpLock::ReleaseAll() {

@@ -7,7 +7,9 @@
 
 class UucpLock {
 public:
-    enum class Result { Acquired, Busy, NoLockDir };
+    // StaleKept: a stale lock could not be removed (another user's file in a sticky
+    // lock directory); the caller goes on without a lock file (StaleText tells).
+    enum class Result { Acquired, Busy, NoLockDir, StaleKept };
 
     UucpLock() = default;
     ~UucpLock() { Release(); }
@@ -28,6 +30,20 @@ public:
     const std::string& HolderName() const { return holderName_; }
     // "in use by PID 1234 (minicom)", for a Busy result.
     std::string HolderText() const;
+    // For StaleKept: "the stale lock file /run/lock/LCK..ttyS0 (PID 99, not running)
+    // cannot be removed".
+    const std::string& StaleText() const { return staleText_; }
+
+    // The process holding a flock or POSIX lock on path as /proc/locks lists it
+    // (programs that lock the device rather than write a lock file); pid 0 if none.
+    struct FileLockHolder {
+        int pid = 0;
+        std::string name;
+    };
+    static FileLockHolder FindFileLockHolder(const std::string& path,
+                                             const std::string& procLocks = "/proc/locks");
+    // "in use by PID 1234 (picocom)", or "in use" when the name is unknown.
+    static std::string HolderText(int pid, const std::string& name);
 
     // PMX_LOCK_DIR when set, else /var/lock or /run/lock, whichever is a writable
     // directory first; empty when neither is.
@@ -43,4 +59,5 @@ private:
     std::string lockPath_;
     int holderPid_ = 0;
     std::string holderName_;
+    std::string staleText_;
 };

@@ -101,6 +101,8 @@ void SerialControl::OnConnect() {
         host_.NoteLinkConnected(LinkKind::Serial);
         host_.updateState();
         ShowMessage(kConnectedText, kConnectedTitle, MsgIcon::Information, MsgButtons::Ok);
+        if (const std::string note = link_->LastOpenNote(); !note.empty())
+            host_.ShowNotice(QString::fromLocal8Bit(("Serial port " + note).c_str()));
         host_.SendToLink("\r", 1, true);
         host_.face().focusInput();
         return;

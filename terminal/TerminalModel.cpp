@@ -74,7 +74,7 @@ void TerminalModel::SetClientSize(int width, int height) {
 // Appends a block to the drawn text in runs: ordinary bytes are copied a run at a
 // time, and only the part of the block on the last line is measured (a line's width
 // is the sum of its characters'), so the cost is per block, not per byte.
-void TerminalModel::AppendDrawnLocked(std::string_view block) {
+void TerminalModel::AppendDrawnLocked(std::string_view block, int64_t rawBase) {
     if (changes_.fromLine < 0 || st_.lineCount < changes_.fromLine)
         changes_.fromLine = st_.lineCount;
     const char* s = block.data();
@@ -86,15 +86,15 @@ void TerminalModel::AppendDrawnLocked(std::string_view block) {
         const size_t j = i + FindFirstOf(s + i, n - i, kCR, kLF, kTab);
         if (j > i) drawn_.append(s + i, j - i);
         if (j == n) break;
-        const uint64_t at = receivedBytes_ + j;
+        const uint64_t at = uint64_t(rawBase) + j;
         if (s[j] == kCR) {
             lineStarts_.push_back(drawn_.size());
             ++st_.lineCount;
             newLine = true;
-            lineStartByte_ = at + 1;
+            if (rawBase >= 0) lineStartByte_ = at + 1;
         } else if (s[j] == kLF) {
             // The LF of a CR LF still belongs to the line it ends.
-            if (lineStartByte_ == at) lineStartByte_ = at + 1;
+            if (rawBase >= 0 && lineStartByte_ == at) lineStartByte_ = at + 1;
         } else if (s[j] == kTab) {
             drawn_.append(kTabBlanks);
         }
@@ -104,7 +104,49 @@ void TerminalModel::AppendDrawnLocked(std::string_view block) {
     if (newLine) st_.textX = 0;
     st_.textX += surface_.LineWidth(std::string_view(drawn_).substr(std::max(lastLine, before)));
     st_.textY = int64_t{st_.lineCount} * st_.lineHeight;
-    receivedBytes_ += n;
+}
+
+// The filtered text no longer lines up with the received bytes: where the line being
+// received starts is found in the block as it arrived.
+void TerminalModel::NoteLineStartLocked(std::string_view block, uint64_t base) {
+    size_t q = 0;
+    const size_t cr = block.rfind(kCR);
+    if (cr != std::string_view::npos) {
+        q = cr + 1;
+        lineStartByte_ = base + q;
+    }
+    // The LFs of a CR LF still belong to the line they end.
+    while (q < block.size() && block[q] == kLF && lineStartByte_ == base + q) lineStartByte_ = base + ++q;
+}
+
+void TerminalModel::SetHideControls(bool on) {
+    std::lock_guard lock(drawingLock_);
+    hideControls_.store(on);
+    filter_.Reset();
+}
+
+void TerminalModel::AppendShownLocked(std::string_view block) {
+    const uint64_t base = receivedBytes_;
+    receivedBytes_ += block.size();
+    if (!hideControls_.load()) {
+        AppendDrawnLocked(block, int64_t(base));
+        return;
+    }
+    NoteLineStartLocked(block, base);
+    shown_.clear();
+    filter_.Feed(block, shown_);
+    std::string_view rest = shown_;
+    for (;;) {
+        const size_t bs = rest.find('\b');
+        AppendDrawnLocked(rest.substr(0, bs), -1);
+        if (bs == std::string_view::npos) break;
+        // Backspace takes back the last character of the current line.
+        if (drawn_.size() > lineStarts_.back()) {
+            drawn_.pop_back();
+            st_.textX = surface_.LineWidth(std::string_view(drawn_).substr(lineStarts_.back()));
+        }
+        rest.remove_prefix(bs + 1);
+    }
 }
 
 void TerminalModel::ShowNewText(std::string_view newText) {
@@ -114,7 +156,7 @@ void TerminalModel::ShowNewText(std::string_view newText) {
         std::lock_guard lock(drawingLock_);
         const bool trace = hooks_.capturing && hooks_.traceBlock && g_loading.load() == 0 &&
                            hooks_.capturing();
-        AppendDrawnLocked(newText);
+        AppendShownLocked(newText);
         if (trace && !newText.empty()) hooks_.traceBlock(newText);
     }
     if (!newText.empty()) surface_.RequestRepaint(false);
@@ -257,7 +299,9 @@ void TerminalModel::TextReplaced() {
         // at its end so that received text continues after the opened file.
         const std::string text = doc_.GetTranscript();
         ResetLocked();
-        AppendDrawnLocked(text);
+        filter_.Reset();
+        AppendShownLocked(text);
+        filter_.Reset();
         // An opened file is shown whole, not dumped: the next dump check counts from
         // its end.
         const uint64_t height = uint64_t(st_.lineCount) * uint64_t(st_.lineHeight);

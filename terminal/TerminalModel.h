@@ -6,6 +6,7 @@
 // per screen line), so that painting, selection and find never walk the transcript.
 #pragma once
 
+#include "terminal/ControlFilter.h"
 #include "terminal/TerminalDisplay.h"
 #include "terminal/TerminalHooks.h"
 #include "terminal/TerminalSurface.h"
@@ -60,6 +61,12 @@ public:
     // Set before any link delivers text (see TerminalHooks).
     void SetHooks(TerminalHooks hooks) { hooks_ = std::move(hooks); }
 
+    // View > Hide Control Sequences: text arriving from now on is shown without its
+    // escape sequences and control characters, backspace applied. The document (and
+    // so the dumps) and the trace get the text as received either way. Any thread.
+    void SetHideControls(bool on);
+    bool HideControls() const { return hideControls_.load(); }
+
     // From the window's font, at its first display.
     void SetMetrics(int lineHeight, int charWidth);
     // From the window's client area, on every resize.
@@ -112,7 +119,11 @@ private:
     // Empties the document and the model; ResetLocked the model only.
     void ClearLocked();
     void ResetLocked();
-    void AppendDrawnLocked(std::string_view block);
+    // rawBase: where the block starts in the received bytes, -1 when it is filtered text.
+    void AppendDrawnLocked(std::string_view block, int64_t rawBase);
+    void NoteLineStartLocked(std::string_view block, uint64_t base);
+    // AppendDrawnLocked after the control filter, when it is on.
+    void AppendShownLocked(std::string_view block);
     std::string_view LineLocked(int line) const;
 
     CTRQDiagDoc& doc_;
@@ -133,4 +144,7 @@ private:
     int dumps_ = 0;
     bool lowSpaceTold_ = false;
     std::atomic<uint64_t> lowSpaceBound_{kLowDumpSpaceBytes};
+    std::atomic<bool> hideControls_{false};
+    ControlFilter filter_;  // state kept across blocks (and dumps)
+    std::string shown_;     // the filter's output for one block
 };

@@ -2,6 +2,7 @@
 // against a pty the test plays itself or the switch simulator as a child process.
 #include "app/CMainFrame.h"
 #include "session/SerialControl.h"
+#include "app/ShutdownSignals.h"
 #include "platform/DialogRunner.h"
 #include "platform/GuiThread.h"
 #include "platform/Profile.h"
@@ -26,6 +27,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
+#include <filesystem>
 #include <thread>
 #include <ctime>
 
@@ -378,6 +381,55 @@ private slots:
         auto other = CreateCommPort();
         QCOMPARE(other->Open(peer.path()), 0);
         other->Close();
+        f.reset();
+    }
+
+    // A log-out's SIGTERM (and SIGHUP, SIGINT) runs File > Exit's close order without
+    // boxes: logged out, capture ended with its banner, port and lock file released.
+    void aSignalEndsTheSessionAsExitDoesWithoutBoxes() {
+        PtyPair peer;
+        QVERIFY(peer.ok());
+        configure(peer.path());
+        ScriptedMessages boxes;
+        auto f = std::make_unique<CMainFrame>();
+        QVERIFY(f->OnCreate());
+        QVERIFY(connectTo(*f, boxes));
+        QCOMPARE(peer.ReadFor(200), std::string("\r"));
+        auto lockFiles = [&] {
+            int n = 0;
+            for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+                n += e.path().filename().string().rfind("LCK..", 0) == 0;
+            return n;
+        };
+        QCOMPARE(lockFiles(), 1);
+        QVERIFY(peer.WriteAll("\r\nmaint>"));
+        QTRY_VERIFY(!f->session().awaitingLogin());
+        boxes.answerSave(dir_.file("signal-trace.txt"));
+        f->session().CaptureOn();
+        QVERIFY(f->session().captureRunning());
+        f->show();
+        boxes.clear();
+
+        std::vector<int> caught;
+        ShutdownSignals shutdown([&](int s) {
+            caught.push_back(s);
+            if (s == SIGTERM) f->CloseWithoutQuestions();
+        });
+        QVERIFY(shutdown.installed());
+        ::kill(::getpid(), SIGTERM);
+        QTRY_VERIFY(!caught.empty());
+        QVERIFY(!f->isVisible());
+        QVERIFY(!f->session().isLinkConnected(LinkKind::Serial));
+        QVERIFY(!f->session().captureRunning());
+        QCOMPARE(boxes.boxes().size(), size_t(0));
+        QCOMPARE(peer.ReadFor(300), std::string("x\r"));
+        QCOMPARE(lockFiles(), 0);
+        const std::string trace = dir_.read("signal-trace.txt");
+        QVERIFY2(Contains(trace.substr(trace.size() > 200 ? trace.size() - 200 : 0), "Stop Saving Trace Data at"),
+                 trace.c_str());
+        ::kill(::getpid(), SIGHUP);
+        ::kill(::getpid(), SIGINT);
+        QTRY_COMPARE(caught, (std::vector<int>{SIGTERM, SIGHUP, SIGINT}));
         f.reset();
     }
 

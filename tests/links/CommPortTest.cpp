@@ -2,12 +2,19 @@
 // itself on a pty (exclusive open, waits, timed reads and writes, restore on close).
 #include "links/CommPort.h"
 #include "links/TermiosMapping.h"
+#include "links/UucpLock.h"
 #include "tests/links/LinkTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using linktest::PtyPair;
 
@@ -177,6 +184,35 @@ TEST_F(CommPortOnPty, OpenIsExclusiveUntilClosed) {
     EXPECT_EQ(a->Open("/nonexistent/tty"), ENOENT);
     EXPECT_EQ(a->Open("/dev/null"), ENOTTY);
     EXPECT_FALSE(a->IsOpen());
+}
+
+// A program that locks the device with flock instead of a lock file is named
+// from /proc/locks, as a lock file's owner is.
+TEST_F(CommPortOnPty, AFlockHolderIsNamed) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::prctl(PR_SET_NAME, "picocom");
+        const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+        const char ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+        if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(ok, '1');
+    auto port = CreateCommPort();
+    EXPECT_EQ(port->Open(pty.path()), EBUSY);
+    EXPECT_EQ(port->OpenRefusal(), "in use by PID " + std::to_string(child) + " (picocom)");
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(UucpLock::FindFileLockHolder(pty.path()).pid, 0);
+    EXPECT_EQ(port->Open(pty.path()), 0);
 }
 
 TEST_F(CommPortOnPty, EveryListedBaudRateIsAppliedAndReadBack) {

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,5 +99,42 @@ TEST(UucpLock, WithoutALockDirectoryThePortStillOpens) {
     EXPECT_EQ(port->Open(pty.path()), 0);
     auto second = CreateCommPort();
     EXPECT_EQ(second->Open(pty.path()), EBUSY);  // flock still keeps others out
-    EXPECT_EQ(second->OpenRefusal(), "");
+    // Named from the flock, as another program holding it would be.
+    EXPECT_EQ(second->OpenRefusal().rfind("in use by PID " + std::to_string(::getpid()) + " (", 0), 0u);
+}
+
+// A normal user meets root's stale lock in a sticky lock directory: it cannot be
+// removed, so the port goes on without a lock of ours, and that is told.
+TEST(UucpLock, AStaleLockThatCannotBeRemovedIsTold) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to leave a lock another user cannot remove";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string sticky = dir.file("lock");
+    ASSERT_EQ(::mkdir(sticky.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string lockPath = sticky + "/" + UucpLock::LockFileName("/dev/ttyPMX9");
+    {
+        FILE* f = std::fopen(lockPath.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs(PidText(gone).c_str(), f);
+        std::fclose(f);
+    }
+    ScopedLockDir env(sticky);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+        UucpLock lock;
+        const bool told = lock.Acquire("/dev/ttyPMX9") == UucpLock::Result::StaleKept && !lock.Held() &&
+                          lock.StaleText() == "the stale lock file " + lockPath + " (PID " +
+                                                  std::to_string(gone) + ", not running) cannot be removed";
+        ::_exit(told ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(UucpLock::ReadLockPid(lockPath), gone) << "left as it was";
 }

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <future>
+#include <random>
 #include <thread>
 
 #include <csignal>
@@ -431,3 +432,50 @@ TEST(TerminalOverflow, FailedDumpsKeepTextAndAreToldOnce) {
 }
 
 } // namespace
+
+// View > Hide Control Sequences: the screen is the same however the stream is cut
+// into blocks; the document and the trace keep every byte.
+TEST(TerminalControls, HiddenSequencesGiveOneScreenWhateverTheSplit) {
+    const std::string stream =
+        "\x1b[?2004h\x1b]0;eng@console: ~\x07\x1b[01;32meng@console\x1b[00m:\x1b[01;34m~\x1b[00m$ ls\r\n"
+        "abc\b\bXY\tZ\x1b(B\x1b" "7 done\x07\r\n"
+        "\x1b]8;;http://127.0.0.1/\x1b\\link\x1b]8;;\x1b\\ caf\xc3\xa9\x1b[1K\x1b\x1b[m!\r\n"
+        "\x1b[31";
+    const std::vector<std::string> screen = {"eng@console:~$ ls", "aXY        Z done", "link caf\xc3\xa9!", ""};
+
+    std::mt19937 random(21);
+    for (int round = 0; round < 300; ++round) {
+        Terminal t;
+        std::string traced;
+        TerminalHooks h;
+        h.capturing = [] { return true; };
+        h.traceBlock = [&](std::string_view b) { traced += b; };
+        t.model.SetHooks(h);
+        t.model.SetHideControls(true);
+        for (size_t at = 0; at < stream.size();) {
+            const size_t n = std::min<size_t>(stream.size() - at, 1 + random() % (round % 3 == 0 ? 3 : 40));
+            t.Feed(std::string_view(stream).substr(at, n));
+            at += n;
+        }
+        ASSERT_EQ(t.model.VisibleLines(0, 100, 200), screen) << "round " << round;
+        ASSERT_EQ(t.model.Snapshot().textX, 0);
+        ASSERT_EQ(traced, stream);
+        ASSERT_EQ(t.doc.GetTranscript(), stream);
+        // The sequence left open at the end does not reach into text after a new start.
+        t.model.SetHideControls(true);
+        t.Feed("m");
+        ASSERT_EQ(t.model.VisibleLines(3, 3, 200), std::vector<std::string>{"m"});
+    }
+
+    // Off (the default), the screen keeps every byte.
+    Terminal raw;
+    raw.Feed(stream);
+    EXPECT_FALSE(raw.model.HideControls());
+    EXPECT_EQ(raw.model.VisibleLines(0, 0, 200)[0].substr(0, 8), "\x1b[?2004h");
+
+    // A string that never ends hides a bounded amount of text only.
+    Terminal open;
+    open.model.SetHideControls(true);
+    open.Feed("\x1b]" + std::string(ControlFilter::kMaxStringBytes, 'x') + "shown");
+    EXPECT_EQ(open.model.VisibleLines(0, 0, 200)[0], "shown");
+}

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #define ISDN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -59,17 +60,30 @@ struct Route {
     std::string port;
 };
 
+// PMX_ISDN_ROUTES; else the file beside the library (a build tree); else, for an
+// installed library (PREFIX/lib/pmxdiag), the configuration file in /etc/pmxdiag
+// (prefix /usr) or PREFIX/etc/pmxdiag.
 std::string routesPath() {
     if (const char* env = std::getenv("PMX_ISDN_ROUTES"); env && *env)
         return env;
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&routesPath), &info) && info.dli_fname) {
-        std::string self = info.dli_fname;
-        size_t slash = self.rfind('/');
-        if (slash != std::string::npos)
-            return self.substr(0, slash + 1) + "isdn-routes.txt";
+    if (!dladdr(reinterpret_cast<void*>(&routesPath), &info) || !info.dli_fname)
+        return "isdn-routes.txt";
+    std::string dir = info.dli_fname;
+    const size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
+    // The program loads us as BINDIR/../lib/pmxdiag/...: compare the real folder.
+    if (char* real = realpath(dir.c_str(), nullptr)) {
+        dir = real;
+        std::free(real);
     }
-    return "isdn-routes.txt";
+    const std::string beside = dir + "/isdn-routes.txt";
+    constexpr std::string_view kInstalled = "/lib/pmxdiag";
+    if (access(beside.c_str(), F_OK) == 0 || dir.size() < kInstalled.size() ||
+        dir.compare(dir.size() - kInstalled.size(), kInstalled.size(), kInstalled) != 0)
+        return beside;
+    const std::string prefix = dir.substr(0, dir.size() - kInstalled.size());
+    return (prefix == "/usr" ? std::string() : prefix) + "/etc/pmxdiag/isdn-routes.txt";
 }
 
 // "host:port", "[v6addr]:port"; false when either part is missing or the port is
