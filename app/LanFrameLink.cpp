@@ -8,6 +8,7 @@
 #include "platform/Profile.h"
 #include "links/CLanConfigDlg.h"
 #include "links/CSocketThread.h"
+#include "links/LanTexts.h"
 #include "links/WinSockErrors.h"
 #include "res/resource.h"
 #include "terminal/TelnetEscape.h"
@@ -64,6 +65,16 @@ public:
     void OnConnectDone() override { if (current()) link_->OnConnectDone(); }
     void OnSocketMessageBox(const char* text) override {
         ShowMessage(text, "", MsgIcon::Warning, MsgButtons::Ok);
+    }
+    // Held output on the status bar; output given up told once, line by line.
+    void OnOutputNotice(const OutputNotice& notice) override {
+        if (!current() || !host_.isLinkConnected(LinkKind::Lan)) return;
+        host_.ClearNotice(QString::fromLatin1(lantext::kOutputHeldText));
+        if (notice.kind == OutputNotice::Kind::Held) host_.ShowNotice(QString::fromLatin1(lantext::kOutputHeldText));
+        if (notice.kind == OutputNotice::Kind::Released) host_.ShowStatusMessage(QString::fromLatin1(lantext::kOutputReleasedText));
+        if (notice.kind != OutputNotice::Kind::NotSent) return;
+        host_.ShowStatusMessage(QString::fromLatin1(lantext::kNotSentText));
+        ShowMessage(NotSentText(lantext::kNotSentText, notice.lines).c_str(), lantext::kNotSentTitle, MsgIcon::Warning);
     }
 
 private:

@@ -104,10 +104,10 @@ bool CMainFrame::sendCommandAt(int position) {
 }
 
 void CMainFrame::sendWithCarriageReturn(const std::string& line) {
-    // The send routine ignores an empty line: a cancelled argument dialog sends only
-    // the carriage return.
-    SendToLink(line.data(), static_cast<int>(line.size()), true);
-    SendToLink("\r", 1, true);
+    // One write, so that the carriage return never waits for an acknowledgement of
+    // the text; a cancelled argument dialog's empty line sends only the return.
+    const std::string withReturn = line + '\r';
+    SendToLink(withReturn.data(), static_cast<int>(withReturn.size()), true);
 }
 
 void CMainFrame::OnCommandButton(int slot) {

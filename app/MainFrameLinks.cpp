@@ -101,13 +101,12 @@ int CMainFrame::WriteToConnectedLink(const char* text, int length) {
 
 int CMainFrame::SendLine(const char* text) {
     if (!text) return 0;
-    const int length = static_cast<int>(std::strlen(text));
+    const std::string line = std::string(text) + '\r';  // one write, as for commands
     const std::atomic<int>* flags[] = {&linkFlag(LinkKind::Serial), &linkFlag(LinkKind::Modem), &linkFlag(LinkKind::Lan),
                                        &linkFlag(LinkKind::Isdn)};
     for (int k = 0; k < 4; ++k) {
         if (*flags[k] && linkWriters_[k]) {
-            linkWriters_[k](text, length);
-            linkWriters_[k]("\r", 1);
+            linkWriters_[k](line.data(), static_cast<int>(line.size()));
             break;
         }
     }

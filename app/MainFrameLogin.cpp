@@ -5,11 +5,14 @@
 #include "platform/AppGlobals.h"
 #include "platform/DialogRunner.h"
 #include "platform/GuiThread.h"
+#include "app/LanFrameLink.h"
 #include "commands/CInputBoxBar.h"
+#include "links/CSocketThread.h"
 #include "terminal/CEnterPasswordDlg.h"
 #include "terminal/CTRQDiagView.h"
 
 #include <QLineEdit>
+#include <QTimer>
 
 #include <condition_variable>
 
@@ -74,9 +77,17 @@ void CMainFrame::setupLogin() {
 void CMainFrame::OnEnterPassword() {
     CEnterPasswordDlg dlg(this);
     const bool linked = IsAnyLinkConnected();
+    // The LAN worker waits for this dialog and cannot see its link end meanwhile: the
+    // socket is watched from here, and a loss closes the dialog (the worker then tells it).
+    auto lanGone = [this] { return lanLink().thread() && lanLink().thread()->PeerGone(); };
+    QTimer watch(&dlg);
+    connect(&watch, &QTimer::timeout, &dlg, [&dlg, lanGone] {
+        if (lanGone()) dlg.reject();
+    });
+    watch.start(100);
     if (RunModal(dlg) != QDialog::Accepted) return;
     // The link ended while the dialog was up: no level can be granted on it.
-    if (linked && !IsAnyLinkConnected()) return;
+    if (linked && (!IsAnyLinkConnected() || lanGone())) return;
     const std::string password = dlg.password().toLatin1().toStdString();
     const AccessMode before = view_->Matcher().Access();
     if (view_->Matcher().ApplyPassword(password) != before) emit accessModeChanged();

@@ -5,7 +5,10 @@
 #include "res/ids_links.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -119,6 +122,7 @@ void CSocketWnd::SocketMessageBox(const char* text) {
 
 bool CSocketWnd::SelectEvents(int fd) {
     StopEvents();
+    if (watch_) watch_(fd);
     readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     oobNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Exception, this);
     connect(readNotifier_, &QSocketNotifier::activated, this, [this, fd] {
@@ -143,7 +147,21 @@ void CSocketWnd::StopEvents() {
     }
 }
 
+void CSocketWnd::SocketOutputNotice(const OutputNotice& notice) {
+    SocketOwner* owner = owner_;
+    channel_->Post(SentCallChannel::Gui, [owner, notice] { owner->OnOutputNotice(notice); });
+}
+
 void CSocketWnd::WatchWrite(bool on) {
+    if (!heldTimer_) {
+        heldTimer_ = new QTimer(this);
+        heldTimer_->setInterval(std::min(CLanSocket::kHeldNoticeMs, std::max(10, CLanSocket::HeldBoundMs() / 4)));
+        connect(heldTimer_, &QTimer::timeout, this, [this] {
+            if (socket_) socket_->CheckHeld();
+        });
+    }
+    if (on) heldTimer_->start();
+    else heldTimer_->stop();
     if (!socket_ || socket_->handle() < 0) return;
     if (on && !writeNotifier_) {
         const int fd = socket_->handle();
@@ -172,6 +190,14 @@ CSocketThread::~CSocketThread() {
     }
     channel_.Close(SentCallChannel::Gui);
     if (cancelFd_ >= 0) ::close(cancelFd_);
+    if (watchFd_ >= 0) ::close(watchFd_);
+}
+
+bool CSocketThread::PeerGone() const {
+    std::lock_guard lock(watchMutex_);
+    if (watchFd_ < 0) return false;
+    pollfd p{watchFd_, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 bool CSocketThread::Start() {
@@ -181,6 +207,13 @@ bool CSocketThread::Start() {
 
 void CSocketThread::run() {
     CSocketWnd wnd(owner_, &channel_, cancelFd_);
+    wnd.setWatch([this](int fd) {
+        // A copy of its own: the worker's number may be closed and reused meanwhile.
+        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        std::lock_guard lock(watchMutex_);
+        if (watchFd_ >= 0) ::close(watchFd_);
+        watchFd_ = copy;
+    });
     wnd_ = &wnd;
     channel_.Open(SentCallChannel::Worker, &wnd);
     {

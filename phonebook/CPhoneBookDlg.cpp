@@ -147,7 +147,9 @@ void CPhoneBookDlg::OnDelete() {
 }
 
 void CPhoneBookDlg::OnSave() {
-    if (book_.save())
+    const bool saved = book_.save();
+    FillList();  // a save keeps what other instances saved meanwhile
+    if (saved)
         ShowMessage("Phone number saved successfully...", kSaveTitle, MsgIcon::Information);
     else
         ShowMessage("Failed to save data...", kSaveTitle, MsgIcon::Error);

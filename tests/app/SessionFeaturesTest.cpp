@@ -154,11 +154,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f.loggedIn(), 5000);
         peer.clearReceived();
 
-        // The prompt is showing: the first command goes at once, the second never.
-        QVERIFY(f.frame.RunScriptFile(f.script("t d\nt p\n")));
-        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.scriptRunning(), 5000);
+        // A file with control bytes is refused whole, with one box naming the line.
+        QVERIFY(!f.frame.RunScriptFile(f.script("t d\n\x03\x1b[2J\x13\n")));
         QCOMPARE(f.boxes.count(), size_t(1));
-        QCOMPARE(QString::fromStdString(f.boxes.boxes()[0].text),
+        QVERIFY(f.boxes.boxes()[0].text.find("line 2 ") != std::string::npos);
+
+        // The prompt is showing: the first command goes at once, the second never. The
+        // byte order mark does not turn the comment into a command.
+        QVERIFY(f.frame.RunScriptFile(f.script("\xEF\xBB\xBF# two\nt d\nt p\n")));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.scriptRunning(), 5000);
+        QCOMPARE(f.boxes.count(), size_t(2));
+        QCOMPARE(QString::fromStdString(f.boxes.boxes()[1].text),
                  QStringLiteral("Script stopped: no prompt from the switch within 1 s after line 1."));
         QCOMPARE(peer.received(), std::string("t d\r"));
 
@@ -170,7 +176,7 @@ private slots:
         QVERIFY(f.frame.scriptRunning());
         ::shutdown(peer.connection(), SHUT_RDWR);
         QTRY_VERIFY_WITH_TIMEOUT(!f.frame.scriptRunning(), 5000);
-        QCOMPARE(f.boxes.count(), size_t(1));
+        QCOMPARE(f.boxes.count(), size_t(2));
     }
 
     void wakeupReturnOnlyForASilentSwitch() {
