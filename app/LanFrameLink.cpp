@@ -74,7 +74,10 @@ public:
         if (notice.kind == OutputNotice::Kind::Released) host_.ShowStatusMessage(QString::fromLatin1(lantext::kOutputReleasedText));
         if (notice.kind != OutputNotice::Kind::NotSent) return;
         host_.ShowStatusMessage(QString::fromLatin1(lantext::kNotSentText));
+        if (boxOpen_) return;  // one box at a time: the status bar tells of later ones
+        boxOpen_ = true;
         ShowMessage(NotSentText(lantext::kNotSentText, notice.lines).c_str(), lantext::kNotSentTitle, MsgIcon::Warning);
+        boxOpen_ = false;
     }
 
 private:
@@ -84,6 +87,7 @@ private:
     unsigned generation_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> inStream_{false};
+    bool boxOpen_ = false;  // GUI thread
 };
 
 LanFrameLink::LanFrameLink(LinkHost& host) : host_(host) {}

@@ -2,6 +2,7 @@
 // through the real frame against the switch simulator and loopback peers.
 #include "app/CMainFrame.h"
 #include "app/LanFrameLink.h"
+#include "links/CLanSocket.h"
 #include "commands/CInputBoxBar.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/socket.h>
 
@@ -177,6 +179,51 @@ private slots:
         ::shutdown(peer.connection(), SHUT_RDWR);
         QTRY_VERIFY_WITH_TIMEOUT(!f.frame.scriptRunning(), 5000);
         QCOMPARE(f.boxes.count(), size_t(2));
+    }
+
+    // The switch closes while the password dialog is up: the dialog closes (no level,
+    // nothing sent) and the loss is told once, on the status bar. A switch that stops
+    // reading gets the typed output given up with one box.
+    void lanLossAndHeldOutputAreToldOnce() {
+        LoopbackPeer closing([](LoopbackPeer&, int fd) {
+            SendAll(fd, "PASSWORD:");
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        });
+        int result = -1;
+        {
+            Fixture f;
+            SetModalHook([&](QDialog& d) {
+                QTimer::singleShot(10000, &d, &QDialog::accept);  // only if the loss went unseen
+                return result = d.exec();
+            });
+            f.profile.writeString("Server", "History %c", closing.destination());
+            QVERIFY(f.trigger(ID_LAN_CONNECT));
+            QTRY_VERIFY_WITH_TIMEOUT(result != -1, 8000);
+            QCOMPARE(result, int(QDialog::Rejected));
+            QTRY_VERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
+            QCOMPARE(f.frame.accessMode(), AccessMode::None);
+            QCOMPARE(f.frame.statusBar()->currentMessage(), QStringLiteral("LAN connection closed by the switch."));
+            QCOMPARE(f.boxes.count(), size_t(0));
+        }
+
+        CLanSocket::SetHeldBoundMs(1000);
+        LoopbackPeer deaf([](LoopbackPeer& p, int) {
+            while (!p.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }, 4096);
+        Fixture f;
+        f.profile.writeString("Server", "History %c", deaf.destination());
+        QVERIFY(f.trigger(ID_LAN_CONNECT));
+        QTRY_VERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+        const std::string chunk(64 * 1024, 'z');
+        for (int i = 0; i < 100 && f.boxes.count() == 0; ++i) {
+            f.frame.SendToLink(chunk.data(), static_cast<int>(chunk.size()), false);
+            QTest::qWait(20);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(f.boxes.count(), size_t(1), 10000);
+        QCOMPARE(f.boxes.boxes()[0].title, std::string("LAN Output"));
+        QCOMPARE(f.boxes.boxes()[0].text.rfind("The switch held the output too long. Not sent:\nzzz", 0), 0u);
+        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+        CLanSocket::SetHeldBoundMs(0);
     }
 
     void wakeupReturnOnlyForASilentSwitch() {
