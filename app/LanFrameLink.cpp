@@ -199,6 +199,7 @@ void LanFrameLink::OnConfigure() {
 }
 
 void LanFrameLink::OnConnected() {
+    lastError_ = 0;
     host_.setLinkConnected(LinkKind::Lan, true);
     host_.NoteLinkConnected(LinkKind::Lan);
     host_.updateCommandUi();
@@ -208,9 +209,11 @@ void LanFrameLink::OnClosed() {
     const bool wasConnected = host_.isLinkConnected(LinkKind::Lan);
     host_.setLinkConnected(LinkKind::Lan, false);
     host_.updateCommandUi();
-    // Closed by the switch (or the network): told in the status bar, never a box.
+    // Closed by the switch (or the network): told in the status bar, never a box. A
+    // switch that stopped answering (keepalive, unacknowledged data) is told as such.
     if (wasConnected && !closingByUser_)
-        host_.OnLinkEnded(QStringLiteral("LAN connection closed by the switch."));
+        host_.OnLinkEnded(lastError_ == WSAETIMEDOUT ? QStringLiteral("LAN connection lost: the switch stopped answering.")
+                                                     : QStringLiteral("LAN connection closed by the switch."));
     // The peer closed: the worker is ended once it has returned from this report.
     const unsigned generation = generation_;
     QTimer::singleShot(0, this, [this, generation] {
@@ -227,6 +230,7 @@ void LanFrameLink::OnReceived(const char* bytes, int length) {
 }
 
 void LanFrameLink::OnError(int code) {
+    lastError_ = code;
     // Not worth a box (the failures the user must act on have their own), but visible.
     if (code != 0) host_.ShowStatusMessage(QString::fromLatin1(WinSockErrorText(code).c_str()));
 }
