@@ -108,7 +108,7 @@ private slots:
         QVERIFY(!frame.responseTimerActive());
     }
 
-    void sendLineWritesTextThenCarriageReturn() {
+    void sendLineWritesTextAndCarriageReturnInOneWrite() {
         CMainFrame frame;
         frame.OnCreate();
         Recorder lan, serial;
@@ -116,7 +116,8 @@ private slots:
         frame.setLinkWriter(LinkKind::Lan, lan.writer());
         frame.setLinkConnected(LinkKind::Lan, true);
         frame.SendLine("rxo");  // no confirmation on this path
-        QCOMPARE(lan.writes, (std::vector<std::string>{"rxo", "\r"}));
+        // One write: a return sent apart would wait for the switch's acknowledgement.
+        QCOMPARE(lan.writes, (std::vector<std::string>{"rxo\r"}));
         QVERIFY(serial.writes.empty());
     }
 

@@ -20,10 +20,13 @@
 #include <vector>
 
 namespace {
-// The bounds the harness gives the model: a few dozen lines, a few KB.
-constexpr uint64_t kHeight = 2000;
-constexpr uint64_t kBytes = 4096;
-constexpr size_t kMaxStream = 3 * kBytes * kFailedDumpKeepFactor;
+// The bounds the harness gives the model: a few lines, a few hundred bytes. A stream passes the
+// bound a few times when dumps work (each dump is a file), and the keep limit when
+// they fail (no file is written then).
+constexpr uint64_t kHeight = 400;
+constexpr uint64_t kBytes = 256;
+constexpr size_t kMaxStream = 4 * kBytes;
+constexpr size_t kMaxFailingStream = 3 * kBytes * kFailedDumpKeepFactor;
 
 TempDir& Dir() {
     // In memory where the machine has it: the dumps are real files, without a disk.
@@ -71,7 +74,7 @@ void Run(const std::string& stream, int lineHeight, bool dumpsFail, Cut cut, uin
     bool lost = false;  // a failing dump gave text up at the larger bound
     size_t step = 0;
     for (size_t at = 0; at < stream.size(); ++step) {
-        size_t n = cut == Cut::Byte ? 1 : cut == Cut::Link ? 512 : 1 + rng.Below(rng.Below(2) ? 9000 : 300);
+        size_t n = cut == Cut::Byte ? 1 : cut == Cut::Link ? 512 : 1 + rng.Below(rng.Below(2) ? 1000 : 100);
         n = std::min(n, stream.size() - at);
         doc.AppendReceived(stream.data() + at, static_cast<int>(n));
         at += n;
@@ -114,15 +117,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned r = in.Byte();
     const std::string piece = in.Rest();
     if (piece.empty()) return 0;
+    const bool dumpsFail = (mode & 1) != 0;
     // A short input stands for a long stream: the piece repeated, so that both
-    // bounds are reached without multi-megabyte inputs.
-    const size_t reps = std::min<size_t>(1 + r * r / 64, kMaxStream / piece.size());
+    // bounds are reached without long inputs.
+    const size_t most = dumpsFail ? kMaxFailingStream : kMaxStream;
+    const size_t reps = std::max<size_t>(1, std::min<size_t>(1 + r * r / 64, most / piece.size()));
     std::string stream;
     stream.reserve(piece.size() * reps);
     for (size_t i = 0; i < reps; ++i) stream += piece;
 
-    const bool dumpsFail = (mode & 1) != 0;
     Run(stream, lineHeight, dumpsFail, (mode & 2) ? Cut::Random : Cut::Link, seed);
-    if (stream.size() <= 2048) Run(stream, lineHeight, dumpsFail, Cut::Byte, seed);
+    if (stream.size() <= 256) Run(stream, lineHeight, dumpsFail, Cut::Byte, seed);
     return 0;
 }

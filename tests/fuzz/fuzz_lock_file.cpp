@@ -1,6 +1,6 @@
 // Lock file bytes through the PID reader: the result is a plausible PID or 0; a
-// decimal text (blanks, digits, newline) means its number whatever its length, and
-// four other bytes are read as the binary form.
+// text (blanks, then digits) means its number whatever its length, and four bytes
+// that are not digits, blanks and newlines only are read as the binary form.
 #include "links/UucpLock.h"
 #include "tests/fuzz/FuzzInput.h"
 
@@ -18,9 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t end = i;
     while (end < bytes.size() && bytes[end] >= '0' && bytes[end] <= '9') ++end;
     const std::string digits = bytes.substr(i, end - i);
-    bool text = true;
-    for (char c : bytes) text = text && ((c >= '0' && c <= '9') || c == ' ' || c == '\n');
-    if (bytes.size() == 4 && !(text && !digits.empty())) {
+    bool text = true, anyDigit = false;
+    for (char c : bytes) {
+        text = text && ((c >= '0' && c <= '9') || c == ' ' || c == '\n');
+        anyDigit = anyDigit || (c >= '0' && c <= '9');
+    }
+    if (bytes.size() == 4 && !(text && anyDigit)) {
         int binary = 0;
         std::memcpy(&binary, bytes.data(), 4);
         FUZZ_CHECK(pid == (binary > 0 ? binary : 0));
