@@ -137,6 +137,8 @@ bool CSocketWnd::SelectEvents(int fd) {
 }
 
 void CSocketWnd::StopEvents() {
+    // The watch's copy goes with the handle: it would keep the connection open.
+    if (watch_) watch_(-1);
     // Disabled now, because the handle is about to be closed and its number may be
     // reused at once; freed later, since this may run inside a notifier's own signal.
     for (QSocketNotifier** n : {&readNotifier_, &oobNotifier_, &writeNotifier_}) {
@@ -209,7 +211,7 @@ void CSocketThread::run() {
     CSocketWnd wnd(owner_, &channel_, cancelFd_);
     wnd.setWatch([this](int fd) {
         // A copy of its own: the worker's number may be closed and reused meanwhile.
-        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        const int copy = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
         std::lock_guard lock(watchMutex_);
         if (watchFd_ >= 0) ::close(watchFd_);
         watchFd_ = copy;

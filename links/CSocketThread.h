@@ -62,7 +62,8 @@ public:
     void OnEndThread();                             // SWM_END_THREAD
 
     CLanSocket* socket() const { return socket_.get(); }
-    // Where a copy of the connected socket is kept for PeerGone; set before the loop runs.
+    // Where a copy of the connected socket is kept for PeerGone (-1: the socket is about
+    // to close, the copy goes); set before the loop runs.
     void setWatch(std::function<void(int)> watch) { watch_ = std::move(watch); }
     // Runs the calls queued for this side of the channel (woken through Qt).
     Q_INVOKABLE void drainSentCalls(int side);
