@@ -127,6 +127,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < reps; ++i) stream += piece;
 
     Run(stream, lineHeight, dumpsFail, (mode & 2) ? Cut::Random : Cut::Link, seed);
-    if (stream.size() <= 256) Run(stream, lineHeight, dumpsFail, Cut::Byte, seed);
+    if (stream.size() <= 64) Run(stream, lineHeight, dumpsFail, Cut::Byte, seed);
     return 0;
 }
