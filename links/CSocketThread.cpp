@@ -192,6 +192,7 @@ CSocketThread::~CSocketThread() {
     }
     channel_.Close(SentCallChannel::Gui);
     if (cancelFd_ >= 0) ::close(cancelFd_);
+    std::lock_guard lock(watchMutex_);  // the worker's last use may not be ordered before this
     if (watchFd_ >= 0) ::close(watchFd_);
 }
 
