@@ -26,7 +26,7 @@ namespace {
 constexpr uint64_t kHeight = 400;
 constexpr uint64_t kBytes = 256;
 constexpr size_t kMaxStream = 4 * kBytes;
-constexpr size_t kMaxFailingStream = 3 * kBytes * kFailedDumpKeepFactor;
+constexpr size_t kMaxFailingStream = 2 * kBytes * kFailedDumpKeepFactor;
 
 TempDir& Dir() {
     // In memory where the machine has it: the dumps are real files, without a disk.
