@@ -462,6 +462,12 @@ void CMainFrame::changeEvent(QEvent* event) {
 
 std::optional<std::string> CMainFrame::askPassword() {
     CEnterPasswordDlg dlg(this);
+    // A link lost while the dialog is open closes it: nothing is granted or sent.
+    QTimer watch(&dlg);
+    connect(&watch, &QTimer::timeout, &dlg, [this, &dlg] {
+        if (session_->linkPeerGone()) dlg.reject();
+    });
+    watch.start(100);
     if (RunModal(dlg) != QDialog::Accepted) return std::nullopt;
     return dlg.password().toLatin1().toStdString();
 }

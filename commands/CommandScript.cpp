@@ -8,7 +8,28 @@
 
 namespace commandscript {
 
+namespace {
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+std::string_view WithoutBom(std::string_view content) {
+    if (content.substr(0, kBom.size()) == kBom) content.remove_prefix(kBom.size());
+    return content;
+}
+} // namespace
+
+int FirstControlLine(std::string_view content) {
+    content = WithoutBom(content);
+    int line = 1;
+    for (const char ch : content) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n') ++line;
+        else if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F) return line;
+    }
+    return 0;
+}
+
 std::vector<std::string> ParseCommands(std::string_view content) {
+    content = WithoutBom(content);
     std::vector<std::string> commands;
     std::size_t pos = 0;
     while (pos < content.size()) {
@@ -27,18 +48,24 @@ std::vector<std::string> ParseCommands(std::string_view content) {
     return commands;
 }
 
-bool LoadCommands(const std::string& path, std::vector<std::string>* commands) {
+LoadResult LoadCommands(const std::string& path, std::vector<std::string>* commands, int* badLine) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in) return LoadResult::CannotRead;
     std::string content;
     char buf[4096];
     while (in.read(buf, sizeof buf) || in.gcount() > 0) {
         content.append(buf, static_cast<std::size_t>(in.gcount()));
-        if (content.size() > kMaxFileBytes) return false;
+        if (content.size() > kMaxFileBytes) return LoadResult::CannotRead;
     }
-    if (in.bad()) return false;
+    if (in.bad()) return LoadResult::CannotRead;
+    // Control bytes would reach the switch as keys (^C, ESC, XON/XOFF): the whole file
+    // is refused before anything is sent.
+    if (const int line = FirstControlLine(content)) {
+        if (badLine) *badLine = line;
+        return LoadResult::ControlBytes;
+    }
     *commands = ParseCommands(content);
-    return true;
+    return LoadResult::Loaded;
 }
 
 } // namespace commandscript

@@ -11,12 +11,18 @@ namespace commandscript {
 // Files larger than this are refused rather than read: a script is typed by hand.
 constexpr std::size_t kMaxFileBytes = 256 * 1024;
 
-// One command per line (CR LF or LF); blank lines and lines whose first non-blank
-// character is "#" are skipped; trailing blanks and NUL bytes are dropped.
+// One command per line (CR LF or LF); a leading UTF-8 byte order mark, blank lines
+// and lines whose first non-blank character is "#" are skipped; trailing blanks and
+// NUL bytes are dropped.
 std::vector<std::string> ParseCommands(std::string_view content);
 
-// Reads and parses a script file; false when it cannot be read or is too large.
-bool LoadCommands(const std::string& path, std::vector<std::string>* commands);
+// The first line (from 1) holding a control byte other than tab, CR and LF; 0 if none.
+int FirstControlLine(std::string_view content);
+
+enum class LoadResult { Loaded, CannotRead, ControlBytes };
+// Reads and parses a script file. CannotRead: missing, unreadable or too large;
+// ControlBytes: refused, with the first such line in badLine.
+LoadResult LoadCommands(const std::string& path, std::vector<std::string>* commands, int* badLine = nullptr);
 
 } // namespace commandscript
 

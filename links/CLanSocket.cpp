@@ -16,6 +16,7 @@
 #include <sys/eventfd.h>
 #include <thread>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -24,6 +25,10 @@
 
 namespace {
 std::atomic<int> g_connectTimeoutMs{20000};
+std::atomic<int> g_heldBoundMs{static_cast<int>(PortIo::kHeldBound.count())};
+std::atomic<int> g_keepIdleS{CLanSocket::kKeepIdleS};
+std::atomic<int> g_keepIntervalS{CLanSocket::kKeepIntervalS};
+std::atomic<int> g_keepCount{CLanSocket::kKeepCount};
 
 int LastCode() { return WinSockCodeFromErrno(errno); }
 
@@ -119,6 +124,29 @@ int ConnectBounded(int fd, const sockaddr_in& remote, int timeoutMs, int cancelF
 
 void CLanSocket::SetConnectTimeoutMs(int ms) { g_connectTimeoutMs = ms > 0 ? ms : 1; }
 int CLanSocket::ConnectTimeoutMs() { return g_connectTimeoutMs; }
+void CLanSocket::SetHeldBoundMs(int ms) { g_heldBoundMs = ms > 0 ? ms : static_cast<int>(PortIo::kHeldBound.count()); }
+int CLanSocket::HeldBoundMs() { return g_heldBoundMs; }
+
+void CLanSocket::SetKeepAliveForTest(int idleS, int intervalS, int count) {
+    const bool reset = idleS <= 0 || intervalS <= 0 || count <= 0;
+    g_keepIdleS = reset ? kKeepIdleS : idleS;
+    g_keepIntervalS = reset ? kKeepIntervalS : intervalS;
+    g_keepCount = reset ? kKeepCount : count;
+}
+
+bool CLanSocket::ApplyLinkOptions() {
+    const int on = 1;
+    const int idle = g_keepIdleS, interval = g_keepIntervalS, count = g_keepCount;
+    // Commands are short lines the switch answers at once: never held back to be merged.
+    // A dead peer is a link loss (ETIMEDOUT on the socket, reported as its close).
+    const unsigned userTimeoutMs = static_cast<unsigned>(idle + interval * count) * 1000u;
+    return ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 &&
+           ::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+           ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) == 0 &&
+           ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
+           ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0 &&
+           ::setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
+}
 
 CLanSocket::CLanSocket(LanSocketOwner* owner) : owner_(owner) {}
 
@@ -183,7 +211,7 @@ bool CLanSocket::Connect(const std::string& destination) {
         return false;
     }
     // The events come in as messages from now on; the socket no longer blocks.
-    if (!SetNonBlocking(fd_, true) || !owner_->SelectEvents(fd_)) {
+    if (!ApplyLinkOptions() || !SetNonBlocking(fd_, true) || !owner_->SelectEvents(fd_)) {
         owner_->SocketError(LastCode(), false);
         owner_->SocketError(0, false);
     }
@@ -264,6 +292,27 @@ void CLanSocket::Send(DataBlockPtr block) {
     if (!block) return;
     queue_.push_back(std::move(block));
     if (!pending_) ContinueSend();
+    else if (queuedBytes() > kMaxQueuedBytes) GiveUpQueue();
+}
+
+void CLanSocket::CheckHeld() {
+    if (!pending_ || queue_.empty()) return;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - lastProgress_).count();
+    if (waited >= g_heldBoundMs) {
+        // Held this long, the lines would reach a switch whose state has moved on.
+        GiveUpQueue();
+    } else if (waited >= kHeldNoticeMs && !heldTold_) {
+        heldTold_ = true;
+        owner_->SocketOutputNotice(OutputNotice{OutputNotice::Kind::Held, {}});
+    }
+}
+
+void CLanSocket::GiveUpQueue() {
+    OutputNotice notice{OutputNotice::Kind::NotSent, {}};
+    for (const DataBlockPtr& b : queue_) notice.lines.emplace_back(b->data(), static_cast<std::size_t>(b->length()));
+    DropQueue();
+    owner_->SocketOutputNotice(notice);
 }
 
 void CLanSocket::ContinueSend() {
@@ -280,8 +329,12 @@ void CLanSocket::ContinueSend() {
             if (errno == EINTR) continue;
             const int code = LastCode();
             if (code == WSAEWOULDBLOCK) {
-                if (!pending_) owner_->WatchWrite(true);
+                if (!pending_) {
+                    lastProgress_ = std::chrono::steady_clock::now();
+                    owner_->WatchWrite(true);
+                }
                 pending_ = true;
+                if (queuedBytes() > kMaxQueuedBytes) GiveUpQueue();
                 return;
             }
             owner_->SocketError(code, false);
@@ -289,9 +342,14 @@ void CLanSocket::ContinueSend() {
             return;
         }
         sentOfFront_ += static_cast<std::size_t>(n);
+        lastProgress_ = std::chrono::steady_clock::now();
     }
     if (pending_) owner_->WatchWrite(false);
     pending_ = false;
+    if (heldTold_) {
+        heldTold_ = false;
+        owner_->SocketOutputNotice(OutputNotice{OutputNotice::Kind::Released, {}});
+    }
 }
 
 void CLanSocket::DropQueue() {
@@ -299,6 +357,7 @@ void CLanSocket::DropQueue() {
     sentOfFront_ = 0;
     if (pending_) owner_->WatchWrite(false);
     pending_ = false;
+    heldTold_ = false;
 }
 
 std::size_t CLanSocket::queuedBytes() const {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "links/CDataBlock.h"
+#include "links/PortIo.h"
 
+#include <chrono>
 #include <deque>
 #include <string>
 #include <utility>
@@ -26,6 +28,9 @@ public:
     virtual void StopEvents() = 0;
     // Report write readiness while a send waits for room.
     virtual void WatchWrite(bool on) = 0;
+    // Output the peer does not take: held (told once it has waited a while),
+    // released, or given up with the writes that were waiting.
+    virtual void SocketOutputNotice(const OutputNotice&) {}
 };
 
 class CLanSocket {
@@ -47,7 +52,11 @@ public:
     // event: FD_READ, FD_WRITE, FD_OOB or FD_CLOSE; error: the code that came with it.
     void OnSocketEvent(int event, int error);
     // Queues the block behind any unsent rest and sends as much as the peer takes now.
+    // A queue past kMaxQueuedBytes is given up whole (NotSent notice).
     void Send(DataBlockPtr block);
+    // Called every so often while a send waits for room: tells held output once it has
+    // made no progress for kHeldNoticeMs, and gives it up after the held bound.
+    void CheckHeld();
     // Closes the handle and reports SWM_CLOSED; nothing when already closed.
     void Close();
 
@@ -71,11 +80,29 @@ public:
     static constexpr int kMaxReadBlock = 64 * 1024;
     static constexpr int kMinReadBlock = 4096;
 
+    // A peer that stops reading: the unsent bytes are bounded, and so is their wait.
+    static constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;
+    static constexpr int kHeldNoticeMs = 1000;
+    static void SetHeldBoundMs(int ms);
+    static int HeldBoundMs();  // default PortIo::kHeldBound, as on the serial link
+
+    // Liveness of an idle connection whose peer vanished without a word (cable pulled,
+    // NAT state lost): keepalive probes after kKeepIdleS idle seconds, every
+    // kKeepIntervalS, kKeepCount unanswered ones end the connection; unacknowledged
+    // data gives up after the same time. About a minute in all.
+    static constexpr int kKeepIdleS = 30;
+    static constexpr int kKeepIntervalS = 10;
+    static constexpr int kKeepCount = 3;
+    // For tests: shorter timings (seconds); 0 restores the defaults.
+    static void SetKeepAliveForTest(int idleS, int intervalS, int count);
+
 private:
     void Read();
     void ReadUrgent();
     void ContinueSend();
     void DropQueue();
+    void GiveUpQueue();
+    bool ApplyLinkOptions();
 
     LanSocketOwner* owner_;
     int fd_ = -1;
@@ -84,4 +111,6 @@ private:
     std::deque<DataBlockPtr> queue_;
     std::size_t sentOfFront_ = 0;
     bool pending_ = false;
+    bool heldTold_ = false;
+    std::chrono::steady_clock::time_point lastProgress_{};
 };

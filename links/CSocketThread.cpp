@@ -5,7 +5,10 @@
 #include "res/ids_links.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -109,6 +112,7 @@ void CSocketWnd::SocketMessageBox(const char* text) {
 
 bool CSocketWnd::SelectEvents(int fd) {
     StopEvents();
+    if (watch_) watch_(fd);
     readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     oobNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Exception, this);
     connect(readNotifier_, &QSocketNotifier::activated, this, [this, fd] {
@@ -123,6 +127,8 @@ bool CSocketWnd::SelectEvents(int fd) {
 }
 
 void CSocketWnd::StopEvents() {
+    // The watch's copy goes with the handle: it would keep the connection open.
+    if (watch_) watch_(-1);
     // Disabled now, because the handle is about to be closed and its number may be
     // reused at once; freed later, since this may run inside a notifier's own signal.
     for (QSocketNotifier** n : {&readNotifier_, &oobNotifier_, &writeNotifier_}) {
@@ -133,7 +139,21 @@ void CSocketWnd::StopEvents() {
     }
 }
 
+void CSocketWnd::SocketOutputNotice(const OutputNotice& notice) {
+    SocketOwner* owner = owner_;
+    toOwner_->Post([owner, notice] { owner->OnOutputNotice(notice); });
+}
+
 void CSocketWnd::WatchWrite(bool on) {
+    if (!heldTimer_) {
+        heldTimer_ = new QTimer(this);
+        heldTimer_->setInterval(std::min(CLanSocket::kHeldNoticeMs, std::max(10, CLanSocket::HeldBoundMs() / 4)));
+        connect(heldTimer_, &QTimer::timeout, this, [this] {
+            if (socket_) socket_->CheckHeld();
+        });
+    }
+    if (on) heldTimer_->start();
+    else heldTimer_->stop();
     if (!socket_ || socket_->handle() < 0) return;
     if (on && !writeNotifier_) {
         const int fd = socket_->handle();
@@ -162,6 +182,15 @@ CSocketThread::~CSocketThread() {
     }
     mainLane_.Close();
     if (cancelFd_ >= 0) ::close(cancelFd_);
+    std::lock_guard lock(watchMutex_);  // the worker's last use may not be ordered before this
+    if (watchFd_ >= 0) ::close(watchFd_);
+}
+
+bool CSocketThread::PeerGone() const {
+    std::lock_guard lock(watchMutex_);
+    if (watchFd_ < 0) return false;
+    pollfd p{watchFd_, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 bool CSocketThread::Start() {
@@ -171,6 +200,13 @@ bool CSocketThread::Start() {
 
 void CSocketThread::run() {
     CSocketWnd wnd(owner_, &mainLane_, &workerLane_, cancelFd_);
+    wnd.setWatch([this](int fd) {
+        // A copy of its own: the worker's number may be closed and reused meanwhile.
+        const int copy = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+        std::lock_guard lock(watchMutex_);
+        if (watchFd_ >= 0) ::close(watchFd_);
+        watchFd_ = copy;
+    });
     wnd_ = &wnd;
     workerLane_.Open();
     {

@@ -12,10 +12,12 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 
 class QSocketNotifier;
+class QTimer;
 
 // The window the worker reports to; every call arrives on the main thread, sent (the
 // worker waits for it to return), except received blocks for an owner that takes them
@@ -35,6 +37,9 @@ public:
     virtual void OnSocketMessageBox(const char* text) = 0;
     // The connect attempt of ConnectAsync has ended, after its other reports.
     virtual void OnConnectDone() {}
+    // Output the switch does not take (held, released, given up); posted, so that the
+    // worker never waits for it.
+    virtual void OnOutputNotice(const OutputNotice&) {}
 };
 
 // Lives on the worker thread; its handlers are the messages 700-711.
@@ -58,6 +63,9 @@ public:
     void OnEndThread();                             // SWM_END_THREAD
 
     CLanSocket* socket() const { return socket_.get(); }
+    // Where a copy of the connected socket is kept for PeerGone (-1: the socket is about
+    // to close, the copy goes); set before the loop runs.
+    void setWatch(std::function<void(int)> watch) { watch_ = std::move(watch); }
 
 private:
     void SocketData(DataBlockPtr block) override;
@@ -69,6 +77,7 @@ private:
     bool SelectEvents(int fd) override;
     void StopEvents() override;
     void WatchWrite(bool on) override;
+    void SocketOutputNotice(const OutputNotice& notice) override;
 
     void SendToOwner(std::function<void(SocketOwner&)> fn);
 
@@ -80,6 +89,8 @@ private:
     QSocketNotifier* readNotifier_ = nullptr;
     QSocketNotifier* oobNotifier_ = nullptr;
     QSocketNotifier* writeNotifier_ = nullptr;
+    QTimer* heldTimer_ = nullptr;  // runs while a send waits for room
+    std::function<void(int)> watch_;
 };
 
 class CSocketThread : public QThread {
@@ -111,6 +122,10 @@ public:
     void End();
     // Main thread waits ms, serving the worker's sent messages meanwhile.
     void WaitServing(int ms);
+    // True once the connected socket has been closed by the peer or has failed (a
+    // keepalive that went unanswered), even while the worker itself is held up (inside
+    // the password request). Any thread.
+    bool PeerGone() const;
 
     static constexpr int kMaxBlock = 256;
 
@@ -129,4 +144,7 @@ private:
     std::mutex readyMutex_;
     std::condition_variable readyCv_;
     bool ready_ = false;
+    // A duplicate of the connected socket, for PeerGone (-1: none).
+    mutable std::mutex watchMutex_;
+    int watchFd_ = -1;
 };

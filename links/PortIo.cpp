@@ -62,6 +62,22 @@ struct PortIo::Writer {
     }
 };
 
+std::string NotSentText(const char* intro, const std::vector<std::string>& writes) {
+    std::string text = intro;
+    std::string all;
+    for (const std::string& part : writes) all += part;
+    std::string line;
+    for (char c : all + '\r') {
+        if (c != '\r' && c != '\n') {
+            line += c;
+        } else if (!line.empty()) {
+            text += "\n" + line;
+            line.clear();
+        }
+    }
+    return text;
+}
+
 void PortIo::WriteThread(std::shared_ptr<Writer> w) {
     std::unique_lock lock(w->mutex);
     bool held = false;

@@ -30,6 +30,10 @@ struct OutputNotice {
     std::vector<std::string> lines;  // the writes given up, as they were asked for
 };
 
+// The lines of writes that were given up, one per line after intro, for the one box
+// that tells them (blank lines left out).
+std::string NotSentText(const char* intro, const std::vector<std::string>& writes);
+
 class PortIo {
 public:
     static constexpr int kReadChunk = 4096;

@@ -95,6 +95,37 @@ std::string UucpLock::LockFileName(const std::string& devicePath) {
     return "LCK.." + name;
 }
 
+int UucpLock::ParseLockPid(const char* bytes, size_t length) {
+    if (!bytes || length == 0) return 0;
+    // Four bytes are the old binary form only when they are not a decimal text:
+    // "123\n" or "4321" from a program that writes its PID without padding is text.
+    // A binary PID (below 2^22) always has a NUL byte, so it is never such a text.
+    bool text = length != 4;
+    if (!text) {
+        bool digit = false;
+        text = true;
+        for (size_t i = 0; i < 4; ++i) {
+            const char c = bytes[i];
+            if (c >= '0' && c <= '9') digit = true;
+            else if (c != ' ' && c != '\n') text = false;
+        }
+        text = text && digit;
+    }
+    if (!text) {
+        int pid = 0;
+        std::memcpy(&pid, bytes, 4);
+        return pid > 0 ? pid : 0;
+    }
+    size_t i = 0;
+    while (i < length && bytes[i] == ' ') ++i;
+    long long pid = 0;
+    size_t digits = 0;
+    for (; i < length && bytes[i] >= '0' && bytes[i] <= '9' && digits < 12; ++i, ++digits)
+        pid = pid * 10 + (bytes[i] - '0');
+    if (digits == 0 || pid <= 0 || pid > 0x7FFFFFFF) return 0;
+    return static_cast<int>(pid);
+}
+
 int UucpLock::ReadLockPid(const std::string& lockPath) {
     int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return 0;
@@ -104,15 +135,7 @@ int UucpLock::ReadLockPid(const std::string& lockPath) {
         n = ::read(fd, buf, sizeof buf - 1);
     } while (n < 0 && errno == EINTR);
     ::close(fd);
-    if (n == 4) {  // binary form of old programs
-        int pid = 0;
-        std::memcpy(&pid, buf, 4);
-        return pid > 0 ? pid : 0;
-    }
-    if (n <= 0) return 0;
-    char* end = nullptr;
-    const long pid = std::strtol(buf, &end, 10);
-    return (end != buf && pid > 0 && pid <= 0x7FFFFFFF) ? static_cast<int>(pid) : 0;
+    return n > 0 ? ParseLockPid(buf, static_cast<size_t>(n)) : 0;
 }
 
 UucpLock::Result UucpLock::Acquire(const std::string& devicePath) {
@@ -120,6 +143,7 @@ UucpLock::Result UucpLock::Acquire(const std::string& devicePath) {
     holderPid_ = 0;
     holderName_.clear();
     staleText_.clear();
+    heldPath_.clear();
     const std::string dir = LockDirectory();
     if (dir.empty()) return Result::NoLockDir;
     // Other programs name the port by its real node.
@@ -160,12 +184,15 @@ UucpLock::Result UucpLock::Acquire(const std::string& devicePath) {
             ::usleep(200000);
             continue;
         }
-        if (ProcessAlive(pid)) {
+        if (pid == 0 || ProcessAlive(pid)) {
+            // A lock whose holder cannot be read is not proven stale: the port stays
+            // refused, and the text names the file for the user to look at.
             holderPid_ = pid;
-            holderName_ = ProcessName(pid);
+            holderName_ = pid ? ProcessName(pid) : std::string();
+            heldPath_ = lockPath;
             return Result::Busy;
         }
-        // Stale (its process is gone) or unreadable: take it over.
+        // Stale: its process is gone.
         if (::unlink(lockPath.c_str()) != 0 && (errno == EPERM || errno == EACCES)) {
             staleText_ = "the stale lock file " + lockPath;
             if (pid > 0) staleText_ += " (PID " + std::to_string(pid) + ", not running)";
@@ -183,7 +210,10 @@ void UucpLock::Release() {
     lockPath_.clear();
 }
 
-std::string UucpLock::HolderText() const { return HolderText(holderPid_, holderName_); }
+std::string UucpLock::HolderText() const {
+    if (holderPid_ == 0 && !heldPath_.empty()) return "in use: the lock file " + heldPath_ + " names no process";
+    return HolderText(holderPid_, holderName_);
+}
 
 std::string UucpLock::HolderText(int pid, const std::string& name) {
     if (pid <= 0) return "in use";

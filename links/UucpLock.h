@@ -1,8 +1,10 @@
 // UUCP lock files, the way serial programs on Linux agree on who holds a port:
 // "LCK..<device>" in the lock directory holds the owner's PID as ten ASCII digits
-// and a newline. A lock whose process is gone is stale and is taken over.
+// and a newline. A lock whose process is proven gone is stale and is taken over;
+// one that names no process is left alone.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class UucpLock {
@@ -28,7 +30,8 @@ public:
     const std::string& LockPath() const { return lockPath_; }
     int HolderPid() const { return holderPid_; }
     const std::string& HolderName() const { return holderName_; }
-    // "in use by PID 1234 (minicom)", for a Busy result.
+    // "in use by PID 1234 (minicom)", for a Busy result; a lock file naming no
+    // process is named instead.
     std::string HolderText() const;
     // For StaleKept: "the stale lock file /run/lock/LCK..ttyS0 (PID 99, not running)
     // cannot be removed".
@@ -52,6 +55,8 @@ public:
     static std::string LockFileName(const std::string& devicePath);
     // The PID a lock file holds: ASCII (with blanks) or the old 4-byte binary form; 0 if none.
     static int ReadLockPid(const std::string& lockPath);
+    // The same for the file's bytes: 4 bytes are binary unless they are a decimal text.
+    static int ParseLockPid(const char* bytes, size_t length);
     // Removes every lock this process still holds (registered with atexit).
     static void ReleaseAll();
 
@@ -60,4 +65,5 @@ private:
     int holderPid_ = 0;
     std::string holderName_;
     std::string staleText_;
+    std::string heldPath_;
 };

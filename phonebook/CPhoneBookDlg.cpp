@@ -168,7 +168,9 @@ void CPhoneBookDlg::OnDelete() {
 }
 
 void CPhoneBookDlg::OnSave() {
-    if (book_.save()) {
+    const bool saved = book_.save();
+    FillList();  // a save keeps what other instances saved meanwhile
+    if (saved) {
         saved_ = book_.entries();
         ShowMessage("Phone number saved successfully...", kSaveTitle, MsgIcon::Information);
     } else {

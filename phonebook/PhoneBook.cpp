@@ -4,7 +4,10 @@
 #include "platform/MessageService.h"
 #include "phonebook/PhoneFileOps.h"
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -77,8 +80,35 @@ std::vector<PhoneEntry> ParsePhoneBookText(std::string_view text) {
     return entries;
 }
 
+std::vector<PhoneEntry> MergePhoneBook(const std::vector<PhoneEntry>& base, const std::vector<PhoneEntry>& ours,
+                                       const std::vector<PhoneEntry>& theirs) {
+    if (theirs == base) return ours;
+    std::vector<PhoneEntry> added = ours;
+    std::vector<PhoneEntry> removed;
+    for (const PhoneEntry& e : base) {
+        auto it = std::find(added.begin(), added.end(), e);
+        if (it != added.end()) added.erase(it);
+        else removed.push_back(e);
+    }
+    std::vector<PhoneEntry> result = theirs;
+    for (const PhoneEntry& e : removed) {
+        auto it = std::find(result.begin(), result.end(), e);
+        if (it != result.end()) result.erase(it);
+    }
+    result.insert(result.end(), added.begin(), added.end());
+    return result;
+}
+
+namespace {
+std::atomic<unsigned> g_instances{0};
+}
+
 PhoneBook::PhoneBook(std::string directory, PhoneFileOps* ops)
-    : directory_(std::move(directory)), ops_(ops ? *ops : PhoneFileOps::system()) {}
+    : directory_(std::move(directory)), ops_(ops ? *ops : PhoneFileOps::system()), instance_(++g_instances) {}
+
+std::string PhoneBook::tempPath() const {
+    return pathOf(kPhoneBookTemp) + "." + std::to_string(::getpid()) + "." + std::to_string(instance_);
+}
 
 std::string PhoneBook::pathOf(const char* name) const {
     return (std::filesystem::path(directory_) / name).string();
@@ -106,9 +136,14 @@ void PhoneBook::clear() {
 bool PhoneBook::load() {
     clear();
     unreadFile_ = false;
+    loaded_ = false;
     const std::string path = filePath();
     if (!ops_.exists(path)) {
-        if (ops_.createEmpty(path)) return true;
+        if (ops_.createEmpty(path)) {
+            base_.clear();
+            loaded_ = true;
+            return true;
+        }
         // Someone else may have created it in between: then read theirs.
         if (!ops_.exists(path)) {
             FileError("Cannot create 'PhoneNo.txt' file...");
@@ -123,6 +158,8 @@ bool PhoneBook::load() {
         return false;
     }
     entries_ = ParsePhoneBookText(fileText_);
+    base_ = entries_;
+    loaded_ = true;
     return true;
 }
 
@@ -145,22 +182,36 @@ bool PhoneBook::copyFile(const std::string& from, const std::string& to) {
     std::string bytes;
     if (!ops_.readAll(from, bytes)) return false;
     // Through a file of its own: a copy that fails part-way leaves `to` as it was.
-    const std::string temp = to + ".tmp";
+    const std::string temp = tempPath() + ".bak";
     if (writeFile(temp, bytes) == WriteResult::Written && ops_.rename(temp, to)) return true;
     ops_.remove(temp);
     return false;
 }
 
 bool PhoneBook::save() {
-    fileText_ = BuildPhoneBookText(entries_);
+    if (unreadFile_) {
+        fileText_ = BuildPhoneBookText(entries_);
+        FileError(kUnreadFileText);
+        return false;
+    }
+    const int lock = ops_.lockDir(directory_);
+    const bool saved = saveLocked();
+    ops_.unlockDir(lock);
+    return saved;
+}
+
+bool PhoneBook::saveLocked() {
     const std::string path = filePath();
     const std::string backup = backupPath();
     const std::string temp = tempPath();
 
-    if (unreadFile_) {
-        FileError(kUnreadFileText);
-        return false;
-    }
+    // Another instance may have saved since this one read the file: its entries stay.
+    // A file gone or unreadable meanwhile leaves this book's list as it is.
+    std::vector<PhoneEntry> entries = entries_;
+    std::string current;
+    if (loaded_ && ops_.exists(path) && ops_.readAll(path, current))
+        entries = MergePhoneBook(base_, entries_, ParsePhoneBookText(current));
+    fileText_ = BuildPhoneBookText(entries);
 
     // A failed copy keeps the previous backup: an old backup is worth more than none.
     bool backedUp = false;
@@ -181,5 +232,8 @@ bool PhoneBook::save() {
     }
     // Only durability of the rename depends on this; the save itself is done.
     ops_.syncDir(directory_.empty() ? std::string(".") : directory_);
+    entries_ = entries;
+    base_ = std::move(entries);
+    loaded_ = true;
     return true;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,26 @@ public:
 };
 
 } // namespace
+
+int PhoneFileOps::lockDir(const std::string& dir) {
+    // The directory itself is locked: the book's file is replaced by rename, so a lock
+    // on it would not outlive a save, and no lock file is left in the start directory.
+    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void PhoneFileOps::unlockDir(int handle) {
+    if (handle >= 0) ::close(handle);  // releases the lock
+}
 
 PhoneFileOps& PhoneFileOps::system() {
     static PosixFileOps ops;

@@ -26,6 +26,10 @@ public:
     virtual bool remove(const std::string& path) = 0;
     // Makes a rename in the directory durable.
     virtual bool syncDir(const std::string& dir) = 0;
+    // An advisory lock on the directory that keeps the saves of other instances out
+    // until unlockDir; a handle, or -1 when none can be had (the save goes on alone).
+    virtual int lockDir(const std::string& dir);
+    virtual void unlockDir(int handle);
 
     // The POSIX implementation used by the program.
     static PhoneFileOps& system();

@@ -58,7 +58,12 @@ int main(int argc, char** argv) {
     // The commands, read before connecting: a file error costs no call.
     std::vector<std::string> commands;
     if (!o.script.empty()) {
-        if (!commandscript::LoadCommands(o.script, &commands))
+        int badLine = 0;
+        const commandscript::LoadResult loaded = commandscript::LoadCommands(o.script, &commands, &badLine);
+        if (loaded == commandscript::LoadResult::ControlBytes)
+            return Usage("the script file " + o.script + " is not a text of commands: line " + std::to_string(badLine) +
+                         " holds control characters; nothing was sent");
+        if (loaded != commandscript::LoadResult::Loaded)
             return Usage("cannot read the script file " + o.script + " (missing, unreadable or larger than 256 KB)");
     } else {
         std::ostringstream in;

@@ -118,23 +118,22 @@ int Session::WriteToConnectedLink(const char* text, int length) {
 
 int Session::SendLine(const char* text) {
     if (!text) return 0;
-    const int length = static_cast<int>(std::strlen(text));
+    const std::string line = std::string(text) + '\r';  // one write, as for commands
     for (int k = 0; k < 4; ++k) {
         if (!linkFlags_[k]) continue;
         const Writer w = writerOf(static_cast<LinkKind>(k), false);
         if (!w) continue;
-        (*w)(text, length);
-        (*w)("\r", 1);
+        (*w)(line.data(), static_cast<int>(line.size()));
         break;
     }
     return 0;
 }
 
 void Session::SendWithCarriageReturn(const std::string& line) {
-    // The send routine ignores an empty line: a cancelled argument dialog sends only
-    // the carriage return.
-    SendToLink(line.data(), static_cast<int>(line.size()), true);
-    SendToLink("\r", 1, true);
+    // One write, so that the carriage return never waits for an acknowledgement of
+    // the text; a cancelled argument dialog's empty line sends only the return.
+    const std::string withReturn = line + '\r';
+    SendToLink(withReturn.data(), static_cast<int>(withReturn.size()), true);
 }
 
 void Session::StartResponseTimer() {

@@ -7,6 +7,7 @@
 #include "platform/MessageService.h"
 #include "platform/Profile.h"
 #include "links/CSocketThread.h"
+#include "links/LanTexts.h"
 #include "links/WinSockErrors.h"
 #include "res/resource.h"
 #include "terminal/TelnetEscape.h"
@@ -64,6 +65,19 @@ public:
     void OnSocketMessageBox(const char* text) override {
         ShowMessage(text, "", MsgIcon::Warning, MsgButtons::Ok);
     }
+    // Held output on the status bar; output given up told once, line by line.
+    void OnOutputNotice(const OutputNotice& notice) override {
+        if (!current() || !host_.isLinkConnected(LinkKind::Lan)) return;
+        host_.ClearNotice(QString::fromLatin1(lantext::kOutputHeldText));
+        if (notice.kind == OutputNotice::Kind::Held) host_.ShowNotice(QString::fromLatin1(lantext::kOutputHeldText));
+        if (notice.kind == OutputNotice::Kind::Released) host_.ShowStatusMessage(QString::fromLatin1(lantext::kOutputReleasedText));
+        if (notice.kind != OutputNotice::Kind::NotSent) return;
+        host_.ShowStatusMessage(QString::fromLatin1(lantext::kNotSentText));
+        if (boxOpen_) return;  // one box at a time: the status bar tells of later ones
+        boxOpen_ = true;
+        ShowMessage(NotSentText(lantext::kNotSentText, notice.lines).c_str(), lantext::kNotSentTitle, MsgIcon::Warning);
+        boxOpen_ = false;
+    }
 
 private:
     bool current() const { return link_->generation_ == generation_; }
@@ -72,6 +86,7 @@ private:
     unsigned generation_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> inStream_{false};
+    bool boxOpen_ = false;  // GUI thread
 };
 
 LanControl::LanControl(LinkHost& host) : host_(host) {}
@@ -168,6 +183,7 @@ void LanControl::OnDisconnect() {
 }
 
 void LanControl::OnConnected() {
+    lastError_ = 0;
     host_.setLinkConnected(LinkKind::Lan, true);
     host_.NoteLinkConnected(LinkKind::Lan);
     host_.updateState();
@@ -177,9 +193,11 @@ void LanControl::OnClosed() {
     const bool wasConnected = host_.isLinkConnected(LinkKind::Lan);
     host_.setLinkConnected(LinkKind::Lan, false);
     host_.updateState();
-    // Closed by the switch (or the network): told in the status bar, never a box.
+    // Closed by the switch (or the network): told in the status bar, never a box. A
+    // switch that stopped answering (keepalive, unacknowledged data) is told as such.
     if (wasConnected && !closingByUser_)
-        host_.OnLinkEnded(QStringLiteral("LAN connection closed by the switch."));
+        host_.OnLinkEnded(lastError_ == WSAETIMEDOUT ? QStringLiteral("LAN connection lost: the switch stopped answering.")
+                                                     : QStringLiteral("LAN connection closed by the switch."));
     // The peer closed: the worker is ended once it has returned from this report.
     const unsigned generation = generation_;
     QTimer::singleShot(0, this, [this, generation] {
@@ -196,6 +214,7 @@ void LanControl::OnReceived(const char* bytes, int length) {
 }
 
 void LanControl::OnError(int code) {
+    lastError_ = code;
     // Not worth a box (the failures the user must act on have their own), but visible.
     if (code != 0) host_.ShowStatusMessage(QString::fromLatin1(WinSockErrorText(code).c_str()));
 }

@@ -44,6 +44,7 @@ private:
     int disconnectWaitMs_ = 1000;
     bool connecting_ = false;
     bool closingByUser_ = false;  // LAN Disconnect is closing the socket
+    int lastError_ = 0;           // the connection's last reported error code
     unsigned generation_ = 0;
     std::shared_ptr<FrameSocketOwner> owner_;
     // Workers that did not end at once (still inside a call into the session).

@@ -94,6 +94,9 @@ public:
     void ClearAccessMode();
     void CancelPasswordRequest() override;
     bool passwordDialogOpen() const override { return askingPassword_; }
+    // The LAN worker waits for the password and cannot see its link end meanwhile: a face
+    // that asks a person watches this and gives up asking once the peer has gone.
+    bool linkPeerGone() const;
 
     // ---- Trace capture (session/SessionCapture.cpp) ----
     TraceCapture& trace() override { return trace_; }

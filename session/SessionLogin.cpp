@@ -2,6 +2,9 @@
 // delivering thread; the face is always asked on the GUI thread.
 #include "session/Session.h"
 
+#include "links/CSocketThread.h"
+#include "session/LanControl.h"
+
 #include "platform/GuiThread.h"
 
 #include <condition_variable>
@@ -66,12 +69,17 @@ void Session::RequestPassword() {
     askingPassword_ = false;
     if (!password) return;
     // The link ended while the person was asked: no level can be granted on it.
-    if (linked && !IsAnyLinkConnected()) return;
+    if (linked && (!IsAnyLinkConnected() || linkPeerGone())) return;
     const AccessMode before = matcher_.Access();
     if (matcher_.ApplyPassword(*password) != before) emit accessModeChanged();
     updateState();
     SendLine(password->c_str());
     face_.focusInput();
+}
+
+bool Session::linkPeerGone() const {
+    const CSocketThread* worker = lan_ ? lan_->thread() : nullptr;
+    return worker && worker->PeerGone();
 }
 
 void Session::ClearAccessMode() {

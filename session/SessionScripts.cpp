@@ -83,7 +83,15 @@ bool Session::RunScriptFile(const std::string& path) {
         return false;
     }
     auto run = std::make_unique<ScriptRun>();
-    if (!commandscript::LoadCommands(path, &run->commands)) {
+    int badLine = 0;
+    const commandscript::LoadResult loaded = commandscript::LoadCommands(path, &run->commands, &badLine);
+    if (loaded == commandscript::LoadResult::ControlBytes) {
+        const std::string text = "The script file is not a text of commands: line " + std::to_string(badLine) +
+                                 " holds control characters. Nothing was sent.";
+        ShowMessage(text.c_str(), kScriptTitle, MsgIcon::Warning);
+        return false;
+    }
+    if (loaded != commandscript::LoadResult::Loaded) {
         ShowMessage("Cannot read the script file (missing, unreadable or larger than 256 KB).", kScriptTitle,
                     MsgIcon::Warning);
         return false;

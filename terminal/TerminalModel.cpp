@@ -176,6 +176,12 @@ ScrollSizes TerminalModel::ComputeScrollSizesLocked() const {
     return s;
 }
 
+void TerminalModel::SetOverflowLimits(uint64_t height, uint64_t bytes) {
+    std::lock_guard lock(drawingLock_);
+    overflowHeight_ = dumpAboveHeight_ = height ? height : 1;
+    overflowBytes_ = dumpAboveBytes_ = bytes ? bytes : 1;
+}
+
 void TerminalModel::UpdateScrollSizes() {
     bool cleared = false;
     std::string failedPath;
@@ -215,14 +221,14 @@ void TerminalModel::UpdateScrollSizes() {
             } else {
                 // Keep the text rather than lose it; try again after as much text more,
                 // and at the latest at the keep limit, so that the limit below is met.
-                dumpAboveHeight_ = std::min<uint64_t>(height + kOverflowHeight,
-                                                      uint64_t{kOverflowHeight} * kFailedDumpKeepFactor);
-                dumpAboveBytes_ = std::min<uint64_t>(bytes + kOverflowBytes,
-                                                     uint64_t{kOverflowBytes} * kFailedDumpKeepFactor);
+                dumpAboveHeight_ = std::min<uint64_t>(height + overflowHeight_,
+                                                      overflowHeight_ * kFailedDumpKeepFactor);
+                dumpAboveBytes_ = std::min<uint64_t>(bytes + overflowBytes_,
+                                                     overflowBytes_ * kFailedDumpKeepFactor);
                 if (!dumpFailing_) failedPath = std::move(path);
                 dumpFailing_ = true;
-                if (height > uint64_t{kOverflowHeight} * kFailedDumpKeepFactor ||
-                    bytes > uint64_t{kOverflowBytes} * kFailedDumpKeepFactor) {
+                if (height > overflowHeight_ * kFailedDumpKeepFactor ||
+                    bytes > overflowBytes_ * kFailedDumpKeepFactor) {
                     ClearLocked();  // memory stays bounded however long the disk fails
                     cleared = true;
                 }
@@ -272,8 +278,8 @@ void TerminalModel::ResetLocked() {
     lineStarts_.assign(1, 0);
     receivedBytes_ = 0;
     lineStartByte_ = 0;
-    dumpAboveHeight_ = kOverflowHeight;
-    dumpAboveBytes_ = kOverflowBytes;
+    dumpAboveHeight_ = overflowHeight_;
+    dumpAboveBytes_ = overflowBytes_;
     changes_.erase = true;
     changes_.fromLine = 0;
     ++changes_.clears;
@@ -305,8 +311,8 @@ void TerminalModel::TextReplaced() {
         // An opened file is shown whole, not dumped: the next dump check counts from
         // its end.
         const uint64_t height = uint64_t(st_.lineCount) * uint64_t(st_.lineHeight);
-        dumpAboveHeight_ = std::max<uint64_t>(kOverflowHeight, height + kOverflowHeight);
-        dumpAboveBytes_ = std::max<uint64_t>(kOverflowBytes, text.size() + kOverflowBytes);
+        dumpAboveHeight_ = std::max<uint64_t>(overflowHeight_, height + overflowHeight_);
+        dumpAboveBytes_ = std::max<uint64_t>(overflowBytes_, text.size() + overflowBytes_);
         st_.scroll = sizes = ComputeScrollSizesLocked();
     }
     surface_.SetScrollSizes(sizes);

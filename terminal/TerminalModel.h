@@ -71,6 +71,9 @@ public:
     void SetMetrics(int lineHeight, int charWidth);
     // From the window's client area, on every resize.
     void SetClientSize(int width, int height);
+    // The overflow bounds (pixels of lines, bytes); kOverflowHeight and kOverflowBytes
+    // unless changed. Smaller ones let a test or a fuzzer reach the dumps quickly.
+    void SetOverflowLimits(uint64_t height, uint64_t bytes);
 
     void ShowNewText(std::string_view newText) override;
     void UpdateScrollSizes() override;
@@ -137,6 +140,8 @@ private:
     uint64_t lineStartByte_ = 0;        // where the line being received begins in them
     State st_;
     Changes changes_;
+    uint64_t overflowHeight_ = kOverflowHeight;
+    uint64_t overflowBytes_ = kOverflowBytes;
     uint64_t dumpAboveHeight_ = kOverflowHeight;  // raised when a dump could not be written
     uint64_t dumpAboveBytes_ = kOverflowBytes;
     bool dumpFailing_ = false;  // reported once per run of failed dumps

@@ -2,6 +2,7 @@
 // through the real frame against the switch simulator and loopback peers.
 #include "app/CMainFrame.h"
 #include "session/LanControl.h"
+#include "links/CLanSocket.h"
 #include "commands/CInputBoxBar.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/socket.h>
 
@@ -156,11 +158,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f.loggedIn(), 5000);
         peer.clearReceived();
 
-        // The prompt is showing: the first command goes at once, the second never.
-        QVERIFY(f.frame.session().RunScriptFile(f.script("t d\nt p\n")));
-        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.session().scriptRunning(), 5000);
+        // A file with control bytes is refused whole, with one box naming the line.
+        QVERIFY(!f.frame.session().RunScriptFile(f.script("t d\n\x03\x1b[2J\x13\n")));
         QCOMPARE(f.boxes.count(), size_t(1));
-        QCOMPARE(QString::fromStdString(f.boxes.boxes()[0].text),
+        QVERIFY(f.boxes.boxes()[0].text.find("line 2 ") != std::string::npos);
+
+        // The prompt is showing: the first command goes at once, the second never. The
+        // byte order mark does not turn the comment into a command.
+        QVERIFY(f.frame.session().RunScriptFile(f.script("\xEF\xBB\xBF# two\nt d\nt p\n")));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.session().scriptRunning(), 5000);
+        QCOMPARE(f.boxes.count(), size_t(2));
+        QCOMPARE(QString::fromStdString(f.boxes.boxes()[1].text),
                  QStringLiteral("Script stopped: no prompt from the switch within 1 s after line 1."));
         QCOMPARE(peer.received(), std::string("t d\r"));
 
@@ -172,7 +180,52 @@ private slots:
         QVERIFY(f.frame.session().scriptRunning());
         ::shutdown(peer.connection(), SHUT_RDWR);
         QTRY_VERIFY_WITH_TIMEOUT(!f.frame.session().scriptRunning(), 5000);
-        QCOMPARE(f.boxes.count(), size_t(1));
+        QCOMPARE(f.boxes.count(), size_t(2));
+    }
+
+    // The switch closes while the password dialog is up: the dialog closes (no level,
+    // nothing sent) and the loss is told once, on the status bar. A switch that stops
+    // reading gets the typed output given up with one box.
+    void lanLossAndHeldOutputAreToldOnce() {
+        LoopbackPeer closing([](LoopbackPeer&, int fd) {
+            SendAll(fd, "PASSWORD:");
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        });
+        int result = -1;
+        {
+            Fixture f;
+            SetModalHook([&](QDialog& d) {
+                QTimer::singleShot(10000, &d, &QDialog::accept);  // only if the loss went unseen
+                return result = d.exec();
+            });
+            f.profile.writeString("Server", "History %c", closing.destination());
+            QVERIFY(f.trigger(ID_LAN_CONNECT));
+            QTRY_VERIFY_WITH_TIMEOUT(result != -1, 8000);
+            QCOMPARE(result, int(QDialog::Rejected));
+            QTRY_VERIFY(!f.frame.session().isLinkConnected(LinkKind::Lan));
+            QCOMPARE(f.frame.session().accessMode(), AccessMode::None);
+            QCOMPARE(f.frame.statusBar()->currentMessage(), QStringLiteral("LAN connection closed by the switch."));
+            QCOMPARE(f.boxes.count(), size_t(0));
+        }
+
+        CLanSocket::SetHeldBoundMs(1000);
+        LoopbackPeer deaf([](LoopbackPeer& p, int) {
+            while (!p.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }, 4096);
+        Fixture f;
+        f.profile.writeString("Server", "History %c", deaf.destination());
+        QVERIFY(f.trigger(ID_LAN_CONNECT));
+        QTRY_VERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
+        const std::string chunk(64 * 1024, 'z');
+        for (int i = 0; i < 100 && f.boxes.count() == 0; ++i) {
+            f.frame.session().SendToLink(chunk.data(), static_cast<int>(chunk.size()), false);
+            QTest::qWait(20);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(f.boxes.count(), size_t(1), 10000);
+        QCOMPARE(f.boxes.boxes()[0].title, std::string("LAN Output"));
+        QCOMPARE(f.boxes.boxes()[0].text.rfind("The switch held the output too long. Not sent:\nzzz", 0), 0u);
+        QVERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
+        CLanSocket::SetHeldBoundMs(0);
     }
 
     void wakeupReturnOnlyForASilentSwitch() {

@@ -3,7 +3,7 @@
 // dump, the screen height and the current line), and the dumps followed by what is
 // still held give back every byte received but the NULs, wherever the cuts fall.
 // When dumps cannot be written the failure is told once and the text kept, up to the
-// larger bound.
+// larger bound. Small bounds and a folder in memory keep each run short.
 #include "platform/AppGlobals.h"
 #include "terminal/CTRQDiagDoc.h"
 #include "terminal/TerminalModel.h"
@@ -20,10 +20,17 @@
 #include <vector>
 
 namespace {
-constexpr size_t kMaxStream = 3u << 20;
+// The bounds the harness gives the model: a few lines, a few hundred bytes. A stream passes the
+// bound a few times when dumps work (each dump is a file), and the keep limit when
+// they fail (no file is written then).
+constexpr uint64_t kHeight = 400;
+constexpr uint64_t kBytes = 256;
+constexpr size_t kMaxStream = 4 * kBytes;
+constexpr size_t kMaxFailingStream = 2 * kBytes * kFailedDumpKeepFactor;
 
 TempDir& Dir() {
-    static TempDir dir;
+    // In memory where the machine has it: the dumps are real files, without a disk.
+    static TempDir dir(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "");
     return dir;
 }
 
@@ -56,16 +63,18 @@ void Run(const std::string& stream, int lineHeight, bool dumpsFail, Cut cut, uin
     TerminalModel model(doc, surface);
     model.SetMetrics(lineHeight, FakeSurface::kCharWidth);
     model.SetClientSize(720, 400);
+    model.SetOverflowLimits(kHeight, kBytes);
     doc.SetView(&model);
 
-    const uint64_t heightBound = uint64_t{kOverflowHeight} * (dumpsFail ? kFailedDumpKeepFactor : 1);
-    const size_t byteBound = kOverflowBytes * (dumpsFail ? kFailedDumpKeepFactor : 1);
+    const uint64_t heightBound = kHeight * (dumpsFail ? kFailedDumpKeepFactor : 1);
+    const size_t byteBound = kBytes * (dumpsFail ? kFailedDumpKeepFactor : 1);
+    int clears = 0;
     SplitRng rng(seed);
     std::string dumped;
     bool lost = false;  // a failing dump gave text up at the larger bound
     size_t step = 0;
     for (size_t at = 0; at < stream.size(); ++step) {
-        size_t n = cut == Cut::Byte ? 1 : cut == Cut::Link ? 4096 : 1 + rng.Below(rng.Below(2) ? 70000 : 300);
+        size_t n = cut == Cut::Byte ? 1 : cut == Cut::Link ? 512 : 1 + rng.Below(rng.Below(2) ? 1000 : 100);
         n = std::min(n, stream.size() - at);
         doc.AppendReceived(stream.data() + at, static_cast<int>(n));
         at += n;
@@ -73,7 +82,10 @@ void Run(const std::string& stream, int lineHeight, bool dumpsFail, Cut cut, uin
         const TerminalModel::State st = model.Snapshot();
         FUZZ_CHECK(uint64_t(st.lineCount) * uint64_t(st.lineHeight) <= heightBound);
         FUZZ_CHECK(size_t(model.LineLength(st.lineCount)) <= byteBound);
-        const std::string dump = dumpsFail ? std::string() : TakeDumps();
+        // The folder is read only after a clear (a dump empties the screen).
+        const bool cleared = surface.erasingRepaints.load() != clears;
+        clears = surface.erasingRepaints.load();
+        const std::string dump = dumpsFail || !cleared ? std::string() : TakeDumps();
         if (!dump.empty()) {
             dumped += dump;
             FUZZ_CHECK(st.lineCount == 0 && doc.GetTranscript().empty());
@@ -105,15 +117,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned r = in.Byte();
     const std::string piece = in.Rest();
     if (piece.empty()) return 0;
+    const bool dumpsFail = (mode & 1) != 0;
     // A short input stands for a long stream: the piece repeated, so that both
-    // bounds are reached without multi-megabyte inputs.
-    const size_t reps = std::min<size_t>(1 + r * r / 8, kMaxStream / piece.size());
+    // bounds are reached without long inputs.
+    const size_t most = dumpsFail ? kMaxFailingStream : kMaxStream;
+    const size_t reps = std::max<size_t>(1, std::min<size_t>(1 + r * r / 64, most / piece.size()));
     std::string stream;
     stream.reserve(piece.size() * reps);
     for (size_t i = 0; i < reps; ++i) stream += piece;
 
-    const bool dumpsFail = (mode & 1) != 0;
     Run(stream, lineHeight, dumpsFail, (mode & 2) ? Cut::Random : Cut::Link, seed);
-    if (stream.size() <= 8192) Run(stream, lineHeight, dumpsFail, Cut::Byte, seed);
+    if (stream.size() <= 64) Run(stream, lineHeight, dumpsFail, Cut::Byte, seed);
     return 0;
 }

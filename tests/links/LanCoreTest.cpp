@@ -11,7 +11,10 @@
 #include <netdb.h>
 #include <poll.h>
 
+#include <netinet/tcp.h>
+
 #include <chrono>
+#include <thread>
 #include <vector>
 
 TEST(WinSockErrors, TextsFromErrnoAndLookup) {
@@ -94,6 +97,8 @@ struct RecordingOwner : LanSocketOwner {
     bool SelectEvents(int) override { ++selected; return true; }
     void StopEvents() override {}
     void WatchWrite(bool on) override { watchingWrite = on; }
+    std::vector<OutputNotice> notices;
+    void SocketOutputNotice(const OutputNotice& n) override { notices.push_back(n); }
 };
 
 int AcceptOne(int listenFd) {
@@ -239,7 +244,8 @@ TEST(CLanSocket, SendToASlowReaderKeepsEveryBlockInOrder) {
     ASSERT_GE(c.peer, 0);
     // Blocks handed over while an earlier rest is still waiting queue behind it.
     std::string expected;
-    for (int b = 0; b < 40000; ++b) {
+    // Until the peer's buffers are full, then a rest within the queue's bound.
+    for (int b = 0, after = 0; b < 40000 && after < 1000; ++b, after += c.socket.sendPending()) {
         std::string block(256, static_cast<char>('A' + b % 26));
         block[0] = static_cast<char>(b & 0x7F);
         expected += block;
@@ -268,4 +274,72 @@ TEST(CLanSocket, SendWithoutAConnectionReportsAndDrops) {
     s.Send(std::make_unique<CDataBlock>("x", 1));
     EXPECT_EQ(owner.errors, std::vector<int>{10009});
     EXPECT_EQ(s.queuedBytes(), 0u);
+}
+
+// A peer that stops reading: the link has no delay and keepalive, held output is told
+// after a while, given up whole with its lines at the time bound or at once past the
+// byte bound, and a peer that reads again releases what waits.
+TEST(CLanSocket, OutputToAPeerThatStopsReadingIsBounded) {
+    CLanSocket::SetHeldBoundMs(1500);
+    Connected c(4096);
+    ASSERT_GE(c.peer, 0);
+    auto option = [&](int level, int name) {
+        int v = -1;
+        socklen_t len = sizeof v;
+        return ::getsockopt(c.socket.handle(), level, name, &v, &len) == 0 ? v : -1;
+    };
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_NODELAY), 1);
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), CLanSocket::kKeepIdleS);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), CLanSocket::kKeepIntervalS);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), CLanSocket::kKeepCount);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 60000);
+
+    auto fill = [&](char tag) {
+        for (int i = 0; !c.socket.sendPending() || i < 3; ++i) {
+            const std::string line = std::string(1, tag) + std::to_string(i) + std::string(200, 'x') + "\r";
+            c.socket.Send(std::make_unique<CDataBlock>(line.data(), static_cast<int>(line.size())));
+        }
+    };
+    auto waitNotices = [&](size_t n) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (c.owner.notices.size() < n && std::chrono::steady_clock::now() < end) {
+            c.socket.CheckHeld();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return c.owner.notices.size() >= n;
+    };
+    fill('a');
+    const std::size_t waiting = c.socket.queuedBytes();
+    ASSERT_TRUE(waitNotices(2));
+    EXPECT_EQ(c.owner.notices[0].kind, OutputNotice::Kind::Held);
+    EXPECT_EQ(c.owner.notices[1].kind, OutputNotice::Kind::NotSent);
+    std::size_t given = 0;
+    for (const std::string& l : c.owner.notices[1].lines) given += l.size();
+    EXPECT_GE(given, waiting);  // the block in progress is named whole
+    EXPECT_FALSE(c.socket.sendPending());
+    EXPECT_EQ(c.socket.queuedBytes(), 0u);
+
+    // Past the byte bound: given up at once.
+    c.owner.notices.clear();
+    const std::string big(CLanSocket::kMaxQueuedBytes / 4, 'b');
+    for (int i = 0; i < 6 && c.owner.notices.empty(); ++i)
+        c.socket.Send(std::make_unique<CDataBlock>(big.data(), static_cast<int>(big.size())));
+    ASSERT_EQ(c.owner.notices.size(), 1u);
+    EXPECT_EQ(c.owner.notices[0].kind, OutputNotice::Kind::NotSent);
+
+    // Held, then the peer reads everything: released, nothing given up.
+    c.owner.notices.clear();
+    fill('c');
+    ASSERT_TRUE(waitNotices(1));
+    std::vector<char> buf(65536);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (c.socket.sendPending() && std::chrono::steady_clock::now() < end) {
+        [[maybe_unused]] const ssize_t n = ::recv(c.peer, buf.data(), buf.size(), MSG_DONTWAIT);
+        pollfd p{c.socket.handle(), POLLOUT, 0};
+        if (::poll(&p, 1, 1) == 1) c.socket.OnSocketEvent(FD_WRITE, 0);
+    }
+    ASSERT_EQ(c.owner.notices.size(), 2u);
+    EXPECT_EQ(c.owner.notices[1].kind, OutputNotice::Kind::Released);
+    CLanSocket::SetHeldBoundMs(0);
 }

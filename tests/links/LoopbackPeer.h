@@ -115,8 +115,8 @@ private:
             if (::poll(&p, 1, 20) <= 0) continue;
             const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) continue;
+            closedByOther_ = false;  // before the count, so that a waiter on both never sees the last close
             ++accepted_;
-            closedByOther_ = false;
             conn_ = fd;
             if (script_) script_(*this, fd);
             else Collect(fd);

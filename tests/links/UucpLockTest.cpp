@@ -138,3 +138,31 @@ TEST(UucpLock, AStaleLockThatCannotBeRemovedIsTold) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(UucpLock::ReadLockPid(lockPath), gone) << "left as it was";
 }
+
+TEST(UucpLock, OnlyAProvenStaleLockIsTakenOver) {
+    // Four bytes are binary only when they are not a decimal text.
+    EXPECT_EQ(UucpLock::ParseLockPid("123\n", 4), 123);
+    EXPECT_EQ(UucpLock::ParseLockPid("4321", 4), 4321);
+    const int binary = 12345;  // "90\0\0" here: not a text
+    EXPECT_EQ(UucpLock::ParseLockPid(reinterpret_cast<const char*>(&binary), 4), 12345);
+    EXPECT_EQ(UucpLock::ParseLockPid("      4321\n", 11), 4321);
+
+    TempDir dir;
+    ScopedLockDir env(dir.path());
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    const std::string lockName = UucpLock::LockFileName(pty.path());
+    auto port = CreateCommPort();
+    // Four-byte text locks of a live holder (PID 1 is always there) are refused.
+    for (const std::string text : {"  1\n", "0001"}) {
+        dir.write(lockName, text);
+        EXPECT_EQ(port->Open(pty.path()), EBUSY) << text;
+        EXPECT_EQ(port->OpenRefusal().rfind("in use by PID 1", 0), 0u) << port->OpenRefusal();
+        EXPECT_EQ(dir.read(lockName), text);
+    }
+    // A lock that names no process is not proven stale: refused and named.
+    dir.write(lockName, "");
+    EXPECT_EQ(port->Open(pty.path()), EBUSY);
+    EXPECT_NE(port->OpenRefusal().find(lockName), std::string::npos) << port->OpenRefusal();
+    EXPECT_TRUE(dir.exists(lockName));
+}

@@ -440,7 +440,8 @@ private slots:
         ModalScript script;
         CModemLink modem;
         script.then([&](QDialog& d) {
-            const std::string blocker = dir_->file("PhoneNo.tmp");
+            // The book writes through a temporary file of its own name.
+            const std::string blocker = dynamic_cast<CPhoneBookDlg&>(d).phoneBook().tempPath();
             CHECK(QDir().mkdir(QString::fromStdString(blocker)));
             Click(d, IDC_PHONE_NEW);
             Click(d, IDC_PHONE_SAVE);

@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -314,4 +316,46 @@ TEST(PhoneBookSave, EveryFailureAndCrashPointKeepsACompleteBook) {
             }
         }
     }
+}
+
+// Two processes adding and saving at once: every save that reports success holds its
+// entry, and the book ends with all of them; a change made meanwhile by the other is kept.
+TEST(PhoneBookSave, ConcurrentInstancesKeepEveryEntry) {
+    const std::vector<PhoneEntry> base = {{"A", "1"}, {"B", "2"}, {"C", "3"}};
+    // Theirs added D; ours edited B and removed C.
+    EXPECT_EQ(MergePhoneBook(base, {{"A", "1"}, {"B", "22"}}, {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"D", "4"}}),
+              (std::vector<PhoneEntry>{{"A", "1"}, {"D", "4"}, {"B", "22"}}));
+    EXPECT_EQ(MergePhoneBook(base, {{"C", "3"}}, base), (std::vector<PhoneEntry>{{"C", "3"}}));
+
+    TempDir dir;
+    ScriptedMessages msgs;
+    constexpr int kSaves = 100;
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+        children[k] = ::fork();
+        if (children[k] == 0) {
+            PhoneBook book(dir.path());
+            bool ok = book.load();
+            for (int i = 0; i < kSaves && ok; ++i) {
+                const PhoneEntry mine{"p" + std::to_string(k) + "-" + std::to_string(i), std::to_string(i)};
+                book.append(mine);
+                ok = book.save();
+                // A success is true: the entry is in the file now.
+                PhoneBook check(dir.path());
+                ok = ok && check.load() && std::count(check.entries().begin(), check.entries().end(), mine) == 1;
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+        ASSERT_GT(children[k], 0);
+    }
+    for (pid_t child : children) {
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    PhoneBook book(dir.path());
+    ASSERT_TRUE(book.load());
+    EXPECT_EQ(book.count(), 2 * kSaves);
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().rfind("PhoneNo.tmp", 0), std::string::npos) << e.path();
 }

@@ -6,8 +6,9 @@
 #include <iterator>
 #include <stdexcept>
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "pmxtest-XXXXXX").string();
+TempDir::TempDir(const std::string& parent) {
+    const std::filesystem::path base = parent.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(parent);
+    std::string tmpl = (base / "pmxtest-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }

@@ -5,7 +5,8 @@
 
 class TempDir {
 public:
-    TempDir();
+    // A new folder under parent (the system's temporary folder when empty).
+    explicit TempDir(const std::string& parent = std::string());
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
