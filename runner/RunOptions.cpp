@@ -139,8 +139,8 @@ ParseResult ParseRunOptions(const std::vector<std::string>& args) {
             pickLink(LinkChoice::Entry);
             if (value(&o.target) && o.target.empty()) fail("--entry needs a phone book entry's name");
         } else if (arg == "--isdn") {
-            flag();
             pickLink(LinkChoice::Isdn);
+            optionalValue(&o.target);
         } else if (arg == "--line") {
             if (!value(&v)) continue;
             o.line = ParseLineSettings(v);
@@ -194,7 +194,7 @@ std::string SwitchLabel(const RunOptions& o) {
     case LinkChoice::Serial: return o.target.empty() ? "serial" : o.target;
     case LinkChoice::Modem: return "modem " + o.target;
     case LinkChoice::Entry: return o.target;
-    case LinkChoice::Isdn: return "ISDN";
+    case LinkChoice::Isdn: return o.target.empty() ? "ISDN" : "ISDN " + o.target;
     case LinkChoice::None: break;
     }
     return "pmxdiag-run";
@@ -214,10 +214,12 @@ std::string UsageText() {
         "                             FLOW none, rtscts, xonxoff, dtrdsr (joined with +)\n"
         "  --modem NUMBER             dial NUMBER with the configured modem\n"
         "  --entry NAME               dial the phone book entry NAME (PhoneNo.txt)\n"
-        "  --isdn                     dial the configured ISDN number\n"
+        "  --isdn [NUMBER]            dial NUMBER, else the configured ISDN number, through\n"
+        "                             the ISDN adapter\n"
         "  --settings                 use the stored settings of that link kind for what\n"
         "                             the command line leaves open (--lan and --serial\n"
-        "                             then need no value)\n"
+        "                             then need no value); the modem and the ISDN adapter\n"
+        "                             always come from the stored settings\n"
         "\n"
         "Options:\n"
         "  --password-file FILE       the password is the file's first line; without it,\n"

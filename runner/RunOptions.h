@@ -34,7 +34,7 @@ struct LineSettings {
 
 struct RunOptions {
     LinkChoice link = LinkChoice::None;
-    std::string target;                // host[:port], device, number or entry name; may be empty with --settings
+    std::string target;                // host[:port], device, number or entry name; empty: from the settings
     std::optional<LineSettings> line;  // serial only
     bool useSettings = false;          // fill what the command line leaves open from the stored settings
     std::string passwordFile;          // empty: PMX_PASSWORD

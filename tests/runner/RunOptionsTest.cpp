@@ -53,7 +53,7 @@ TEST(RunOptionsTest, CommandLinesParseOrNameTheirFault) {
         {"--lan a --prompt-timeout 0", "whole seconds"},
         {"--lan a --prompt-timeout 5s", "whole seconds"},
         {"--lan a --connect-timeout", "needs a value"},
-        {"--isdn=123", "takes no value"},
+        {"--isdn=123 --timestamps=1", "takes no value"},
         {"--lan a --quiet=yes", "takes no value"},
         {"--lan a --frobnicate", "unknown option --frobnicate"},
         {"--lan a stray", "unexpected argument stray"},
