@@ -39,6 +39,9 @@ private:
 
 namespace {
 
+// The session's wait before the connect's wake-up carriage return.
+constexpr int kConnectWakeupMs = 1000;
+
 bool StartsWith(const QString& text, const char* start) { return text.startsWith(QLatin1String(start)); }
 
 } // namespace
@@ -145,7 +148,9 @@ void HeadlessRun::check() {
         if (linked) {
             phase_ = Phase::LoggingIn;
             connectTimer_->stop();
-            loginTimer_->start(options_.promptTimeoutSeconds * 1000);
+            // A LAN or ISDN switch that waits for a key gets the wake-up carriage return
+            // only after a second of silence: that second is not the switch's.
+            loginTimer_->start(options_.promptTimeoutSeconds * 1000 + kConnectWakeupMs);
             return;
         }
         // The attempt is over when nothing is still being looked up, dialled or opened.
