@@ -1,33 +1,31 @@
-// The main window's construction, menus, bars, enable rules, File > Open, Clear New
-// and the close order. All on the GUI thread.
+// The main window's construction, menus, bars, enable rules, File > Open, Clear New,
+// the close order and the session's face. All on the GUI thread.
 #include "app/CMainFrame.h"
 
 #include "platform/AppGlobals.h"
 #include "app/AppIcons.h"
 #include "app/CAboutDlg.h"
 #include "app/CommandMenuTable.h"
-#include "app/IsdnFrameLink.h"
-#include "app/LanFrameLink.h"
-#include "app/ModemFrameLink.h"
-#include "app/SerialFrameLink.h"
 #include "platform/DialogRunner.h"
 #include "platform/MessageService.h"
 #include "platform/Profile.h"
 #include "commands/CInputBoxBar.h"
+#include "links/CCallProgressWnd.h"
 #include "links/CModemLink.h"
-#include "links/CSerialLink.h"
 #include "phonebook/CPhoneBookDlg.h"
 #include "terminal/CTRQDiagDoc.h"
+#include "terminal/CEnterPasswordDlg.h"
 #include "terminal/CTRQDiagView.h"
 #include "res/resource.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QResizeEvent>
 #include <QFileInfo>
 #include <QLayout>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -41,81 +39,27 @@ namespace {
 constexpr int kRecentFiles = 4;
 const char* const kRecentSection = "Recent File List";
 const QString kFrameTitle = QStringLiteral("PMX Remote Diagnostic Tool");
-
-// A link's Connect, Disconnect and Configure go to its glue; the connections end
-// with the glue object.
-template <class Link>
-void connectLinkCommands(CMainFrame& frame, Link* link, int connectId, int disconnectId, int configureId) {
-    QObject::connect(frame.action(connectId), &QAction::triggered, link, &Link::OnConnect);
-    QObject::connect(frame.action(disconnectId), &QAction::triggered, link, &Link::OnDisconnect);
-    QObject::connect(frame.action(configureId), &QAction::triggered, link, &Link::OnConfigure);
-}
 } // namespace
 
 CMainFrame::CMainFrame() {
-    isdn_ = std::make_unique<IsdnFrameLink>(static_cast<LinkHost&>(*this));
-    lan_ = std::make_unique<LanFrameLink>(static_cast<LinkHost&>(*this));
-    serial_ = std::make_unique<SerialFrameLink>(static_cast<LinkHost&>(*this));
-    modem_ = std::make_unique<ModemFrameLink>(static_cast<LinkHost&>(*this));
+    session_ = std::make_unique<Session>(static_cast<SessionFace&>(*this));
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(AppIcon());
     setDocumentTitle(QStringLiteral("Untitled"));
     resize(1100, 720);  // room for 90 columns beside the command bar
 
-    // Precise: a coarse timer may fire up to 5% early, and these periods are the switch's.
-    responseTimer_ = new QTimer(this);
-    responseTimer_->setTimerType(Qt::PreciseTimer);
-    responseTimer_->setObjectName(QStringLiteral("timer1075"));
-    responseTimer_->setProperty("pmxId", int(TIMER_RESPONSE));
-    connect(responseTimer_, &QTimer::timeout, this, &CMainFrame::OnResponseTimer);
-    wakeupTimer_ = new QTimer(this);
-    wakeupTimer_->setTimerType(Qt::PreciseTimer);
-    wakeupTimer_->setObjectName(QStringLiteral("timer1074"));
-    wakeupTimer_->setProperty("pmxId", int(TIMER_WAKEUP));
-    connect(wakeupTimer_, &QTimer::timeout, this, &CMainFrame::OnWakeupTimer);
-
-    doc_ = std::make_unique<CTRQDiagDoc>();
-    view_ = new CTRQDiagView(*doc_, this);
+    view_ = new CTRQDiagView(session_->document(), this);
     setCentralWidget(view_);
-    setReceiveSink(doc_.get());
     // Hooks are set before any link can deliver text.
-    TerminalHooks hooks;
-    hooks.textArrived = [this] {
-        ++textArrivals_;
-        StopTimersOnArrival();
-    };
-    hooks.capturing = [this] { return m_captureRunning != 0; };
-    hooks.traceBlock = [this](std::string_view block) { SaveTrace(block); };
-    hooks.promptHandling = [this](std::string_view text) {
-        if (promptHandler_) promptHandler_(text);
-        WatchScriptPrompt(text);
-    };
-    view_->SetHooks(std::move(hooks));
-    setupLogin();
+    view_->SetHooks(session_->terminalHooks());
+    progressWnd_ = new CCallProgressWnd(this);
+    progressWnd_->hide();
 }
 
-CIsdnLink* CMainFrame::isdnLink() const { return isdn_->link(); }
-CSerialLink* CMainFrame::serialLink() const { return serial_->link(); }
-void CMainFrame::OnSerialConnect() { serial_->OnConnect(); }
-void CMainFrame::OnSerialDisconnect() { serial_->OnDisconnect(); }
-void CMainFrame::SerialDisconnect() { serial_->Disconnect(); }
-CModemLink& CMainFrame::modemLink() { return modem_->link(); }
-CCallProgressWnd* CMainFrame::progressWindow() const { return modem_->progressWindow(); }
-bool CMainFrame::modemWorkerRunning() const { return modem_->workerRunning(); }
-QWidget* CMainFrame::viewWidget() { return view_; }
-
 CMainFrame::~CMainFrame() {
-    // The LAN worker reports into this window: it ends before anything it reaches goes.
-    lan_->EndWorker();
-    lan_->PurgeRetiredWorkers();
-    // The ISDN reader feeds the view: it ends before the view goes.
-    isdn_->Close();
-    // A port still open stops delivering before the view and document go.
-    if (CSerialLink* serial = serial_->link()) {
-        linkFlag(LinkKind::Serial) = 0;
-        serial->Close();
-    }
-    // The view refers to the document; it goes first.
+    // Every link stops delivering before the view goes; the view refers to the
+    // session's document, so it goes before the session.
+    session_->Shutdown();
     delete view_;
     view_ = nullptr;
 }
@@ -159,7 +103,7 @@ void CMainFrame::buildMenus() {
         fileMenu_->addAction(act);
         recentActions_.append(act);
         connect(act, &QAction::triggered, this, [this, i] {
-            if (i < recent_.size() && !IsAnyLinkConnected()) {
+            if (i < recent_.size() && !session_->IsAnyLinkConnected()) {
                 if (!OpenDocumentFile(recent_[i].toLocal8Bit().toStdString()))
                     ShowMessage("Failed to open document.", "", MsgIcon::Warning);
             }
@@ -348,18 +292,8 @@ bool CMainFrame::OnCreate() {
     loadRecentFiles();
     registerShellRules();
     registerCaptureCommands();
-    lan_->install();
-    connectLinkCommands(*this, lan_.get(), ID_LAN_CONNECT, ID_LAN_DISCONNECT, ID_LAN_CONFIGURE);
     registerCommandCommands();
-    isdn_->install();
-    connectLinkCommands(*this, isdn_.get(), ID_ISDN_CONNECT, ID_ISDN_DISCONNECT, ID_ISDN_CONFIGURE);
-    modem_->install();
-    connectLinkCommands(*this, modem_.get(), ID_MODEM_CONNECT, ID_MODEM_DISCONNECT, ID_MODEM_CONFIGURE);
-    closeModemOnExit_ = [this] { modem_->DisconnectRoutine(); };
-    destroyProgressWindow_ = [this] { modem_->DestroyProgressWindow(); };
-    serial_->install();
-    connectLinkCommands(*this, serial_.get(), ID_SERIAL_CONNECT, ID_SERIAL_DISCONNECT, ID_SERIAL_CONFIGURE);
-    closeSerialOnExit_ = [this] { serial_->Disconnect(); };
+    registerLinkCommands();
     registerSessionCommands();
     updateCommandUi();
     keepBarsApart();
@@ -376,27 +310,23 @@ void CMainFrame::keepBarsApart() {
     setMinimumSize(layout()->totalMinimumSize().expandedTo(QSize(kMinWidth, kMinHeight)));
 }
 
-bool CMainFrame::IsAnyLinkConnected() const {
-    return linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem) || linkFlag(LinkKind::Lan) || linkFlag(LinkKind::Isdn);
-}
-
 void CMainFrame::updateCommandUi() {
-    followLinkState();
+    // The session first: a link gone ends the access level and a running script.
+    session_->followState();
     for (auto it = actions_.begin(); it != actions_.end(); ++it) {
         auto rule = enableRules_.constFind(it.key());
         it.value()->setEnabled(rule != enableRules_.constEnd() && (*rule)());
         auto check = checkRules_.constFind(it.key());
         if (check != checkRules_.constEnd()) it.value()->setChecked((*check)());
     }
-    const bool anyLink = IsAnyLinkConnected();
+    const bool anyLink = session_->IsAnyLinkConnected();
     for (QAction* act : recentActions_) act->setEnabled(!anyLink);
-    if (script_ && !anyLink) EndScript(QStringLiteral("Script stopped: the link was disconnected."), false);
     refreshStatusPanes();
 }
 
 void CMainFrame::registerShellRules() {
     auto always = [] { return true; };
-    setEnableRule(ID_FILE_OPEN, [this] { return !IsAnyLinkConnected(); });
+    setEnableRule(ID_FILE_OPEN, [this] { return !session_->IsAnyLinkConnected(); });
     setEnableRule(ID_FILE_NEW, always);
     setEnableRule(ID_APP_EXIT, always);
     setEnableRule(ID_APP_ABOUT, always);
@@ -448,7 +378,7 @@ void CMainFrame::rebuildRecentMenu() {
 }
 
 void CMainFrame::OnFileOpen() {
-    if (IsAnyLinkConnected()) return;
+    if (session_->IsAnyLinkConnected()) return;
     SaveFileRequest req;
     req.title = "Open";
     req.filter = "TRQDiag file (*.txt)|*.txt|All Files (*.*)|*.*||";
@@ -466,14 +396,10 @@ bool CMainFrame::OpenDocumentFile(const std::string& path) {
     return true;
 }
 
-void CMainFrame::OnClearNew() {
-    doc_->OnNewDocument();
-    view_->ClearScreen();
-    setDocumentTitle(QStringLiteral("Untitled"));
-}
+void CMainFrame::OnClearNew() { session_->ClearScreen(); }
 
 void CMainFrame::OnPhoneBook() {
-    ShowPhoneBook(this, modemLink());
+    ShowPhoneBook(this, session_->modemLink());
 }
 
 void CMainFrame::OnAppAbout() {
@@ -483,6 +409,7 @@ void CMainFrame::OnAppAbout() {
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    placeProgressWindow();
     const bool tooSmall = event->size().expandedTo(minimumSize()) != event->size();
     // One attempt per shrink: a window manager that insists on a smaller tile wins,
     // rather than the two trading resizes for ever.
@@ -497,19 +424,59 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // Links that read from a port are closed first; LAN and ISDN are left to the
     // process's end.
-    CloseLinksOnExit();
-    if (m_captureRunning) {
-        const std::string path = trace_.End();
-        if (!path.empty() && !TraceCapture::WriteLabel(path, false, std::time(nullptr)))
-            ShowMessage("file open failure in TraceSaveLabel", "", MsgIcon::Warning);
-        ShowMessage("Stop Saving trace data.", "Confirm stopping", MsgIcon::None, MsgButtons::Ok);
-        m_captureRunning = 0;
-    }
+    session_->CloseLinksOnExit();
+    delete progressWnd_;
+    progressWnd_ = nullptr;
+    session_->EndCaptureOnExit();
     event->accept();
 }
 
-void CMainFrame::CloseLinksOnExit() {
-    if (linkFlag(LinkKind::Modem) && closeModemOnExit_) closeModemOnExit_();
-    if (linkFlag(LinkKind::Serial) && closeSerialOnExit_) closeSerialOnExit_();
-    if (destroyProgressWindow_) destroyProgressWindow_();
+void CMainFrame::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    placeProgressWindow();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) placeProgressWindow();
+}
+
+// ---- The session's face ----
+
+std::optional<std::string> CMainFrame::askPassword() {
+    CEnterPasswordDlg dlg(this);
+    if (RunModal(dlg) != QDialog::Accepted) return std::nullopt;
+    return dlg.password().toLatin1().toStdString();
+}
+
+bool CMainFrame::askPhoneBook(CModemLink& modem) { return ShowPhoneBook(this, modem) == IDOK; }
+
+void CMainFrame::showCallProgress(const QString& text) {
+    if (!progressWnd_ || progressWnd_->isVisible()) return;
+    progressWnd_->show();
+    placeProgressWindow();
+    progressWnd_->SetText(text);
+}
+
+void CMainFrame::updateCallProgress(const QString& text) {
+    if (progressWnd_ && progressWnd_->isVisible()) progressWnd_->SetText(text);
+}
+
+void CMainFrame::hideCallProgress() {
+    if (progressWnd_ && progressWnd_->isVisible()) progressWnd_->hide();
+}
+
+void CMainFrame::placeProgressWindow() {
+    if (!progressWnd_ || !progressWnd_->isVisible() || !view_) return;
+    progressWnd_->move(view_->mapToGlobal(QPoint(2, 2)));
+    progressWnd_->raise();
+}
+
+void CMainFrame::screenCleared() {
+    view_->ClearScreen();
+    setDocumentTitle(QStringLiteral("Untitled"));
+}
+
+void CMainFrame::focusInput() {
+    if (inputBar_) inputBar_->edit()->setFocus();
 }

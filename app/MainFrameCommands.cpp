@@ -24,7 +24,7 @@ constexpr const char* kNotConnectedStatus = "Not connected";
 } // namespace
 
 void CMainFrame::registerCommandCommands() {
-    auto loggedIn = [this] { return accessMode() != AccessMode::None; };
+    auto loggedIn = [this] { return session_->accessMode() != AccessMode::None; };
     setEnableRule(ID_VIEW_COMMANDBAR, loggedIn);
     setCheckRule(ID_VIEW_COMMANDBAR, [this] { return commandBarVisible(); });
     connect(action(ID_VIEW_COMMANDBAR), &QAction::triggered, this, &CMainFrame::OnViewCommandBar);
@@ -32,7 +32,7 @@ void CMainFrame::registerCommandCommands() {
     for (const CommandMenuItem& item : kCommandMenu) {
         const AccessMode needed =
             item.position < kMonitorItems ? AccessMode::Monitor : AccessMode::Maintenance;
-        setEnableRule(item.id, [this, needed] { return accessMode() == needed; });
+        setEnableRule(item.id, [this, needed] { return session_->accessMode() == needed; });
         const int position = item.position;
         // The menu's message is sent, not posted: the item returns after the send.
         connect(action(item.id), &QAction::triggered, this, [this, position] { OnMenuCommand(position); });
@@ -46,7 +46,7 @@ void CMainFrame::registerCommandCommands() {
     inputBar_->setCommandListVisible(true);
     inputBar_->history().Load();
 
-    connect(this, &CMainFrame::accessModeChanged, this, [this] {
+    connect(session_.get(), &Session::accessModeChanged, this, [this] {
         if (commandBarVisible()) LayOutCommandBar();
     });
 }
@@ -78,7 +78,7 @@ void CMainFrame::FillCommandBar() {
 
 void CMainFrame::LayOutCommandBar() {
     if (!commandBar_) return;
-    commandBar_->LayOut(accessMode());
+    commandBar_->LayOut(session_->accessMode());
     keepBarsApart();
 }
 
@@ -99,19 +99,12 @@ bool CMainFrame::sendCommandAt(int position) {
         ShowMessage(kCommandLineTooLongText, "Input Error", MsgIcon::Error);
         return false;
     }
-    sendWithCarriageReturn(line);
+    session_->SendWithCarriageReturn(line);
     return true;
 }
 
-void CMainFrame::sendWithCarriageReturn(const std::string& line) {
-    // The send routine ignores an empty line: a cancelled argument dialog sends only
-    // the carriage return.
-    SendToLink(line.data(), static_cast<int>(line.size()), true);
-    SendToLink("\r", 1, true);
-}
-
 void CMainFrame::OnCommandButton(int slot) {
-    if (!IsAnyLinkConnected()) {
+    if (!session_->IsAnyLinkConnected()) {
         ShowMessage(kNotConnectedText, "", MsgIcon::Warning);
         return;
     }
@@ -130,9 +123,9 @@ void CMainFrame::OnCustomize() {
 
 void CMainFrame::OnInputEnter() {
     QLineEdit* edit = inputBar_->edit();
-    if (!IsAnyLinkConnected()) {
+    if (!session_->IsAnyLinkConnected()) {
         // The typed line stays for when a link is up again.
-        ShowStatusMessage(QString::fromLatin1(kNotConnectedStatus));
+        showMessage(QString::fromLatin1(kNotConnectedStatus));
         return;
     }
     const QString typed = edit->text();
@@ -143,23 +136,23 @@ void CMainFrame::OnInputEnter() {
     // Before login a typed line may be a password: only lines sent at a command
     // level are remembered.
     InputHistory& history = inputBar_->history();
-    if (accessMode() != AccessMode::None) {
+    if (session_->accessMode() != AccessMode::None) {
         history.Add(typed.toLatin1().toStdString());
         history.Save();
     }
     history.ResetWalk();
     if (typed == QLatin1String("x") || typed == QLatin1String("X")) {
-        ClearAccessMode();
+        session_->ClearAccessMode();
         hideCommandBarOnLogOut();
     }
-    sendWithCarriageReturn(typed.toLatin1().toStdString());
+    session_->SendWithCarriageReturn(typed.toLatin1().toStdString());
     edit->clear();
     edit->setFocus();
 }
 
 void CMainFrame::OnInputExecute() {
-    if (!IsAnyLinkConnected()) {
-        ShowStatusMessage(QString::fromLatin1(kNotConnectedStatus));
+    if (!session_->IsAnyLinkConnected()) {
+        showMessage(QString::fromLatin1(kNotConnectedStatus));
         return;
     }
     QComboBox* list = inputBar_->commandList();
@@ -177,21 +170,21 @@ void CMainFrame::OnInputExecute() {
         list->clearEditText();
         return;
     }
-    sendWithCarriageReturn(line);
+    session_->SendWithCarriageReturn(line);
 }
 
 void CMainFrame::OnMenuCommand(int position) {
     if (position < 0 || position > kLogOutPosition) return;
-    if (!IsAnyLinkConnected()) {
+    if (!session_->IsAnyLinkConnected()) {
         ShowMessage(kNotConnectedText, "", MsgIcon::Warning);
         return;
     }
-    if (position == kLogOutPosition) sendWithCarriageReturn("x");
+    if (position == kLogOutPosition) session_->SendWithCarriageReturn("x");
     else sendCommandAt(position);
 }
 
 void CMainFrame::OnLogOut() {
     OnMenuCommand(kLogOutPosition);
-    ClearAccessMode();
+    session_->ClearAccessMode();
     hideCommandBarOnLogOut();
 }

@@ -1,197 +1,133 @@
-// The connection manager of the main frame: the send routine, the link order, the
-// response and wake-up timers. GUI thread, except StopTimersOnArrival.
+// The session's commands on the window: each link's Connect, Disconnect and Configure
+// with their enable rules and Configure dialogs, Capture, Reconnect and scripts. All
+// on the GUI thread.
 #include "app/CMainFrame.h"
 
-#include "platform/GuiThread.h"
-#include "platform/MessageService.h"
+#include "links/CIsdnConfigDlg.h"
+#include "links/CLanConfigDlg.h"
+#include "links/CLineConfigDlg.h"
+#include "links/CModemConfigDlg.h"
+#include "links/CModemLink.h"
+#include "links/CSerialConfigDlg.h"
+#include "links/CSerialLink.h"
+#include "platform/DialogRunner.h"
+#include "platform/Profile.h"
 #include "res/resource.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
 
-#include <QTimer>
-
-#include <cstring>
+#include <QAction>
 
 namespace {
-constexpr int kResponseMs = 3330;
-constexpr int kWakeupMs = 1770;
+const char* const kTraceSection = "Trace";
+const char* const kTimestampsKey = "Timestamps";
 } // namespace
 
-void CMainFrame::setReceiveSink(ReceiveSink* sink) {
-    receiveSink_ = sink;
-    telnet_.SetSink(sink);
-    // Negotiation replies go to whichever link is connected, unchanged (no doubling).
-    telnet_.SetWriter([this](const char* bytes, int count) {
-        return WriteReplyToConnectedLink(bytes, count);
+void CMainFrame::registerLinkCommands() {
+    Session& s = *session_;
+    // A link's Disconnect is offered only while it is the one link up.
+    auto onlyUp = [&s](LinkKind kind) {
+        for (LinkKind k : {LinkKind::Serial, LinkKind::Modem, LinkKind::Lan, LinkKind::Isdn})
+            if (s.isLinkConnected(k) != (k == kind)) return false;
+        return true;
+    };
+    auto noLink = [&s] { return !s.IsAnyLinkConnected(); };
+
+    setEnableRule(ID_LAN_CONNECT, [&s] { return !s.IsAnyLinkConnected() && !s.lan().connecting(); });
+    // Also while connecting: it gives the attempt up.
+    setEnableRule(ID_LAN_DISCONNECT, [&s] {
+        return (s.isLinkConnected(LinkKind::Lan) || s.lan().connecting()) && !s.isLinkConnected(LinkKind::Serial) &&
+               !s.isLinkConnected(LinkKind::Modem) && !s.isLinkConnected(LinkKind::Isdn);
+    });
+    setEnableRule(ID_LAN_CONFIGURE, [&s] { return !s.IsAnyLinkConnected() && !s.lan().connecting(); });
+    connect(action(ID_LAN_CONNECT), &QAction::triggered, &s.lan(), &LanControl::OnConnect);
+    connect(action(ID_LAN_DISCONNECT), &QAction::triggered, &s.lan(), &LanControl::OnDisconnect);
+    connect(action(ID_LAN_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnLanConfigure);
+
+    setEnableRule(ID_ISDN_CONNECT, noLink);
+    setEnableRule(ID_ISDN_DISCONNECT, [onlyUp] { return onlyUp(LinkKind::Isdn); });
+    setEnableRule(ID_ISDN_CONFIGURE, noLink);
+    connect(action(ID_ISDN_CONNECT), &QAction::triggered, &s.isdn(), &IsdnControl::OnConnect);
+    connect(action(ID_ISDN_DISCONNECT), &QAction::triggered, &s.isdn(), &IsdnControl::OnDisconnect);
+    connect(action(ID_ISDN_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnIsdnConfigure);
+
+    setEnableRule(ID_MODEM_CONNECT, noLink);
+    setEnableRule(ID_MODEM_CONFIGURE, noLink);
+    setEnableRule(ID_MODEM_DISCONNECT, [&s, onlyUp] { return onlyUp(LinkKind::Modem) && !s.modem().disconnectBlocked(); });
+    connect(action(ID_MODEM_CONNECT), &QAction::triggered, &s.modem(), &ModemControl::OnConnect);
+    connect(action(ID_MODEM_DISCONNECT), &QAction::triggered, &s.modem(), &ModemControl::OnDisconnect);
+    connect(action(ID_MODEM_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnModemConfigure);
+    SetLineConfigHook([](TelephonyModem& modem, void* owner) {
+        CLineConfigDlg dlg(modem, static_cast<QWidget*>(owner));
+        if (RunModal(dlg) != QDialog::Accepted) return false;
+        modem = dlg.modem();
+        return true;
+    });
+
+    setEnableRule(ID_SERIAL_CONNECT, noLink);
+    setEnableRule(ID_SERIAL_DISCONNECT, [onlyUp] { return onlyUp(LinkKind::Serial); });
+    setEnableRule(ID_SERIAL_CONFIGURE, noLink);
+    connect(action(ID_SERIAL_CONNECT), &QAction::triggered, &s.serial(), &SerialControl::OnConnect);
+    connect(action(ID_SERIAL_DISCONNECT), &QAction::triggered, &s.serial(), &SerialControl::OnDisconnect);
+    connect(action(ID_SERIAL_CONFIGURE), &QAction::triggered, this, &CMainFrame::OnSerialConfigure);
+}
+
+void CMainFrame::OnSerialConfigure() {
+    CSerialLink* link = session_->serial().link();
+    if (!link || session_->IsAnyLinkConnected()) return;
+    link->LoadSettings();
+    CSerialConfigDlg dlg(link, this);
+    RunModal(dlg);
+}
+
+void CMainFrame::OnModemConfigure() {
+    if (session_->IsAnyLinkConnected()) return;
+    session_->modemLink().ConfigureModem([this](const std::vector<ModemEntry>& entries) {
+        CModemConfigDlg dlg(entries, this);
+        RunModal(dlg);
     });
 }
 
-void CMainFrame::setLinkReplyWriter(LinkKind kind, std::function<int(const char*, int)> writer) {
-    replyWriters_[static_cast<int>(kind)] = std::move(writer);
+void CMainFrame::OnLanConfigure() {
+    CLanConfigDlg dlg(this);
+    RunModal(dlg);
 }
 
-int CMainFrame::WriteReplyToConnectedLink(const char* bytes, int length) {
-    const std::atomic<int>* flags[] = {&linkFlag(LinkKind::Serial), &linkFlag(LinkKind::Modem), &linkFlag(LinkKind::Lan),
-                                       &linkFlag(LinkKind::Isdn)};
-    for (int k = 0; k < 4; ++k) {
-        if (!*flags[k]) continue;
-        if (replyWriters_[k]) return replyWriters_[k](bytes, length);
-        return linkWriters_[k] ? linkWriters_[k](bytes, length) : 0;
-    }
-    return 0;
+void CMainFrame::OnIsdnConfigure() {
+    if (session_->IsAnyLinkConnected()) return;
+    CIsdnConfigDlg dlg(this);
+    RunModal(dlg);
 }
 
-void CMainFrame::setLinkWriter(LinkKind kind, std::function<int(const char*, int)> writer) {
-    linkWriters_[static_cast<int>(kind)] = std::move(writer);
+void CMainFrame::registerCaptureCommands() {
+    Session& s = *session_;
+    setEnableRule(ID_CAPTURE_ON, [&s] { return !s.captureRunning(); });
+    setEnableRule(ID_CAPTURE_OFF, [&s] { return s.captureRunning(); });
+    connect(action(ID_CAPTURE_ON), &QAction::triggered, &s, &Session::CaptureOn);
+    connect(action(ID_CAPTURE_OFF), &QAction::triggered, &s, &Session::CaptureOff);
+
+    s.SetTraceTimestamps(Profile::get().getInt(kTraceSection, kTimestampsKey, 0) != 0);
+    setEnableRule(ID_VIEW_TRACE_TIMESTAMPS, [] { return true; });
+    setCheckRule(ID_VIEW_TRACE_TIMESTAMPS, [&s] { return s.trace().timestamps(); });
+    connect(action(ID_VIEW_TRACE_TIMESTAMPS), &QAction::triggered, this, [this, &s] {
+        const bool on = !s.trace().timestamps();
+        s.SetTraceTimestamps(on);
+        Profile::get().writeInt(kTraceSection, kTimestampsKey, on ? 1 : 0);
+        updateCommandUi();
+    });
 }
 
-bool CMainFrame::hasLinkWriter(LinkKind kind) const {
-    return static_cast<bool>(linkWriters_[static_cast<int>(kind)]);
-}
+void CMainFrame::registerSessionCommands() {
+    Session& s = *session_;
+    setEnableRule(ID_CONNECTION_RECONNECT, [&s] { return s.canReconnect(); });
+    connect(action(ID_CONNECTION_RECONNECT), &QAction::triggered, &s, &Session::Reconnect);
 
-int CMainFrame::SendToLink(const char* text, int length, bool startResponseTimer) {
-    if (!IsAnyLinkConnected() || length <= 0 || !text) return 1;
-
-    // Only the first and third characters decide; shorter texts never match.
-    const bool recovery = length >= 3 && text[0] == 'r';
-    if (recovery && text[2] == 'o') {
-        if (ShowMessage("Are you sure to execute 'Station Recovery' command ?", "Warning",
-                        MsgIcon::Warning, MsgButtons::OkCancel) != IDOK)
-            return 1;
-    } else if (recovery && text[2] == 'e') {
-        if (ShowMessage("Are you sure to execute 'CO Recovery' command ?", "Warning",
-                        MsgIcon::Warning, MsgButtons::OkCancel) != IDOK)
-            return 1;
-    }
-
-    if (startResponseTimer) StartResponseTimer();
-
-    auto write = [&](LinkKind k) {
-        auto& w = linkWriters_[static_cast<int>(k)];
-        return w ? w(text, length) : 0;
-    };
-    if (linkFlag(LinkKind::Serial)) return write(LinkKind::Serial);
-    if (linkFlag(LinkKind::Modem)) {
-        if (recovery && text[2] == 'g') {
-            StopResponseTimer();
-            ShowMessage("This command cannot be executed on modem connection...", "Warning",
-                        MsgIcon::Warning, MsgButtons::Ok);
-            return 1;
-        }
-        return write(LinkKind::Modem);
-    }
-    if (linkFlag(LinkKind::Lan)) {
-        StopResponseTimer();
-        write(LinkKind::Lan);
-        return 1;
-    }
-    if (linkFlag(LinkKind::Isdn)) {
-        StopResponseTimer();
-        return write(LinkKind::Isdn);
-    }
-    return 1;
-}
-
-int CMainFrame::WriteToConnectedLink(const char* text, int length) {
-    const std::atomic<int>* flags[] = {&linkFlag(LinkKind::Serial), &linkFlag(LinkKind::Modem), &linkFlag(LinkKind::Lan),
-                                       &linkFlag(LinkKind::Isdn)};
-    for (int k = 0; k < 4; ++k) {
-        if (*flags[k]) return linkWriters_[k] ? linkWriters_[k](text, length) : 0;
-    }
-    return 0;
-}
-
-int CMainFrame::SendLine(const char* text) {
-    if (!text) return 0;
-    const int length = static_cast<int>(std::strlen(text));
-    const std::atomic<int>* flags[] = {&linkFlag(LinkKind::Serial), &linkFlag(LinkKind::Modem), &linkFlag(LinkKind::Lan),
-                                       &linkFlag(LinkKind::Isdn)};
-    for (int k = 0; k < 4; ++k) {
-        if (*flags[k] && linkWriters_[k]) {
-            linkWriters_[k](text, length);
-            linkWriters_[k]("\r", 1);
-            break;
-        }
-    }
-    return 0;
-}
-
-void CMainFrame::StartResponseTimer() {
-    {
-        std::lock_guard lock(timerLock_);
-        pendingResponse_ |= kResponseBit;
-    }
-    responseTimer_->start(kResponseMs);
-}
-
-void CMainFrame::StartWakeupTimer() {
-    {
-        std::lock_guard lock(timerLock_);
-        pendingResponse_ |= kWakeupBit;
-    }
-    wakeupTimer_->start(kWakeupMs);
-}
-
-void CMainFrame::stopTimer(unsigned char bit, QTimer* timer) {
-    if (!linkFlag(LinkKind::Serial) && !linkFlag(LinkKind::Modem)) {
-        if (timer->isActive()) timer->stop();
-        return;
-    }
-    {
-        std::lock_guard lock(timerLock_);
-        if (!(pendingResponse_ & bit)) return;
-        pendingResponse_ &= static_cast<unsigned char>(~bit);
-    }
-    timer->stop();
-}
-
-void CMainFrame::StopResponseTimer() { stopTimer(kResponseBit, responseTimer_); }
-void CMainFrame::StopWakeupTimer() { stopTimer(kWakeupBit, wakeupTimer_); }
-
-void CMainFrame::StopTimersOnArrival() {
-    if (OnGuiThread()) {
-        StopWakeupTimer();
-        StopResponseTimer();
-        return;
-    }
-    // A reader thread clears the bits now and lets the GUI thread stop the timers. A
-    // timer restarted by a send in between has its bit set again and keeps running.
-    // Every start sets its bit, so with no bit set there is no timer to stop.
-    {
-        std::lock_guard lock(timerLock_);
-        if (!(pendingResponse_ & (kResponseBit | kWakeupBit))) return;
-        pendingResponse_ = 0;
-    }
-    PostToGui([this] {
-        std::lock_guard lock(timerLock_);
-        if (!(pendingResponse_ & kResponseBit)) responseTimer_->stop();
-        if (!(pendingResponse_ & kWakeupBit)) wakeupTimer_->stop();
-    }, this);
-}
-
-bool CMainFrame::responseTimerActive() const { return responseTimer_->isActive(); }
-bool CMainFrame::wakeupTimerActive() const { return wakeupTimer_->isActive(); }
-
-void CMainFrame::OnWakeupTimer() {
-    {
-        // Text that arrived just before the expiry has already answered.
-        std::lock_guard lock(timerLock_);
-        if (!(pendingResponse_ & kWakeupBit) && (linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem))) {
-            wakeupTimer_->stop();
-            return;
-        }
-    }
-    StopWakeupTimer();
-    StartWakeupTimer();
-    WriteToConnectedLink("\r", 1);
-}
-
-void CMainFrame::OnResponseTimer() {
-    {
-        std::lock_guard lock(timerLock_);
-        if (!(pendingResponse_ & kResponseBit) && (linkFlag(LinkKind::Serial) || linkFlag(LinkKind::Modem))) {
-            responseTimer_->stop();
-            return;
-        }
-    }
-    StopResponseTimer();
-    ShowMessage("No response from PMX...", "Connection Warning", MsgIcon::Warning, MsgButtons::Ok);
+    setEnableRule(ID_FILE_RUN_SCRIPT, [&s] {
+        return !s.scriptRunning() && s.IsAnyLinkConnected() && s.accessMode() != AccessMode::None;
+    });
+    setEnableRule(ID_FILE_STOP_SCRIPT, [&s] { return s.scriptRunning(); });
+    connect(action(ID_FILE_RUN_SCRIPT), &QAction::triggered, &s, &Session::RunScript);
+    connect(action(ID_FILE_STOP_SCRIPT), &QAction::triggered, &s, &Session::StopScript);
 }

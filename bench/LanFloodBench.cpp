@@ -5,7 +5,11 @@
 // MB/s of each, their ratio, and how late the GUI thread ran a 10 ms timer meanwhile.
 // Usage: bench_lan_flood [megabytes, default 100]
 #include "app/CMainFrame.h"
-#include "app/LanFrameLink.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
+#include "session/LanControl.h"
 #include "platform/Profile.h"
 #include "res/resource.h"
 #include "terminal/CTRQDiagDoc.h"
@@ -138,12 +142,12 @@ int main(int argc, char** argv) {
             // Waits as the program's own event loop does: a loop that polls would take
             // a core from the worker on this 2-core machine. The 10 ms tick wakes it.
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-            if (frame.isLinkConnected(LinkKind::Lan)) seen = true;
-            if (seen && !frame.isLinkConnected(LinkKind::Lan) && !frame.lanLink().thread()) break;
+            if (frame.session().isLinkConnected(LinkKind::Lan)) seen = true;
+            if (seen && !frame.session().isLinkConnected(LinkKind::Lan) && !frame.session().lan().thread()) break;
         }
         const double secs = std::chrono::duration<double>(Clock::now() - begin).count();
         tick.stop();
-        const uint64_t shown = DumpedBytes(start.dir().path()) + frame.document().GetTranscript().size();
+        const uint64_t shown = DumpedBytes(start.dir().path()) + frame.session().document().GetTranscript().size();
         const double rate = size / secs / 1e6;
         std::printf("program (frame, document, view): %zu bytes in %.3f s: %.1f MB/s%s\n", size, secs,
                     rate, shown == size ? "" : " (bytes missing!)");

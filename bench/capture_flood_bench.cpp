@@ -71,14 +71,14 @@ int main(int argc, char** argv) {
     CMainFrame frame;
     if (!frame.OnCreate()) return 1;
     frametest::ConfigureSerial(sim.path());
-    CountingSink sink(frame.document());
+    CountingSink sink(frame.session().document());
     CSerialLink link;
     link.SetReceiver(&sink);
     if (!link.Connect(true)) { std::fprintf(stderr, "open failed\n"); return 1; }
-    frame.setLinkWriter(LinkKind::Serial, [&link](const char* t, int n) { return link.Write(t, n); });
-    frame.setLinkConnected(LinkKind::Serial, true);
+    frame.session().setLinkWriter(LinkKind::Serial, [&link](const char* t, int n) { return link.Write(t, n); });
+    frame.session().setLinkConnected(LinkKind::Serial, true);
     link.Write("\r", 1);
-    if (!Pump([&] { return frame.accessMode() == AccessMode::Maintenance; }, 10)) {
+    if (!Pump([&] { return frame.session().accessMode() == AccessMode::Maintenance; }, 10)) {
         std::fprintf(stderr, "no login\n");
         return 1;
     }
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(bytes), secs, bytes / secs / 1e6,
                     done ? "" : " (did not finish)");
     }
-    frame.setLinkConnected(LinkKind::Serial, false);
-    frame.setLinkWriter(LinkKind::Serial, {});
+    frame.session().setLinkConnected(LinkKind::Serial, false);
+    frame.session().setLinkWriter(LinkKind::Serial, {});
     link.Connect(false);
     Profile::install(nullptr);
     return 0;

@@ -2,6 +2,10 @@
 // real frame (Serial Port Connect, log-in), link, document and view, offscreen.
 // Prints MB/s for a few flood sizes at 115200 8N1 (a pty ignores the rate).
 #include "app/CMainFrame.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/MessageService.h"
 #include "platform/Profile.h"
@@ -85,10 +89,10 @@ int main(int argc, char** argv) {
 
     CMainFrame frame;
     if (!frame.OnCreate()) return 1;
-    CountingSink counter(frame.document());
-    frame.setReceiveSink(&counter);
-    frame.OnSerialConnect();
-    if (!QTest::qWaitFor([&] { return frame.document().GetTranscript().find("maint>") != std::string::npos; },
+    CountingSink counter(frame.session().document());
+    frame.session().setReceiveSink(&counter);
+    frame.session().serial().OnConnect();
+    if (!QTest::qWaitFor([&] { return frame.session().document().GetTranscript().find("maint>") != std::string::npos; },
                          10000)) {
         std::fprintf(stderr, "log-in failed\n");
         return 1;
@@ -99,8 +103,8 @@ int main(int argc, char** argv) {
         const std::string line = "flood " + std::to_string(n);
         QElapsedTimer clock;
         clock.start();
-        frame.SendToLink(line.data(), int(line.size()), false);
-        frame.SendToLink("\r", 1, false);
+        frame.session().SendToLink(line.data(), int(line.size()), false);
+        frame.session().SendToLink("\r", 1, false);
         // The command's echo and the closing prompt come too: wait for all of it.
         const uint64_t want = before + n;
         if (!QTest::qWaitFor([&] { return counter.bytes() >= want + line.size(); }, 300000)) {
@@ -111,7 +115,7 @@ int main(int argc, char** argv) {
         std::printf("  %9llu bytes  %7.3f s  %7.1f MB/s\n", (unsigned long long)n, s, n / s / 1e6);
         QTest::qWait(200);  // let the prompt after the flood arrive
     }
-    frame.SerialDisconnect();
+    frame.session().serial().Disconnect();
     SetModalHook(nullptr);
     MessageService::install(nullptr);
     Profile::install(nullptr);

@@ -5,6 +5,10 @@
 //    each in a fresh process, fed the way a serial reader feeds the document.
 // Prints figures and the targets; not a test. Usage: bench_terminal_view [seconds (10)]
 #include "app/CMainFrame.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
 #include "links/SerialTexts.h"
 #include "platform/AppGlobals.h"
 #include "platform/MessageService.h"
@@ -132,7 +136,7 @@ int RunCpu(double seconds) {
         if (!frame.OnCreate()) return 1;
         frame.resize(900, 600);
         frame.show();
-        frame.OnSerialConnect();
+        frame.session().serial().OnConnect();
         QTest::qWait(300);
         const double cpu0 = ProcessCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
@@ -143,7 +147,7 @@ int RunCpu(double seconds) {
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         frameShare = (ProcessCpuSeconds() - cpu0 - pacer.ownCpu) / wall * 100;
         frameBytes = pacer.sent;
-        frame.SerialDisconnect();
+        frame.session().serial().Disconnect();
     }
 
     // A plain reader of a pty: read() and nothing else.
@@ -219,7 +223,7 @@ int RunMemory(bool withCR, uint64_t total) {
             size_t pos = 0, sinceCleanup = 0;
             for (uint64_t fed = 0; fed < total; fed += 4096) {
                 const size_t n = std::min<size_t>(4096, text.size() - pos);
-                frame.document().AppendReceived(text.data() + pos, static_cast<int>(n));
+                frame.session().document().AppendReceived(text.data() + pos, static_cast<int>(n));
                 pos = (pos + n) % text.size();
                 if ((sinceCleanup += n) > (16u << 20)) {  // keep the dumps' disk use small
                     for (const auto& e : std::filesystem::directory_iterator(dir))

@@ -7,7 +7,6 @@
 #pragma once
 
 #include "terminal/CTRQDiagDoc.h"
-#include "terminal/PromptMatcher.h"
 #include "terminal/TerminalModel.h"
 
 #include <QAbstractScrollArea>
@@ -32,8 +31,6 @@ public:
     ~CTRQDiagView() override;
 
     CTRQDiagDoc& GetDocument() { return doc_; }
-    // The login matcher: awaiting-login flag and access mode of this terminal.
-    PromptMatcher& Matcher() { return matcher_; }
     TerminalModel& Model() { return model_; }
     // See TerminalHooks: set once, before any link delivers text.
     void SetHooks(TerminalHooks hooks) { model_.SetHooks(std::move(hooks)); }
@@ -114,7 +111,6 @@ private:
     void PlaceFindBar();
 
     CTRQDiagDoc& doc_;
-    PromptMatcher matcher_;
     TerminalModel model_;
     QFont font_;
     int lineHeight_ = 20;

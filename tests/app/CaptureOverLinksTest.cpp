@@ -36,7 +36,7 @@ class CaptureOverLinksTest : public QObject {
     MemoryProfile profile_;
 
     static bool trigger(CMainFrame& f, int id) {
-        f.updateCommandUi();
+        f.session().updateState();
         if (!f.action(id)->isEnabled()) return false;
         f.action(id)->trigger();
         return true;
@@ -95,7 +95,7 @@ private slots:
         CMainFrame frame;
         QVERIFY(frame.OnCreate());
         QVERIFY(trigger(frame, ID_SERIAL_CONNECT));
-        QTRY_VERIFY_WITH_TIMEOUT(frame.accessMode() == AccessMode::Maintenance, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(frame.session().accessMode() == AccessMode::Maintenance, 10000);
         boxes.answerSave(start_->dir().file("t.txt"));
         QVERIFY(trigger(frame, ID_CAPTURE_ON));
         boxes.clear();
@@ -106,7 +106,7 @@ private slots:
                                                    "Stop Saving trace data.",
                                                    "Serial port connection disconnected..."};
         QCOMPARE(texts, expected);
-        QVERIFY(!frame.captureRunning());
+        QVERIFY(!frame.session().captureRunning());
         const std::string bytes = start_->dir().read("t.txt");
         QVERIFY(bytes.find("\tStop Saving Trace Data at  ") != std::string::npos);
     }
@@ -121,8 +121,8 @@ private slots:
         CMainFrame frame;
         QVERIFY(frame.OnCreate());
         QVERIFY(trigger(frame, ID_LAN_CONNECT));
-        QTRY_VERIFY_WITH_TIMEOUT(frame.accessMode() == AccessMode::Maintenance, 10000);
-        QTRY_VERIFY(frame.document().GetTranscript().find("maint>") != std::string::npos);
+        QTRY_VERIFY_WITH_TIMEOUT(frame.session().accessMode() == AccessMode::Maintenance, 10000);
+        QTRY_VERIFY(frame.session().document().GetTranscript().find("maint>") != std::string::npos);
 
         const std::string path = start_->dir().file("lan-flood.txt");
         boxes.answerSave(path);
@@ -143,8 +143,8 @@ private slots:
         const std::string command = "flood " + std::to_string(kBytes);
         QElapsedTimer clock;
         clock.start();
-        frame.SendToLink(command.c_str(), int(command.size()), true);
-        frame.SendToLink("\r", 1, true);
+        frame.session().SendToLink(command.c_str(), int(command.size()), true);
+        frame.session().SendToLink("\r", 1, true);
         std::string flood(kBytes, '\0');
         for (uint64_t i = 0; i < kBytes; ++i) flood[i] = pmxsim::FloodByte(i);
         const std::string expected = TraceCapture::ConvertReceived(flood) + "\r\nmaint>";
@@ -195,7 +195,7 @@ private slots:
         std::unique_ptr<frametest::SerialHookup> serial;
         if (lan) {
             QVERIFY(trigger(frame, ID_LAN_CONNECT));
-            QTRY_VERIFY(frame.isLinkConnected(LinkKind::Lan));
+            QTRY_VERIFY(frame.session().isLinkConnected(LinkKind::Lan));
         } else {
             serial = std::make_unique<frametest::SerialHookup>(frame, pty.path());
             QVERIFY(serial->ok());
@@ -206,7 +206,7 @@ private slots:
         std::thread writer;
         if (lan) go = true;
         else writer = std::thread([&] { pty.WriteAll(flood, 120000); });
-        auto held = [&] { return dumped() + frame.document().GetTranscript(); };
+        auto held = [&] { return dumped() + frame.session().document().GetTranscript(); };
         QTRY_VERIFY_WITH_TIMEOUT(held().ends_with("last line"), 120000);
         if (writer.joinable()) writer.join();
         const std::string got = held();

@@ -57,7 +57,7 @@ class CaptureTest : public QObject {
     void start(CMainFrame& f, ScriptedMessages& boxes, const std::string& path) {
         boxes.answerSave(path);
         f.action(ID_CAPTURE_ON)->trigger();
-        QVERIFY(f.captureRunning());
+        QVERIFY(f.session().captureRunning());
     }
 
 private slots:
@@ -79,7 +79,7 @@ private slots:
         QVERIFY(f.OnCreate());
         ScriptedMessages boxes;
         dir_->write("t.txt", "old contents\r\n");
-        f.updateCommandUi();
+        f.session().updateState();
         QVERIFY(f.action(ID_CAPTURE_ON)->isEnabled());
         QVERIFY(!f.action(ID_CAPTURE_OFF)->isEnabled());
         const std::time_t from = std::time(nullptr);
@@ -94,7 +94,7 @@ private slots:
 
         f.action(ID_CAPTURE_OFF)->trigger();
         const std::time_t to = std::time(nullptr);
-        QVERIFY(!f.captureRunning());
+        QVERIFY(!f.session().captureRunning());
         QVERIFY(f.action(ID_CAPTURE_ON)->isEnabled());
         QVERIFY(!f.action(ID_CAPTURE_OFF)->isEnabled());
         const auto shown = boxes.boxes();
@@ -140,11 +140,11 @@ private slots:
         WatchingMessages boxes;
         boxes.onBox = [&](const std::string& text) {
             // Arrives (as LAN text does, on this thread) while the user reads the box.
-            if (text == "Now Start to Save trace data.") f.document().AppendReceived("early\r\n", 7);
+            if (text == "Now Start to Save trace data.") f.session().document().AppendReceived("early\r\n", 7);
         };
         const std::time_t from = std::time(nullptr);
         start(f, boxes, dir_->file("t.txt"));
-        f.document().AppendReceived("late\r\n", 6);
+        f.session().document().AppendReceived("late\r\n", 6);
         f.action(ID_CAPTURE_OFF)->trigger();
         QVERIFY2(FramedBy(dir_->read("t.txt"), "early\r\nlate\r\n", from, std::time(nullptr)),
                  dir_->read("t.txt").c_str());
@@ -156,17 +156,17 @@ private slots:
         ScriptedMessages boxes;
         // Cancelled dialog: nothing at all.
         f.action(ID_CAPTURE_ON)->trigger();
-        QVERIFY(!f.captureRunning());
+        QVERIFY(!f.session().captureRunning());
         QCOMPARE(boxes.count(), size_t(0));
 
         boxes.answerSave(dir_->file("missing/t.txt"));
         f.action(ID_CAPTURE_ON)->trigger();
-        QVERIFY(!f.captureRunning());
+        QVERIFY(!f.session().captureRunning());
         QCOMPARE(boxes.count(), size_t(1));
         QCOMPARE(boxes.boxes()[0].text, std::string("Failed to Open File"));
         QVERIFY(boxes.boxes()[0].title.empty() || boxes.boxes()[0].title == kAppTitle);
         QVERIFY(boxes.boxes()[0].icon == MsgIcon::Warning);
-        f.updateCommandUi();
+        f.session().updateState();
         QVERIFY(f.action(ID_CAPTURE_ON)->isEnabled());
 
         boxes.clear();
@@ -177,21 +177,21 @@ private slots:
         // write, the user told once (box and status bar).
         std::remove(path.c_str());
         QCOMPARE(::mkdir(path.c_str(), 0700), 0);
-        f.document().AppendReceived("lost one\r\n", 10);
-        f.document().AppendReceived("lost two\r\n", 10);
+        f.session().document().AppendReceived("lost one\r\n", 10);
+        f.session().document().AppendReceived("lost two\r\n", 10);
         QTRY_COMPARE(boxes.count(), size_t(1));
         QTest::qWait(50);
         QCOMPARE(boxes.count(), size_t(1));
         QCOMPARE(boxes.boxes()[0].text, std::string("file open failure in Save_Trace"));
-        QVERIFY(!f.captureRunning());
+        QVERIFY(!f.session().captureRunning());
         QVERIFY(f.statusBar()->currentMessage().startsWith(QStringLiteral("Capture stopped")));
-        f.updateCommandUi();
+        f.session().updateState();
         QVERIFY(f.action(ID_CAPTURE_ON)->isEnabled());
         QCOMPARE(::rmdir(path.c_str()), 0);
-        f.document().AppendReceived("not kept\r\n", 10);
+        f.session().document().AppendReceived("not kept\r\n", 10);
         QVERIFY(!dir_->exists("t.txt"));
         start(f, boxes, path);
-        f.document().AppendReceived("kept\r\n", 6);
+        f.session().document().AppendReceived("kept\r\n", 6);
         QVERIFY(AfterStartBanner(dir_->read("t.txt")) == "kept\r\n");
 
         // A file opened into the terminal while capturing is not captured.
@@ -233,7 +233,7 @@ private slots:
         start(f, boxes, path);
 
         serial.link().Write("\r", 1);
-        QTRY_COMPARE_WITH_TIMEOUT(int(f.accessMode()), int(AccessMode::Maintenance), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(f.session().accessMode()), int(AccessMode::Maintenance), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(AfterStartBanner(dir_->read("flood.txt")).find("maint>") != std::string::npos, 5000);
 
         constexpr uint64_t kBytes = 1 << 20;

@@ -40,7 +40,7 @@ std::string ReadExpected(PtyPair& pty, const std::string& expected) {
 }
 
 QString Name(CMainFrame& f, int position) {
-    return QString::fromLatin1(f.commandTable().entry(position).name.c_str());
+    return f.findChild<CInputBoxBar*>()->commandList()->itemText(position);
 }
 QString Caption(QPushButton* b) { return b->text().replace('\n', ' '); }
 } // namespace
@@ -54,7 +54,7 @@ class CommandBarTest : public QObject {
     // Logs in through the Enter Password dialog; the password itself reaches the peer.
     void login(CMainFrame& f, DialogScript& dialogs, PtyPair& pty, const std::string& password) {
         dialogs.password = password;
-        f.OnEnterPassword();
+        f.session().RequestPassword();
         QCOMPARE(ReadExpected(pty, password + "\r"), password + "\r");
     }
 
@@ -90,11 +90,11 @@ private slots:
         QVERIFY(serial.ok());
         DialogScript dialogs;
 
-        auto enabled = [&](int id) { f.updateCommandUi(); return f.action(id)->isEnabled(); };
+        auto enabled = [&](int id) { f.session().updateState(); return f.action(id)->isEnabled(); };
         for (const CommandMenuItem& item : kCommandMenu) QVERIFY(!enabled(item.id));
         QVERIFY(!enabled(ID_CMD_LOG_OUT));
         QVERIFY(!enabled(ID_VIEW_COMMANDBAR));
-        QVERIFY(!f.commandBar());
+        QVERIFY(!f.findChild<CCommandBar*>());
 
         login(f, dialogs, pty, password.toStdString());
         const bool monitor = firstSlot == 0;
@@ -105,7 +105,7 @@ private slots:
         QVERIFY(!f.action(ID_VIEW_COMMANDBAR)->isChecked());
 
         f.action(ID_VIEW_COMMANDBAR)->trigger();
-        CCommandBar* bar = f.commandBar();
+        CCommandBar* bar = f.findChild<CCommandBar*>();
         QVERIFY(bar);
         QCOMPARE(ControlId(bar), int(IDD_COMMANDBAR));
         QCOMPARE(f.dockWidgetArea(bar), Qt::RightDockWidgetArea);
@@ -122,15 +122,15 @@ private slots:
         QVERIFY(!bar->customizeButton()->isHidden());
 
         if (typedLogOut) {
-            f.inputBoxBar()->edit()->setText(monitor ? "x" : "X");
-            f.inputBoxBar()->enterButton()->click();
+            f.findChild<CInputBoxBar*>()->edit()->setText(monitor ? "x" : "X");
+            f.findChild<CInputBoxBar*>()->enterButton()->click();
             QCOMPARE(ReadExpected(pty, "x\r"), std::string(monitor ? "x\r" : "X\r"));
-            QVERIFY(f.inputBoxBar()->edit()->text().isEmpty());
+            QVERIFY(f.findChild<CInputBoxBar*>()->edit()->text().isEmpty());
         } else {
             f.action(ID_CMD_LOG_OUT)->trigger();
             QCOMPARE(ReadExpected(pty, "x\r"), std::string("x\r"));
         }
-        QCOMPARE(int(f.accessMode()), int(AccessMode::None));
+        QCOMPARE(int(f.session().accessMode()), int(AccessMode::None));
         QVERIFY(bar->isHidden());
         for (int slot = 0; slot < 26; ++slot) QVERIFY(bar->button(slot)->isHidden());
         for (const CommandMenuItem& item : kCommandMenu) QVERIFY(!enabled(item.id));
@@ -179,24 +179,24 @@ private slots:
         QVERIFY(serial.ok());
         DialogScript script;
         login(f, script, pty, password.toStdString());
-        f.updateCommandUi();
+        f.session().updateState();
         for (const QString& a : arguments) script.arguments.push_back(a.toStdString());
 
         const QString kind = sender.section(':', 0, 0);
         const int n = sender.section(':', 1).toInt();
-        QComboBox* list = f.inputBoxBar()->commandList();
+        QComboBox* list = f.findChild<CInputBoxBar*>()->commandList();
         if (kind == "menu") {
             f.action(n)->trigger();
         } else if (kind == "button") {
             f.action(ID_VIEW_COMMANDBAR)->trigger();
-            QPushButton* b = FindControl<QPushButton>(f.commandBar(), n == 23 ? 1023 : kCommandBarButtonIds[n]);
+            QPushButton* b = FindControl<QPushButton>(f.findChild<CCommandBar*>(), n == 23 ? 1023 : kCommandBarButtonIds[n]);
             QVERIFY(b && !b->isHidden() && b->isEnabled());
             b->click();
         } else {
             QVERIFY(!list->isHidden());
-            QVERIFY(!f.inputBoxBar()->executeButton()->isHidden());
+            QVERIFY(!f.findChild<CInputBoxBar*>()->executeButton()->isHidden());
             list->setCurrentIndex(n);
-            f.inputBoxBar()->executeButton()->click();
+            f.findChild<CInputBoxBar*>()->executeButton()->click();
         }
         QCOMPARE(QByteArray::fromStdString(ReadExpected(pty, wire.toStdString())), wire);
         QCOMPARE(script.seen(IDD_COMMAND_ARG) + script.seen(IDD_COMMAND_ARGS), dialogs);
@@ -209,15 +209,15 @@ private slots:
         QVERIFY(f.OnCreate());
         SerialHookup serial(f, pty.path());
         QVERIFY(serial.ok());
-        QComboBox* list = f.inputBoxBar()->commandList();
+        QComboBox* list = f.findChild<CInputBoxBar*>()->commandList();
         QCOMPARE(list->count(), 24);
         QCOMPARE(list->itemText(2), QStringLiteral("Trace Disable"));
         list->setCurrentIndex(2);
         list->setEditText("rxo 1");
-        f.inputBoxBar()->executeButton()->click();
+        f.findChild<CInputBoxBar*>()->executeButton()->click();
         QCOMPARE(pty.ReadFor(150), std::string());
         list->setCurrentIndex(2);
-        f.inputBoxBar()->executeButton()->click();
+        f.findChild<CInputBoxBar*>()->executeButton()->click();
         QCOMPARE(ReadExpected(pty, "t d\r"), std::string("t d\r"));
     }
 
@@ -228,7 +228,7 @@ private slots:
         SerialHookup serial(f, pty.path());
         QVERIFY(serial.ok());
         ScriptedMessages boxes;
-        QLineEdit* edit = f.inputBoxBar()->edit();
+        QLineEdit* edit = f.findChild<CInputBoxBar*>()->edit();
         const QString long41(41, 'a');
         edit->setText(long41);
         QTest::keyClick(edit, Qt::Key_Return);
@@ -242,7 +242,7 @@ private slots:
         const std::string forty = "s s 1234567890123456789012345678901234 9";
         QCOMPARE(forty.size(), size_t(40));
         edit->setText(QString::fromStdString(forty));
-        f.inputBoxBar()->enterButton()->click();
+        f.findChild<CInputBoxBar*>()->enterButton()->click();
         QCOMPARE(ReadExpected(pty, forty + "\r"), forty + "\r");
         QVERIFY(edit->text().isEmpty());
         QCOMPARE(boxes.count(), size_t(1));
@@ -262,7 +262,7 @@ private slots:
         QCOMPARE(boxes.count(), size_t(1));
         QVERIFY2(boxes.boxes()[0].text.find(" 4 commands were ignored") != std::string::npos,
                  boxes.boxes()[0].text.c_str());
-        QCOMPARE(f.commandTable().count(), 38);
+        QCOMPARE(f.findChild<CInputBoxBar*>()->commandList()->count(), 38);
 
         PtyPair pty;
         QVERIFY(pty.ok());
@@ -271,7 +271,8 @@ private slots:
         DialogScript dialogs;
         dialogs.arguments = {"12345"};  // 60 + 1 + 5 characters
         boxes.clear();
-        f.OnMenuCommand(0);
+        f.findChild<CInputBoxBar*>()->commandList()->setCurrentIndex(0);
+        f.findChild<CInputBoxBar*>()->executeButton()->click();
         QCOMPARE(boxes.count(), size_t(1));
         QCOMPARE(boxes.boxes()[0].text, std::string(kCommandLineTooLongText));
         QCOMPARE(pty.ReadFor(100), std::string());
@@ -282,9 +283,9 @@ private slots:
         QVERIFY(f.OnCreate());
         DialogScript dialogs;
         dialogs.password = "velmod";
-        f.OnEnterPassword();  // no link: the password goes nowhere, the access is granted
-        QCOMPARE(int(f.accessMode()), int(AccessMode::Maintenance));
-        f.updateCommandUi();
+        f.session().RequestPassword();  // no link: the password goes nowhere, the access is granted
+        QCOMPARE(int(f.session().accessMode()), int(AccessMode::Maintenance));
+        f.session().updateState();
         f.action(ID_VIEW_COMMANDBAR)->trigger();
         ScriptedMessages boxes;
         auto expectNotConnected = [&](const char* what) {
@@ -295,31 +296,29 @@ private slots:
             QVERIFY(b.icon == MsgIcon::Warning);
             boxes.clear();
         };
-        f.commandBar()->button(12)->click();
+        f.findChild<CCommandBar*>()->button(12)->click();
         expectNotConnected("button");
         f.action(ID_CMD_BOARD_CONFIG_TABLE)->trigger();
         expectNotConnected("menu item");
-        f.OnMenuCommand(kLogOutPosition);
-        expectNotConnected("WM_USER+16 with 24");
 
         // Typed text is kept for when a link is up; the status bar says why nothing went.
-        f.inputBoxBar()->edit()->setText("s k");
-        f.inputBoxBar()->enterButton()->click();
-        QCOMPARE(f.inputBoxBar()->edit()->text(), QStringLiteral("s k"));
+        f.findChild<CInputBoxBar*>()->edit()->setText("s k");
+        f.findChild<CInputBoxBar*>()->enterButton()->click();
+        QCOMPARE(f.findChild<CInputBoxBar*>()->edit()->text(), QStringLiteral("s k"));
         QCOMPARE(f.statusBar()->currentMessage(), QStringLiteral("Not connected"));
         f.statusBar()->clearMessage();
-        f.inputBoxBar()->commandList()->setCurrentIndex(12);
-        f.inputBoxBar()->executeButton()->click();
-        QCOMPARE(f.inputBoxBar()->commandList()->currentIndex(), 12);
+        f.findChild<CInputBoxBar*>()->commandList()->setCurrentIndex(12);
+        f.findChild<CInputBoxBar*>()->executeButton()->click();
+        QCOMPARE(f.findChild<CInputBoxBar*>()->commandList()->currentIndex(), 12);
         QCOMPARE(f.statusBar()->currentMessage(), QStringLiteral("Not connected"));
         QCOMPARE(boxes.count(), size_t(0));
         QCOMPARE(dialogs.seen(IDD_COMMAND_ARG) + dialogs.seen(IDD_COMMAND_ARGS), 0);
 
         f.action(ID_CMD_LOG_OUT)->trigger();
         expectNotConnected("Log Out");
-        QCOMPARE(int(f.accessMode()), int(AccessMode::None));  // cleared all the same
-        QVERIFY(f.commandBar()->isHidden());
-        f.updateCommandUi();
+        QCOMPARE(int(f.session().accessMode()), int(AccessMode::None));  // cleared all the same
+        QVERIFY(f.findChild<CCommandBar*>()->isHidden());
+        f.session().updateState();
         QVERIFY(!f.action(ID_CMD_LOG_OUT)->isEnabled());
         QVERIFY(!f.action(ID_CMD_SET_BOARD_TRACE)->isEnabled());
     }
@@ -333,12 +332,12 @@ private slots:
             QVERIFY(f.OnCreate());
             DialogScript dialogs;
             dialogs.password = "velmod";
-            f.OnEnterPassword();
-            f.OnViewCommandBar();
-            QCOMPARE(Caption(f.commandBar()->button(12)), Name(f, b40 < 0 ? 12 : 5));
+            f.session().RequestPassword();
+            f.action(ID_VIEW_COMMANDBAR)->trigger();
+            QCOMPARE(Caption(f.findChild<CCommandBar*>()->button(12)), Name(f, b40 < 0 ? 12 : 5));
             QCOMPARE(Profile::get().getInt("FunctionBar", "B13", -99), b40 < 0 ? 12 : 5);
             // Slots without a stored value are empty while Button 40 holds a command.
-            QCOMPARE(f.commandBar()->button(13)->isEnabled(), b40 < 0);
+            QCOMPARE(f.findChild<CCommandBar*>()->button(13)->isEnabled(), b40 < 0);
         }
     }
 
@@ -347,9 +346,9 @@ private slots:
         QVERIFY(f.OnCreate());
         DialogScript dialogs;
         dialogs.password = "quarth";
-        f.OnEnterPassword();
-        f.OnViewCommandBar();
-        QCOMPARE(Caption(f.commandBar()->button(2)), QStringLiteral("Trace Disable"));
+        f.session().RequestPassword();
+        f.action(ID_VIEW_COMMANDBAR)->trigger();
+        QCOMPARE(Caption(f.findChild<CCommandBar*>()->button(2)), QStringLiteral("Trace Disable"));
 
         struct Choice { int k; int index; };
         std::vector<Choice> choices;
@@ -376,30 +375,33 @@ private slots:
         // Cancel changes nothing.
         choices = {{3, 0}, {40, 5}};
         press = false;
-        f.commandBar()->customizeButton()->click();
-        QVERIFY(f.commandBar()->button(2)->isEnabled());
+        f.findChild<CCommandBar*>()->customizeButton()->click();
+        QVERIFY(f.findChild<CCommandBar*>()->button(2)->isEnabled());
         QCOMPARE(Profile::get().getInt("FunctionBar", "B40", -99), -1);
 
         // The user's choice stands with "B40" at -1, through the next fill too.
         press = true;
         choices = {{3, 0}};
-        f.commandBar()->customizeButton()->click();
-        for (int fill = 0; fill < 2; ++fill) {
-            QVERIFY(f.commandBar()->button(2)->text().isEmpty());
-            QVERIFY(!f.commandBar()->button(2)->isEnabled());
-            QCOMPARE(Profile::get().getInt("FunctionBar", "B40", -99), -1);
-            f.FillCommandBar();
-        }
+        f.findChild<CCommandBar*>()->customizeButton()->click();
+        QVERIFY(f.findChild<CCommandBar*>()->button(2)->text().isEmpty());
+        QVERIFY(!f.findChild<CCommandBar*>()->button(2)->isEnabled());
+        QCOMPARE(Profile::get().getInt("FunctionBar", "B40", -99), -1);
+        auto stored = [&f] {  // what the next fill of the bar loads
+            ButtonAssignment b;
+            b.Load(f.findChild<CInputBoxBar*>()->commandList()->count());
+            return b;
+        };
+        QCOMPARE(stored().at(2), ButtonAssignment::kNone);
 
         choices = {{3, 0}, {40, 5}, {1, 8}};
-        f.commandBar()->customizeButton()->click();
-        QPushButton* third = f.commandBar()->button(2);
+        f.findChild<CCommandBar*>()->customizeButton()->click();
+        QPushButton* third = f.findChild<CCommandBar*>()->button(2);
         QVERIFY(third->text().isEmpty());
         QVERIFY(!third->isEnabled());
-        QCOMPARE(Caption(f.commandBar()->button(0)), Name(f, 7));
+        QCOMPARE(Caption(f.findChild<CCommandBar*>()->button(0)), Name(f, 7));
         QCOMPARE(Profile::get().getInt("FunctionBar", "B3", -99), -1);
         QCOMPARE(Profile::get().getInt("FunctionBar", "B40", -99), 4);
-        QCOMPARE(f.buttonAssignment().at(0), 7);
+        QCOMPARE(stored().at(0), 7);
 
         // The dialog opens on the stored choices.
         choices.clear();
@@ -414,7 +416,7 @@ private slots:
             d.reject();
             return d.result();
         };
-        f.OnCustomize();
+        f.findChild<CCommandBar*>()->customizeButton()->click();
     }
 
     void viewTogglesCarryCheckMarksAndPrompts() {
@@ -423,32 +425,32 @@ private slots:
         f.show();
         DialogScript dialogs;
         dialogs.password = "quarth";
-        f.OnEnterPassword();
+        f.session().RequestPassword();
         QAction* cmd = f.action(ID_VIEW_COMMANDBAR);
         QAction* box = f.action(ID_VIEW_INPUTBOXBAR);
         QCOMPARE(cmd->statusTip(), QStringLiteral("Show or hide the command bar"));
         QCOMPARE(box->statusTip(), QStringLiteral("Show or hide the input box bar"));
         QCOMPARE(cmd->toolTip(), QStringLiteral("Toggle CommandBar"));
         QCOMPARE(box->toolTip(), QStringLiteral("Toggle CommandBar"));
-        f.updateCommandUi();
+        f.session().updateState();
         QVERIFY(box->isChecked());
         box->trigger();
-        QVERIFY(f.inputBoxBar()->isHidden());
+        QVERIFY(f.findChild<CInputBoxBar*>()->isHidden());
         QVERIFY(!box->isChecked());
         box->trigger();
         QVERIFY(box->isChecked());
 
         for (bool shown : {true, false, true}) {
             cmd->trigger();
-            QCOMPARE(f.commandBar()->isVisible(), shown);
+            QCOMPARE(f.findChild<CCommandBar*>()->isVisible(), shown);
             QCOMPARE(cmd->isChecked(), shown);
         }
-        QVERIFY(!f.commandBar()->button(0)->isHidden());
+        QVERIFY(!f.findChild<CCommandBar*>()->button(0)->isHidden());
         // A change of access while the bar is shown swaps the group.
         dialogs.password = "velmod";
-        f.OnEnterPassword();
-        QVERIFY(f.commandBar()->button(0)->isHidden());
-        QVERIFY(!f.commandBar()->button(12)->isHidden());
+        f.session().RequestPassword();
+        QVERIFY(f.findChild<CCommandBar*>()->button(0)->isHidden());
+        QVERIFY(!f.findChild<CCommandBar*>()->button(12)->isHidden());
     }
 };
 

@@ -46,11 +46,11 @@ private slots:
             CMainFrame frame;
             frame.OnCreate();
             Recorder serial;
-            frame.setLinkWriter(LinkKind::Serial, serial.writer());
-            frame.setLinkConnected(LinkKind::Serial, true);
+            frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
+            frame.session().setLinkConnected(LinkKind::Serial, true);
             ScriptedMessages boxes;
             boxes.answer(answer);
-            QCOMPARE(frame.SendToLink(t.data(), int(t.size()), true), 1);
+            QCOMPARE(frame.session().SendToLink(t.data(), int(t.size()), true), 1);
             if (question.isEmpty()) {
                 QCOMPARE(boxes.count(), size_t(0));
                 QCOMPARE(serial.writes.size(), size_t(1));
@@ -62,7 +62,7 @@ private slots:
             QVERIFY(boxes.boxes()[0].buttons == MsgButtons::OkCancel);
             const bool sent = answer == IDOK;
             QCOMPARE(serial.writes.size(), size_t(sent ? 1 : 0));
-            QCOMPARE(frame.responseTimerActive(), sent);
+            QCOMPARE(frame.session().responseTimerActive(), sent);
         }
     }
 
@@ -70,17 +70,17 @@ private slots:
         CMainFrame frame;
         frame.OnCreate();
         Recorder modem, serial;
-        frame.setLinkWriter(LinkKind::Modem, modem.writer());
-        frame.setLinkWriter(LinkKind::Serial, serial.writer());
+        frame.session().setLinkWriter(LinkKind::Modem, modem.writer());
+        frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
         ScriptedMessages boxes;
-        frame.setLinkConnected(LinkKind::Modem, true);
-        frame.SendToLink("rxg", 3, true);
+        frame.session().setLinkConnected(LinkKind::Modem, true);
+        frame.session().SendToLink("rxg", 3, true);
         QVERIFY(modem.writes.empty());
         QVERIFY(boxes.sawText("This command cannot be executed on modem connection..."));
-        QVERIFY(!frame.responseTimerActive());
-        frame.setLinkConnected(LinkKind::Modem, false);
-        frame.setLinkConnected(LinkKind::Serial, true);
-        frame.SendToLink("rxg", 3, true);
+        QVERIFY(!frame.session().responseTimerActive());
+        frame.session().setLinkConnected(LinkKind::Modem, false);
+        frame.session().setLinkConnected(LinkKind::Serial, true);
+        frame.session().SendToLink("rxg", 3, true);
         QCOMPARE(serial.writes, std::vector<std::string>{"rxg"});
     }
 
@@ -89,11 +89,11 @@ private slots:
             CMainFrame frame;
             frame.OnCreate();
             Recorder link;
-            frame.setLinkWriter(kind, link.writer());
-            frame.setLinkConnected(kind, true);
-            frame.SendToLink("t d", 3, true);
+            frame.session().setLinkWriter(kind, link.writer());
+            frame.session().setLinkConnected(kind, true);
+            frame.session().SendToLink("t d", 3, true);
             QCOMPARE(link.writes, std::vector<std::string>{"t d"});
-            QVERIFY(!frame.responseTimerActive());
+            QVERIFY(!frame.session().responseTimerActive());
         }
     }
 
@@ -101,21 +101,21 @@ private slots:
         CMainFrame frame;
         frame.OnCreate();
         Recorder serial;
-        frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        QCOMPARE(frame.SendToLink("t d", 3, true), 1);
-        frame.SendLine("velmod");
+        frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
+        QCOMPARE(frame.session().SendToLink("t d", 3, true), 1);
+        frame.session().SendLine("velmod");
         QVERIFY(serial.writes.empty());
-        QVERIFY(!frame.responseTimerActive());
+        QVERIFY(!frame.session().responseTimerActive());
     }
 
     void sendLineWritesTextThenCarriageReturn() {
         CMainFrame frame;
         frame.OnCreate();
         Recorder lan, serial;
-        frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.setLinkWriter(LinkKind::Lan, lan.writer());
-        frame.setLinkConnected(LinkKind::Lan, true);
-        frame.SendLine("rxo");  // no confirmation on this path
+        frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
+        frame.session().setLinkWriter(LinkKind::Lan, lan.writer());
+        frame.session().setLinkConnected(LinkKind::Lan, true);
+        frame.session().SendLine("rxo");  // no confirmation on this path
         QCOMPARE(lan.writes, (std::vector<std::string>{"rxo", "\r"}));
         QVERIFY(serial.writes.empty());
     }
@@ -124,28 +124,28 @@ private slots:
         CMainFrame frame;
         frame.OnCreate();
         Recorder serial;
-        frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.setLinkConnected(LinkKind::Serial, true);
+        frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
+        frame.session().setLinkConnected(LinkKind::Serial, true);
         ScriptedMessages boxes;
-        frame.SendToLink("t d", 3, true);
+        frame.session().SendToLink("t d", 3, true);
         QTRY_VERIFY_WITH_TIMEOUT(boxes.count() == 1, 5000);
         QCOMPARE(boxes.boxes()[0].text, std::string("No response from PMX..."));
         QCOMPARE(boxes.boxes()[0].title, std::string("Connection Warning"));
-        QVERIFY(!frame.responseTimerActive());
+        QVERIFY(!frame.session().responseTimerActive());
     }
 
     void textFromAReaderThreadStopsBothTimers() {
         CMainFrame frame;
         frame.OnCreate();
         Recorder modem;
-        frame.setLinkWriter(LinkKind::Modem, modem.writer());
-        frame.setLinkConnected(LinkKind::Modem, true);
+        frame.session().setLinkWriter(LinkKind::Modem, modem.writer());
+        frame.session().setLinkConnected(LinkKind::Modem, true);
         ScriptedMessages boxes;
-        frame.StartWakeupTimer();
-        frame.SendToLink("t d", 3, true);
-        std::thread reader([&] { frame.StopTimersOnArrival(); });
+        frame.session().StartWakeupTimer();
+        frame.session().SendToLink("t d", 3, true);
+        std::thread reader([&] { frame.session().StopTimersOnArrival(); });
         reader.join();
-        QTRY_VERIFY(!frame.responseTimerActive() && !frame.wakeupTimerActive());
+        QTRY_VERIFY(!frame.session().responseTimerActive() && !frame.session().wakeupTimerActive());
         QTest::qWait(3600);
         QCOMPARE(boxes.count(), size_t(0));
         QCOMPARE(modem.writes, std::vector<std::string>{"t d"});
@@ -155,12 +155,12 @@ private slots:
         CMainFrame frame;
         frame.OnCreate();
         Recorder modem;
-        frame.setLinkWriter(LinkKind::Modem, modem.writer());
-        frame.setLinkConnected(LinkKind::Modem, true);
-        frame.StartWakeupTimer();
+        frame.session().setLinkWriter(LinkKind::Modem, modem.writer());
+        frame.session().setLinkConnected(LinkKind::Modem, true);
+        frame.session().StartWakeupTimer();
         QTRY_VERIFY_WITH_TIMEOUT(modem.writes.size() >= 2, 6000);
         for (const auto& w : modem.writes) QCOMPARE(w, std::string("\r"));
-        frame.StopTimersOnArrival();
+        frame.session().StopTimersOnArrival();
         const size_t n = modem.writes.size();
         QTest::qWait(2000);
         QCOMPARE(modem.writes.size(), n);

@@ -2,6 +2,11 @@
 // simulator, logs in, sends "Trace Disable" through the Commands menu's path, captures
 // the switch's answer to a trace file and disconnects. The trace files are checked.
 #include "app/CMainFrame.h"
+#include "commands/CInputBoxBar.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "commands/CommandTable.h"
@@ -13,7 +18,10 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempDir.h"
 
+#include <QLabel>
 #include <QAction>
+#include <QComboBox>
+#include <QPushButton>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,7 +59,7 @@ class FourLinksTest : public QObject {
     }
 
     static bool trigger(CMainFrame& f, int id) {
-        f.updateCommandUi();
+        f.session().updateState();
         if (!f.action(id)->isEnabled()) return false;
         f.action(id)->trigger();
         return true;
@@ -61,26 +69,28 @@ class FourLinksTest : public QObject {
     void session(CMainFrame& frame, ScriptedMessages& boxes, int connectId, int disconnectId,
                  const std::string& tracePath) {
         QVERIFY(trigger(frame, connectId));
-        QTRY_VERIFY_WITH_TIMEOUT(frame.document().GetTranscript().find("maint>") != std::string::npos,
+        QTRY_VERIFY_WITH_TIMEOUT(frame.session().document().GetTranscript().find("maint>") != std::string::npos,
                                  15000);
-        QVERIFY(frame.accessMode() == AccessMode::Maintenance);
+        QVERIFY(frame.session().accessMode() == AccessMode::Maintenance);
 
         boxes.answerSave(tracePath);
         QVERIFY(trigger(frame, ID_CAPTURE_ON));
-        QVERIFY(frame.captureRunning());
-        QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Capture),
+        QVERIFY(frame.session().captureRunning());
+        QCOMPARE(frame.findChild<QLabel*>(QStringLiteral("capturePane"))->text(),
                  QStringLiteral("Capture: ") + QString::fromStdString(tracePath).section('/', -1));
-        // "Trace Disable" is a Monitor item, grey under maintenance access; its menu
-        // handler's path (WM_USER+16 with its position) is the same for every item.
-        frame.OnMenuCommand(CommandTable::kTraceDisablePos);
-        QTRY_VERIFY_WITH_TIMEOUT(frame.document().GetTranscript().find("SYSTEM DATE") != std::string::npos,
+        // "Trace Disable" is a Monitor item, grey under maintenance access: the input
+        // box's command list sends it from its table position.
+        auto* input = frame.findChild<CInputBoxBar*>();
+        input->commandList()->setCurrentIndex(CommandTable::kTraceDisablePos);
+        input->executeButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(frame.session().document().GetTranscript().find("SYSTEM DATE") != std::string::npos,
                                  10000);
-        QTRY_VERIFY(frame.document().GetTranscript().rfind("maint>") >
-                    frame.document().GetTranscript().find("SYSTEM DATE"));
+        QTRY_VERIFY(frame.session().document().GetTranscript().rfind("maint>") >
+                    frame.session().document().GetTranscript().find("SYSTEM DATE"));
         QVERIFY(trigger(frame, ID_CAPTURE_OFF));
-        QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Capture), QStringLiteral("Capture off"));
+        QCOMPARE(frame.findChild<QLabel*>(QStringLiteral("capturePane"))->text(), QStringLiteral("Capture off"));
         QVERIFY(trigger(frame, disconnectId));
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.IsAnyLinkConnected(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.session().IsAnyLinkConnected(), 10000);
     }
 
     static std::string slurp(const std::string& path) {
@@ -145,7 +155,7 @@ private slots:
             session(frame, boxes, link.connect, link.disconnect, trace);
             if (QTest::currentTestFailed()) {
                 qWarning("%s link failed; transcript: %s", link.name,
-                         frame.document().GetTranscript().c_str());
+                         frame.session().document().GetTranscript().c_str());
                 return;
             }
             checkTrace(slurp(trace));
@@ -193,22 +203,22 @@ private slots:
                 ::setenv("PMX_ISDN_ROUTES", start_->dir().file("routes.txt").c_str(), 1);
             }
             QVERIFY2(trigger(frame, link.connect), link.name);
-            QTRY_VERIFY_WITH_TIMEOUT(frame.document().GetTranscript().find("maint>") != std::string::npos,
+            QTRY_VERIFY_WITH_TIMEOUT(frame.session().document().GetTranscript().find("maint>") != std::string::npos,
                                      15000);
-            QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Access),
+            QCOMPARE(frame.findChild<QLabel*>(QStringLiteral("accessPane"))->text(),
                      QStringLiteral("Access: maintenance"));
-            QVERIFY2(frame.statusPaneText(CMainFrame::StatusPane::Link).contains(", up "), link.name);
+            QVERIFY2(frame.findChild<QLabel*>(QStringLiteral("linkPane"))->text().contains(", up "), link.name);
             boxes.clear();
             if (ptySim) ptySim->Stop(SIGKILL);
             else tcpSim->stop();
-            QTRY_VERIFY2_WITH_TIMEOUT(!frame.IsAnyLinkConnected(), link.name, 5000);
-            QCOMPARE(frame.statusPaneText(CMainFrame::StatusPane::Link), QStringLiteral("Not connected"));
-            QVERIFY2(frame.notice().startsWith(QLatin1String(link.notice)), qPrintable(frame.notice()));
-            QCOMPARE(frame.statusBar()->currentMessage(), frame.notice());
+            QTRY_VERIFY2_WITH_TIMEOUT(!frame.session().IsAnyLinkConnected(), link.name, 5000);
+            QCOMPARE(frame.findChild<QLabel*>(QStringLiteral("linkPane"))->text(), QStringLiteral("Not connected"));
+            QVERIFY2(frame.session().notice().startsWith(QLatin1String(link.notice)), qPrintable(frame.session().notice()));
+            QCOMPARE(frame.statusBar()->currentMessage(), frame.session().notice());
             frame.statusBar()->showMessage(QStringLiteral("a menu prompt"));
             frame.statusBar()->clearMessage();  // the notice stands after it
-            QCOMPARE(frame.statusBar()->currentMessage(), frame.notice());
-            QVERIFY(frame.accessMode() == AccessMode::None);
+            QCOMPARE(frame.statusBar()->currentMessage(), frame.session().notice());
+            QVERIFY(frame.session().accessMode() == AccessMode::None);
             QVERIFY(!frame.action(ID_CMD_LOG_OUT)->isEnabled());
             QVERIFY(frame.action(link.connect)->isEnabled());
             QTest::qWait(200);  // nothing more comes of it

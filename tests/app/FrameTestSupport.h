@@ -40,10 +40,10 @@ public:
     SerialHookup(CMainFrame& frame, const std::string& path) : frame_(frame) {
         ConfigureSerial(path);
         link_ = std::make_unique<CSerialLink>();
-        link_->SetReceiver(&frame.document());
+        link_->SetReceiver(&frame.session().document());
         if (!link_->Connect(true)) return;
-        frame.setLinkWriter(LinkKind::Serial, [this](const char* t, int n) { return link_->Write(t, n); });
-        frame.setLinkConnected(LinkKind::Serial, true);
+        frame.session().setLinkWriter(LinkKind::Serial, [this](const char* t, int n) { return link_->Write(t, n); });
+        frame.session().setLinkConnected(LinkKind::Serial, true);
         ok_ = true;
     }
     ~SerialHookup() { Detach(); }
@@ -51,8 +51,8 @@ public:
     CSerialLink& link() { return *link_; }
     void Detach() {
         if (!ok_) return;
-        frame_.setLinkConnected(LinkKind::Serial, false);
-        frame_.setLinkWriter(LinkKind::Serial, {});
+        frame_.session().setLinkConnected(LinkKind::Serial, false);
+        frame_.session().setLinkWriter(LinkKind::Serial, {});
         link_->Connect(false);
         ok_ = false;
     }

@@ -1,6 +1,10 @@
 // ISDN Connect, Disconnect and Configure through the real frame, the reference
 // adapter and a loopback far end (a test peer, or the switch simulator).
 #include "app/CMainFrame.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "links/IsdnAdapter.h"
@@ -63,7 +67,7 @@ class IsdnFrameTest : public QObject {
     std::function<int(QDialog&)> isdnDialog_;
 
     bool trigger(CMainFrame& f, int id) {
-        f.updateCommandUi();
+        f.session().updateState();
         if (!f.action(id)->isEnabled()) return false;
         f.action(id)->trigger();
         return true;
@@ -73,14 +77,14 @@ class IsdnFrameTest : public QObject {
     // Connects the frame to peer; the peer has accepted the call when it returns true.
     // The peer stays silent, so the connect's carriage return follows at once.
     bool connectTo(CMainFrame& f, LoopbackPeer& peer) {
-        f.setConnectWakeupWaitMs(0);
-        if (!trigger(f, ID_ISDN_CONNECT) || !f.isLinkConnected(LinkKind::Isdn) || !peer.accept()) return false;
+        f.session().setConnectWakeupWaitMs(0);
+        if (!trigger(f, ID_ISDN_CONNECT) || !f.session().isLinkConnected(LinkKind::Isdn) || !peer.accept()) return false;
         QTest::qWait(20);
         return true;
     }
     bool disconnect(CMainFrame& f, ScriptedMessages& boxes) {
         boxes.answer(IDYES);
-        return trigger(f, ID_ISDN_DISCONNECT) && !f.isLinkConnected(LinkKind::Isdn) && !f.isdnLink();
+        return trigger(f, ID_ISDN_DISCONNECT) && !f.session().isLinkConnected(LinkKind::Isdn) && !f.session().isdn().link();
     }
 
 private slots:
@@ -153,13 +157,13 @@ private slots:
         };
         CMainFrame f;
         QVERIFY(f.OnCreate());
-        f.document().AppendReceived("old text", 8);
+        f.session().document().AppendReceived("old text", 8);
         ScriptedMessages boxes;
         QVERIFY(trigger(f, ID_ISDN_CONNECT));
         QCOMPARE(phoneBooks_.load(), 1);
-        QCOMPARE(f.document().GetTranscript(), std::string());  // Clear New came first
-        QVERIFY(!f.isdnLink());
-        QVERIFY(!f.isLinkConnected(LinkKind::Isdn));
+        QCOMPARE(f.session().document().GetTranscript(), std::string());  // Clear New came first
+        QVERIFY(!f.session().isdn().link());
+        QVERIFY(!f.session().isLinkConnected(LinkKind::Isdn));
         if (message.isEmpty()) {
             QCOMPARE(boxes.count(), size_t(0));
         } else {
@@ -211,11 +215,11 @@ private slots:
         QCOMPARE(Texts(boxes), (std::vector<std::string>{DialFailed(code), isdn::kConnectFailed}));
         QCOMPARE(boxes.boxes()[1].title, std::string(isdn::kConnectFailedTitle));
         QCOMPARE(boxes.boxes()[1].icon, MsgIcon::Error);
-        QVERIFY(!f.isLinkConnected(LinkKind::Isdn));
-        QVERIFY(!f.isdnLink());
+        QVERIFY(!f.session().isLinkConnected(LinkKind::Isdn));
+        QVERIFY(!f.session().isdn().link());
         QVERIFY(f.action(ID_ISDN_CONNECT)->isEnabled());
         QVERIFY(!f.action(ID_ISDN_DISCONNECT)->isEnabled());
-        QVERIFY(!f.hasLinkWriter(LinkKind::Isdn));
+        QVERIFY(!f.session().hasLinkWriter(LinkKind::Isdn));
     }
 
     // Connected: one carriage return reaches the switch, the menus follow the link,
@@ -227,23 +231,23 @@ private slots:
         CMainFrame f;
         QVERIFY(f.OnCreate());
         // What an earlier connection left in the stream is forgotten at connect.
-        f.telnet().Feed(reinterpret_cast<const unsigned char*>("\xff\xfb\x01\xff"), 4);
+        f.session().telnet().Feed(reinterpret_cast<const unsigned char*>("\xff\xfb\x01\xff"), 4);
         ScriptedMessages boxes;
         QVERIFY(connectTo(f, peer));
-        QVERIFY(!f.telnet().remoteEcho());
+        QVERIFY(!f.session().telnet().remoteEcho());
         QCOMPARE(Texts(boxes), std::vector<std::string>{isdn::kEstablished});
         QCOMPARE(boxes.boxes()[0].title, std::string(isdn::kEstablishedTitle));
         QCOMPARE(boxes.boxes()[0].icon, MsgIcon::Information);
         QCOMPARE(peer.receive(1), std::string("\r"));
         QCOMPARE(peer.receive(1, 200), std::string());
-        QVERIFY(!f.responseTimerActive());
+        QVERIFY(!f.session().responseTimerActive());
         QVERIFY(!f.action(ID_ISDN_CONNECT)->isEnabled());
         QVERIFY(!f.action(ID_ISDN_CONFIGURE)->isEnabled());
         QVERIFY(f.action(ID_ISDN_DISCONNECT)->isEnabled());
-        f.setLinkConnected(LinkKind::Lan, true);  // two links up: no disconnect of either is offered
-        f.updateCommandUi();
+        f.session().setLinkConnected(LinkKind::Lan, true);  // two links up: no disconnect of either is offered
+        f.session().updateState();
         QVERIFY(!f.action(ID_ISDN_DISCONNECT)->isEnabled());
-        f.setLinkConnected(LinkKind::Lan, false);
+        f.session().setLinkConnected(LinkKind::Lan, false);
 
         QVERIFY(peer.send(kDoTerminalType + kSendTerminalType + kWillEcho + kWillSga +
                           "hello" + kIac + kIac + "\xff\xfa\x05\x01\xff\xf0!"));
@@ -252,10 +256,10 @@ private slots:
                                   "\xff\xfd\x01"                 // DO ECHO
                                   "\xff\xfe\x03", 20);           // DONT SUPPRESS-GO-AHEAD
         QCOMPARE(peer.receive(20), replies);
-        QTRY_COMPARE(f.document().GetTranscript(), std::string("hello\xff!"));
+        QTRY_COMPARE(f.session().document().GetTranscript(), std::string("hello\xff!"));
 
         const std::string line = "a\xff" "b";
-        QCOMPARE(f.SendToLink(line.data(), int(line.size()), true), 1);
+        QCOMPARE(f.session().SendToLink(line.data(), int(line.size()), true), 1);
         QCOMPARE(peer.receive(4), std::string("a\xff\xff" "b"));
         QVERIFY(disconnect(f, boxes));
     }
@@ -275,7 +279,7 @@ private slots:
         QVERIFY(peer.send("WORD:"));
         QTRY_COMPARE(passwords_.load(), 1);
         QCOMPARE(peer.receive(7), std::string("velmod\r"));
-        QCOMPARE(int(f.accessMode()), int(AccessMode::Maintenance));
+        QCOMPARE(int(f.session().accessMode()), int(AccessMode::Maintenance));
         QVERIFY(disconnect(f, boxes));
     }
 
@@ -290,7 +294,7 @@ private slots:
         QVERIFY(connectTo(f, peer));
         boxes.answerSave(dir_.file("trace.txt"));
         QVERIFY(trigger(f, ID_CAPTURE_ON));
-        QVERIFY(f.captureRunning());
+        QVERIFY(f.session().captureRunning());
         boxes.clear();
 
         boxes.answer(IDNO);
@@ -299,7 +303,7 @@ private slots:
         QCOMPARE(boxes.boxes()[0].title, std::string(isdn::kConfirmDisconnectTitle));
         QCOMPARE(boxes.boxes()[0].icon, MsgIcon::Question);
         QCOMPARE(boxes.boxes()[0].buttons, MsgButtons::YesNo);
-        QVERIFY(f.isLinkConnected(LinkKind::Isdn) && f.captureRunning());
+        QVERIFY(f.session().isLinkConnected(LinkKind::Isdn) && f.session().captureRunning());
         QCOMPARE(peer.receive(1), std::string("\r"));
 
         boxes.clear();
@@ -307,9 +311,9 @@ private slots:
         QCOMPARE(Texts(boxes), (std::vector<std::string>{isdn::kConfirmDisconnect,
                                                          "Stop Saving trace data.",
                                                          isdn::kDisconnected}));
-        QVERIFY(!f.captureRunning());
+        QVERIFY(!f.session().captureRunning());
         QVERIFY(peer.sawHangUp());
-        QVERIFY(!f.hasLinkWriter(LinkKind::Isdn));
+        QVERIFY(!f.session().hasLinkWriter(LinkKind::Isdn));
         QVERIFY(f.action(ID_ISDN_CONNECT)->isEnabled());
     }
 
@@ -369,7 +373,7 @@ private slots:
         bool stillUp = false;
         duringPassword_ = [&] {
             f.action(ID_ISDN_DISCONNECT)->trigger();
-            stillUp = f.isLinkConnected(LinkKind::Isdn) && f.isdnLink();
+            stillUp = f.session().isLinkConnected(LinkKind::Isdn) && f.session().isdn().link();
         };
         QVERIFY(peer.send("PASSWORD:"));
         QTRY_COMPARE(passwords_.load(), 1);
@@ -392,13 +396,13 @@ private slots:
         const std::string text(4096, 'x');
         // The write that fails is told; the far end's hang-up, which the reader sees
         // (sometimes first), ends the call. Either way no write is lost silently.
-        for (int i = 0; i < 200 && !boxes.sawText(isdn::kSendFailed) && f.isLinkConnected(LinkKind::Isdn); ++i) {
-            f.SendToLink(text.data(), int(text.size()), false);
+        for (int i = 0; i < 200 && !boxes.sawText(isdn::kSendFailed) && f.session().isLinkConnected(LinkKind::Isdn); ++i) {
+            f.session().SendToLink(text.data(), int(text.size()), false);
             QTest::qWait(5);
         }
-        QVERIFY(boxes.sawText(isdn::kSendFailed) || !f.isLinkConnected(LinkKind::Isdn));
-        QTRY_VERIFY(!f.isLinkConnected(LinkKind::Isdn));
-        f.updateCommandUi();
+        QVERIFY(boxes.sawText(isdn::kSendFailed) || !f.session().isLinkConnected(LinkKind::Isdn));
+        QTRY_VERIFY(!f.session().isLinkConnected(LinkKind::Isdn));
+        f.session().updateState();
         QVERIFY(f.action(ID_ISDN_CONNECT)->isEnabled());
     }
 
@@ -427,14 +431,14 @@ private slots:
         ScriptedMessages boxes;
         typed_ = "velmod";
         QVERIFY(trigger(f, ID_ISDN_CONNECT));
-        QVERIFY(f.isLinkConnected(LinkKind::Isdn));
-        QTRY_VERIFY_WITH_TIMEOUT(f.document().GetTranscript().find("maint>") != std::string::npos, 5000);
+        QVERIFY(f.session().isLinkConnected(LinkKind::Isdn));
+        QTRY_VERIFY_WITH_TIMEOUT(f.session().document().GetTranscript().find("maint>") != std::string::npos, 5000);
         QCOMPARE(passwords_.load(), 1);
-        QVERIFY(f.telnet().remoteEcho());
-        QVERIFY(f.telnet().terminalTypeAgreed());
+        QVERIFY(f.session().telnet().remoteEcho());
+        QVERIFY(f.session().telnet().terminalTypeAgreed());
         const std::string cmd = "s s\r";
-        f.SendToLink(cmd.data(), int(cmd.size()), true);
-        QTRY_VERIFY_WITH_TIMEOUT(f.document().GetTranscript().find("SYSTEM STATUS") != std::string::npos, 5000);
+        f.session().SendToLink(cmd.data(), int(cmd.size()), true);
+        QTRY_VERIFY_WITH_TIMEOUT(f.session().document().GetTranscript().find("SYSTEM STATUS") != std::string::npos, 5000);
         QVERIFY(disconnect(f, boxes));
         QCOMPARE(sim.stop(), 0);
         QVERIFY2(sim.log().find("terminal type \"VT100\", echo accepted, suppress-go-ahead refused") !=
@@ -505,11 +509,11 @@ private slots:
         QVERIFY(expected.isEmpty() || shownItems.contains(expected));
         QVERIFY(std::is_sorted(shownItems.begin(), shownItems.end()));
 
-        f.setLinkConnected(LinkKind::Serial, true);  // no configuring while any link is up
-        f.updateCommandUi();
+        f.session().setLinkConnected(LinkKind::Serial, true);  // no configuring while any link is up
+        f.session().updateState();
         QVERIFY(!f.action(ID_ISDN_CONFIGURE)->isEnabled());
         QVERIFY(!f.action(ID_ISDN_CONNECT)->isEnabled());
-        f.setLinkConnected(LinkKind::Serial, false);
+        f.session().setLinkConnected(LinkKind::Serial, false);
     }
 };
 

@@ -38,7 +38,7 @@ class LoginTest : public QObject {
     void deliverFromThread(CMainFrame& frame, std::vector<std::string> blocks) {
         std::atomic<bool> done{false};
         std::thread reader([&] {
-            for (const auto& b : blocks) frame.document().AppendReceived(b.data(), int(b.size()));
+            for (const auto& b : blocks) frame.session().document().AppendReceived(b.data(), int(b.size()));
             done = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
@@ -73,14 +73,14 @@ private slots:
         CMainFrame frame;
         QVERIFY(frame.OnCreate());
         Recorder serial;
-        frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.setLinkConnected(LinkKind::Serial, true);
-        QSignalSpy changed(&frame, &CMainFrame::accessModeChanged);
+        frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
+        frame.session().setLinkConnected(LinkKind::Serial, true);
+        QSignalSpy changed(&frame.session(), &Session::accessModeChanged);
         dialogs_ = 0;
         typed_ = typed;
         deliverFromThread(frame, {"Maintenance Utility...\r\nPASS", "WORD:"});
         QCOMPARE(dialogs_.load(), 1);
-        QCOMPARE(int(frame.accessMode()), access);
+        QCOMPARE(int(frame.session().accessMode()), access);
         QCOMPARE(changed.count(), access == int(AccessMode::None) ? 0 : 1);
         QCOMPARE(serial.get(), typed.trimmed().toStdString() + "\r");
     }
@@ -89,8 +89,8 @@ private slots:
         CMainFrame frame;
         QVERIFY(frame.OnCreate());
         Recorder serial;
-        frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.setLinkConnected(LinkKind::Serial, true);
+        frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
+        frame.session().setLinkConnected(LinkKind::Serial, true);
         dialogs_ = 0;
         typed_.clear();
         deliverFromThread(frame, {"PASSWORD:"});
@@ -102,8 +102,8 @@ private slots:
         CMainFrame frame;
         QVERIFY(frame.OnCreate());
         Recorder serial;
-        frame.setLinkWriter(LinkKind::Serial, serial.writer());
-        frame.setLinkConnected(LinkKind::Serial, true);
+        frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
+        frame.session().setLinkConnected(LinkKind::Serial, true);
         deliverFromThread(frame, {"Cance", "led!\r\n"});
         QCOMPARE(serial.get(), std::string("\r"));
         deliverFromThread(frame, {"maint> ", "Canceled!"});

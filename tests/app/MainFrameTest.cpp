@@ -62,7 +62,7 @@ private slots:
         ScopedChdir cd(dir.path());
         CMainFrame frame;
         QVERIFY(frame.OnCreate());
-        QComboBox* list = FindControl<QComboBox>(frame.inputBoxBar(), IDC_INPUT_COMMANDS);
+        QComboBox* list = FindControl<QComboBox>(frame.findChild<CInputBoxBar*>(), IDC_INPUT_COMMANDS);
         QVERIFY(list);
         QStringList names;
         for (int i = 0; i < list->count(); ++i) names << list->itemText(i);
@@ -101,7 +101,7 @@ private slots:
         QCOMPARE(order, (QList<int>{57601, 32863, 32864, 0, 32774, 32775, 0, 32777, 32778, 0, 32852,
                                     32853, 0, 32855, 32856, 0, 32833, 0, 57664}));
         for (int id : {IDC_INPUT_EDIT, IDC_INPUT_ENTER, IDC_INPUT_COMMANDS, IDC_INPUT_EXECUTE})
-            QVERIFY(FindById(frame.inputBoxBar(), id));
+            QVERIFY(FindById(frame.findChild<CInputBoxBar*>(), id));
         QCOMPARE(frame.statusBar()->currentMessage(), QString("Ready"));
         for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL})
             QVERIFY(FindControl<QLabel>(frame.statusBar(), id));
@@ -131,26 +131,26 @@ private slots:
 
         ScriptedMessages boxes;
         frame.show();
-        frame.setLinkConnected(LinkKind::Lan, true);  // a login needs a link
-        frame.setLinkWriter(LinkKind::Lan, [](const char*, int n) { return n; });
+        frame.session().setLinkConnected(LinkKind::Lan, true);  // a login needs a link
+        frame.session().setLinkWriter(LinkKind::Lan, [](const char*, int n) { return n; });
         SetModalHook([](QDialog& d) {
             d.findChild<QLineEdit*>()->setText(QStringLiteral("velmod"));
             d.accept();
             return d.result();
         });
-        frame.OnEnterPassword();
+        frame.session().RequestPassword();
         SetModalHook(nullptr);
-        frame.OnViewCommandBar();
+        frame.action(ID_VIEW_COMMANDBAR)->trigger();
+        QVERIFY(frame.findChild<CCommandBar*>());
         frame.resize(400, 300);
-        QTest::qWait(50);
-        QVERIFY(frame.width() >= 860 && frame.height() >= 480);
-        const QRect bar = frame.commandBar()->geometry();
+        QTRY_VERIFY(frame.width() >= 860 && frame.height() >= 480);
+        const QRect bar = frame.findChild<CCommandBar*>()->geometry();
         QVERIFY(bar.height() > 0);
-        QVERIFY(!bar.intersects(frame.inputBoxBar()->geometry()));
+        QVERIFY(!bar.intersects(frame.findChild<CInputBoxBar*>()->geometry()));
         QVERIFY(!bar.intersects(frame.statusBar()->geometry()));
         QVERIFY(frame.centralWidget()->height() > 0);
-        frame.setLinkConnected(LinkKind::Lan, false);
-        frame.setLinkWriter(LinkKind::Lan, {});
+        frame.session().setLinkConnected(LinkKind::Lan, false);
+        frame.session().setLinkWriter(LinkKind::Lan, {});
     }
 
     void enableRules() {
@@ -159,20 +159,20 @@ private slots:
         ScopedChdir cd(dir.path());
         CMainFrame frame;
         QVERIFY(frame.OnCreate());
-        frame.updateCommandUi();
+        frame.session().updateState();
         QVERIFY(frame.action(ID_FILE_OPEN)->isEnabled());
         QVERIFY(!frame.action(ID_FILE_SAVE)->isEnabled());
         QVERIFY(!frame.action(ID_FILE_SAVE_AS)->isEnabled());
         QVERIFY(!frame.action(ID_VIEW_COMMANDBAR)->isEnabled());  // no access mode yet
         QVERIFY(frame.action(ID_PHONEBOOK)->isEnabled());
         for (LinkKind kind : {LinkKind::Serial, LinkKind::Modem, LinkKind::Lan, LinkKind::Isdn}) {
-            frame.setLinkConnected(kind, true);
-            frame.updateCommandUi();
+            frame.session().setLinkConnected(kind, true);
+            frame.session().updateState();
             QVERIFY(!frame.action(ID_FILE_OPEN)->isEnabled());
             QVERIFY(!frame.action(ID_FILE_SAVE)->isEnabled());
-            frame.setLinkConnected(kind, false);
+            frame.session().setLinkConnected(kind, false);
         }
-        frame.updateCommandUi();
+        frame.session().updateState();
         QVERIFY(frame.action(ID_FILE_OPEN)->isEnabled());
     }
 
@@ -186,18 +186,20 @@ private slots:
         ScriptedMessages boxes;
         boxes.answerSave(dir.file("trace.txt"));
         frame.action(ID_FILE_OPEN)->trigger();
-        QCOMPARE(frame.document().GetTranscript(), std::string("line one\rline two\rPASSWORD:\r"));
+        QCOMPARE(frame.session().document().GetTranscript(), std::string("line one\rline two\rPASSWORD:\r"));
         QCOMPARE(frame.windowTitle(), QString("trace.txt - PMX Remote Diagnostic Tool"));
-        QCOMPARE(frame.recentFiles().size(), 1);
+        QAction* recent = FindControl<QAction>(&frame, ID_FILE_MRU_FILE1);
+        QVERIFY(recent && recent->isVisible() && recent->text() == QStringLiteral("&1 trace.txt"));
+        QVERIFY(!FindControl<QAction>(&frame, ID_FILE_MRU_FILE1 + 1)->isVisible());
         QCOMPARE(profile_.getString("Recent File List", "File1", ""), dir.file("trace.txt"));
 
         boxes.answerSave(dir.file("missing.txt"));
         frame.action(ID_FILE_OPEN)->trigger();
         QVERIFY(boxes.sawText("Failed to open document."));
-        QCOMPARE(frame.document().GetTranscript(), std::string("line one\rline two\rPASSWORD:\r"));
+        QCOMPARE(frame.session().document().GetTranscript(), std::string("line one\rline two\rPASSWORD:\r"));
 
         frame.action(ID_VIEW_CLEARNEW)->trigger();
-        QCOMPARE(frame.document().GetTranscript(), std::string());
+        QCOMPARE(frame.session().document().GetTranscript(), std::string());
         QCOMPARE(frame.windowTitle(), QString("Untitled - PMX Remote Diagnostic Tool"));
     }
 
@@ -214,10 +216,10 @@ private slots:
         SetModalHook(nullptr);
         QCOMPARE(caption, QString("About PMX Remote Diagnostic Tool"));
 
-        frame.updateCommandUi();
+        frame.session().updateState();
         QVERIFY(frame.action(ID_VIEW_INPUTBOXBAR)->isChecked());
         frame.action(ID_VIEW_INPUTBOXBAR)->trigger();
-        QVERIFY(!frame.inputBoxBar()->isVisible());
+        QVERIFY(!frame.findChild<CInputBoxBar*>()->isVisible());
         QVERIFY(!frame.action(ID_VIEW_INPUTBOXBAR)->isChecked());
         frame.action(ID_VIEW_TOOLBAR)->trigger();
         QVERIFY(!FindControl<QToolBar>(&frame, AFX_IDW_TOOLBAR)->isVisible());
@@ -230,12 +232,12 @@ private slots:
         CMainFrame frame;
         QVERIFY(frame.OnCreate());
         std::string sent;
-        frame.setLinkWriter(LinkKind::Serial, [&](const char* t, int n) { sent.append(t, n); return 1; });
-        frame.setLinkConnected(LinkKind::Serial, true);
+        frame.session().setLinkWriter(LinkKind::Serial, [&](const char* t, int n) { sent.append(t, n); return 1; });
+        frame.session().setLinkConnected(LinkKind::Serial, true);
         QTest::keyClicks(frame.centralWidget(), "t d");
         QTest::keyClick(frame.centralWidget(), Qt::Key_Return);
         QCOMPARE(sent, std::string());
-        frame.setLinkConnected(LinkKind::Serial, false);
+        frame.session().setLinkConnected(LinkKind::Serial, false);
     }
 };
 

@@ -2,6 +2,10 @@
 // modem: the progress texts in order, the established message and the wake-up, the
 // busy and abandoned calls, the unavailable layer, the enable rules and the modem list.
 #include "app/CMainFrame.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "links/CCallProgressWnd.h"
 #include "links/CModemLink.h"
@@ -33,13 +37,13 @@ class ModemFrameTest : public QObject {
     std::function<int(QDialog&)> configDialog_;  // the Modem Configuration dialog's script
 
     static bool Trigger(CMainFrame& f, int id) {
-        f.updateCommandUi();
+        f.session().updateState();
         if (!f.action(id)->isEnabled()) return false;
         f.action(id)->trigger();
         return true;
     }
     static bool Enabled(CMainFrame& f, int id) {
-        f.updateCommandUi();
+        f.session().updateState();
         return f.action(id)->isEnabled();
     }
     static int IndexOf(const ScriptedMessages& boxes, const std::string& text) {
@@ -59,7 +63,7 @@ private slots:
             case IDD_PHONEBOOK: {
                 auto* frame = qobject_cast<CMainFrame*>(d.parentWidget());
                 if (number_.empty() || !frame) return int(QDialog::Rejected);
-                frame->modemLink().SetDestination(number_.c_str());
+                frame->session().modemLink().SetDestination(number_.c_str());
                 return int(QDialog::Accepted);
             }
             case IDD_ENTER_PASSWORD:
@@ -93,9 +97,9 @@ private slots:
         QVERIFY(frame.OnCreate());
         QStringList texts;
         QList<QPoint> offsets;
-        connect(frame.progressWindow(), &CCallProgressWnd::textSet, this, [&](const QString& t) {
+        connect(frame.findChild<CCallProgressWnd*>(), &CCallProgressWnd::textSet, this, [&](const QString& t) {
             texts << t;
-            offsets << frame.progressWindow()->pos() - frame.view()->mapToGlobal(QPoint(0, 0));
+            offsets << frame.findChild<CCallProgressWnd*>()->pos() - frame.findChild<CTRQDiagView*>()->mapToGlobal(QPoint(0, 0));
         });
         QVERIFY(!Enabled(frame, ID_MODEM_DISCONNECT));
         QElapsedTimer clock;
@@ -107,7 +111,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(boxes.sawText(established), 10000);
         const qint64 toEstablished = clock.elapsed();
         qInfo("Modem Connect to the established message: %lld ms", static_cast<long long>(toEstablished));
-        QTRY_VERIFY(!frame.progressWindow()->isVisible());
+        QTRY_VERIFY(!frame.findChild<CCallProgressWnd*>()->isVisible());
         const QStringList expected = {
             "Preparing modem connection...", "Initializing modem line...",
             "Preparing a call to destination...", "Dialing to destination...",
@@ -118,26 +122,26 @@ private slots:
         QCOMPARE(boxes.boxes()[IndexOf(boxes, established)].title, std::string("Modem Connected"));
 
         // The switch sleeps through the first carriage return; the wake-up brings it.
-        QVERIFY(frame.wakeupTimerActive());
+        QVERIFY(frame.session().wakeupTimerActive());
         QTRY_COMPARE_WITH_TIMEOUT(passwordDialogs_, 1, 6000);
         const qint64 toPassword = clock.elapsed() - toEstablished;
         QVERIFY2(toPassword >= 1700, qPrintable(QString::number(toPassword)));
-        QTRY_VERIFY(!frame.wakeupTimerActive());
-        QTRY_VERIFY(!frame.modemWorkerRunning());
+        QTRY_VERIFY(!frame.session().wakeupTimerActive());
+        QTRY_VERIFY(!frame.session().modem().workerRunning());
         QVERIFY(Enabled(frame, ID_MODEM_DISCONNECT));
 
         boxes.clear();
         const char refused[] = "rxg 12";
-        QCOMPARE(frame.SendToLink(refused, 6, true), 1);
+        QCOMPARE(frame.session().SendToLink(refused, 6, true), 1);
         QVERIFY(boxes.sawText("This command cannot be executed on modem connection..."));
-        QVERIFY(!frame.responseTimerActive());
+        QVERIFY(!frame.session().responseTimerActive());
 
         boxes.clear();
         QVERIFY(Trigger(frame, ID_MODEM_DISCONNECT));
         QCOMPARE(boxes.boxes()[0].text, std::string("Are you sure to disconnect modem connection ?"));
         QVERIFY(boxes.sawText("Modem connection disconnected..."));
-        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
-        QVERIFY(!frame.modemLink().IsOpen());
+        QVERIFY(!frame.session().isLinkConnected(LinkKind::Modem));
+        QVERIFY(!frame.session().modemLink().IsOpen());
         QVERIFY(!Enabled(frame, ID_MODEM_DISCONNECT));
         QVERIFY(Enabled(frame, ID_MODEM_CONNECT));
     }
@@ -152,7 +156,7 @@ private slots:
         QVERIFY(frame.OnCreate());
         QStringList texts;
         bool disconnectOfferedWhileDialling = false;
-        connect(frame.progressWindow(), &CCallProgressWnd::textSet, this, [&](const QString& t) {
+        connect(frame.findChild<CCallProgressWnd*>(), &CCallProgressWnd::textSet, this, [&](const QString& t) {
             texts << t;
             if (t == "Dialing to destination...") disconnectOfferedWhileDialling = Enabled(frame, ID_MODEM_DISCONNECT);
         });
@@ -160,12 +164,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(boxes.sawText("Failed to establish modem connection..."), 10000);
         QVERIFY(texts.contains("Destination busy..."));
         QVERIFY(disconnectOfferedWhileDialling);
-        QTRY_VERIFY(!frame.modemWorkerRunning());
-        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
-        QVERIFY(!frame.progressWindow()->isVisible());
+        QTRY_VERIFY(!frame.session().modem().workerRunning());
+        QVERIFY(!frame.session().isLinkConnected(LinkKind::Modem));
+        QVERIFY(!frame.findChild<CCallProgressWnd*>()->isVisible());
         QVERIFY2(!Enabled(frame, ID_MODEM_DISCONNECT), "grey again after the hang-up");
         QVERIFY(Enabled(frame, ID_MODEM_CONNECT));
-        QVERIFY(!frame.modemLink().IsOpen());
+        QVERIFY(!frame.session().modemLink().IsOpen());
     }
 
     void disconnectDuringTheCallAttemptReportsNothingAfterwards() {
@@ -180,14 +184,14 @@ private slots:
         QVERIFY(Trigger(frame, ID_MODEM_CONNECT));
         QTRY_VERIFY_WITH_TIMEOUT(Enabled(frame, ID_MODEM_DISCONNECT), 5000);
         QVERIFY(Trigger(frame, ID_MODEM_DISCONNECT));
-        QVERIFY2(!frame.modemWorkerRunning(), "the worker is stopped, not left running");
-        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
+        QVERIFY2(!frame.session().modem().workerRunning(), "the worker is stopped, not left running");
+        QVERIFY(!frame.session().isLinkConnected(LinkKind::Modem));
         const size_t shown = boxes.count();
         QTest::qWait(3500);  // past the moment the modem would have answered
         QCOMPARE(boxes.count(), shown);
         QVERIFY(!boxes.sawText("Failed to establish modem connection..."));
-        QVERIFY(!frame.progressWindow()->isVisible());
-        QVERIFY(!frame.modemLink().IsOpen());
+        QVERIFY(!frame.findChild<CCallProgressWnd*>()->isVisible());
+        QVERIFY(!frame.session().modemLink().IsOpen());
         QCOMPARE(linktest::ThreadCount(), threads);
         QCOMPARE(linktest::FdCount(), fds);
         QVERIFY(!Enabled(frame, ID_MODEM_DISCONNECT));
@@ -205,8 +209,8 @@ private slots:
         QVERIFY(init >= 0);
         QCOMPARE(boxes.boxes()[init].title, std::string("Modem Initialization Error"));
         QVERIFY(init < IndexOf(boxes, "Failed to establish modem connection..."));
-        QTRY_VERIFY(!frame.modemWorkerRunning());
-        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
+        QTRY_VERIFY(!frame.session().modem().workerRunning());
+        QVERIFY(!frame.session().isLinkConnected(LinkKind::Modem));
 
         boxes.clear();
         QVERIFY(Trigger(frame, ID_MODEM_CONFIGURE));
@@ -224,8 +228,8 @@ private slots:
         number_.clear();  // Quit
         QVERIFY(Trigger(frame, ID_MODEM_CONNECT));
         QCOMPARE(boxes.count(), size_t(1));
-        QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
-        QVERIFY(!frame.modemWorkerRunning());
+        QVERIFY(!frame.session().isLinkConnected(LinkKind::Modem));
+        QVERIFY(!frame.session().modem().workerRunning());
     }
 
     void modemConfigurationListsStoresAndRefuses() {
@@ -291,13 +295,13 @@ private slots:
         const int fds = linktest::FdCount();
         for (int i = 0; i < 20; ++i) {
             QVERIFY(Trigger(frame, ID_MODEM_CONNECT));
-            QTRY_VERIFY_WITH_TIMEOUT(Enabled(frame, ID_MODEM_DISCONNECT) && !frame.modemWorkerRunning(), 10000);
-            QVERIFY(frame.modemLink().IsOpen());
+            QTRY_VERIFY_WITH_TIMEOUT(Enabled(frame, ID_MODEM_DISCONNECT) && !frame.session().modem().workerRunning(), 10000);
+            QVERIFY(frame.session().modemLink().IsOpen());
             // The switch's prompt first: a reader still asking for the password dialog
             // would hold the disconnect up.
             QTRY_COMPARE_WITH_TIMEOUT(passwordDialogs_, i + 1, 5000);
             QVERIFY(Trigger(frame, ID_MODEM_DISCONNECT));
-            QVERIFY(!frame.isLinkConnected(LinkKind::Modem));
+            QVERIFY(!frame.session().isLinkConnected(LinkKind::Modem));
         }
         QVERIFY(!boxes.sawText("Failed to establish modem connection..."));
         QCOMPARE(linktest::ThreadCount(), threads);

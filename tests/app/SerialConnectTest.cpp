@@ -1,6 +1,10 @@
 // Serial Port Connect/Disconnect through the real frame, link, document and view,
 // against a pty the test plays itself or the switch simulator as a child process.
 #include "app/CMainFrame.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "links/CSerialLink.h"
@@ -14,6 +18,7 @@
 #include "tests/support/TempDir.h"
 #include "tools/pmxsim/FloodPattern.h"
 
+#include <QLabel>
 #include <QAction>
 #include <QDialog>
 #include <QDir>
@@ -38,7 +43,7 @@ double ProcessCpuSeconds() {
     return double(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
 
-std::string Transcript(CMainFrame& f) { return f.document().GetTranscript(); }
+std::string Transcript(CMainFrame& f) { return f.session().document().GetTranscript(); }
 
 bool Contains(const std::string& hay, const std::string& needle) {
     return hay.find(needle) != std::string::npos;
@@ -59,8 +64,8 @@ std::string ReadPeer(PtyPair& peer, int ms) {
 
 // Sends a typed line the way the input box does: the text, then a carriage return.
 void TypeLine(CMainFrame& f, const std::string& line) {
-    f.SendToLink(line.data(), int(line.size()), true);
-    f.SendToLink("\r", 1, true);
+    f.session().SendToLink(line.data(), int(line.size()), true);
+    f.session().SendToLink("\r", 1, true);
 }
 
 } // namespace
@@ -86,8 +91,8 @@ class SerialConnectTest : public QObject {
 
     // Connect, check the success box, and take the carriage return off the peer.
     bool connectTo(CMainFrame& f, ScriptedMessages& boxes) {
-        f.OnSerialConnect();
-        return f.isLinkConnected(LinkKind::Serial) && boxes.sawText(kConnectedText);
+        f.session().serial().OnConnect();
+        return f.session().isLinkConnected(LinkKind::Serial) && boxes.sawText(kConnectedText);
     }
 
     bool waitForText(CMainFrame& f, const std::string& needle, int ms = 10000) {
@@ -97,7 +102,7 @@ class SerialConnectTest : public QObject {
     // Leaves the frame logged in with maintenance access at "maint>".
     bool logIn(CMainFrame& f) {
         typed_ = "velmod";
-        return waitForText(f, "maint>") && f.accessMode() == AccessMode::Maintenance;
+        return waitForText(f, "maint>") && f.session().accessMode() == AccessMode::Maintenance;
     }
 
 private slots:
@@ -135,7 +140,7 @@ private slots:
         QVERIFY(f.action(ID_SERIAL_CONNECT)->isEnabled());
         QVERIFY(f.action(ID_SERIAL_CONFIGURE)->isEnabled());
         QVERIFY(!f.action(ID_SERIAL_DISCONNECT)->isEnabled());
-        f.document().SetText("left over from before\r");
+        f.session().document().SetText("left over from before\r");
 
         QVERIFY(connectTo(f, boxes));
         QCOMPARE(boxes.count(), size_t(1));
@@ -143,14 +148,14 @@ private slots:
         QCOMPARE(int(boxes.boxes()[0].icon), int(MsgIcon::Information));
         QCOMPARE(Transcript(f), std::string());
         QCOMPARE(peer.ReadFor(300), std::string("\r"));
-        QVERIFY(f.responseTimerActive());
+        QVERIFY(f.session().responseTimerActive());
         QVERIFY(!f.action(ID_SERIAL_CONNECT)->isEnabled());
         QVERIFY(!f.action(ID_SERIAL_CONFIGURE)->isEnabled());
         QVERIFY(f.action(ID_SERIAL_DISCONNECT)->isEnabled());
-        f.setLinkConnected(LinkKind::Lan, true);  // the other links' flags grey Disconnect too
-        f.updateCommandUi();
+        f.session().setLinkConnected(LinkKind::Lan, true);  // the other links' flags grey Disconnect too
+        f.session().updateState();
         QVERIFY(!f.action(ID_SERIAL_DISCONNECT)->isEnabled());
-        f.setLinkConnected(LinkKind::Lan, false);
+        f.session().setLinkConnected(LinkKind::Lan, false);
 
         // What the peer sends lands in the document.
         QVERIFY(peer.WriteAll("hello\r\n"));
@@ -158,15 +163,15 @@ private slots:
 
         // Before any prompt, Disconnect logs nothing out.
         boxes.clear();
-        f.OnSerialDisconnect();
+        f.session().serial().OnDisconnect();
         QCOMPARE(boxes.count(), size_t(2));
         QCOMPARE(boxes.boxes()[0].text, std::string(kDisconnectQuestion));
         QCOMPARE(boxes.boxes()[1].text, std::string(kDisconnectedText));
         QCOMPARE(boxes.boxes()[1].title, std::string(kDisconnectedTitle));
-        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
+        QVERIFY(!f.session().isLinkConnected(LinkKind::Serial));
         QCOMPARE(Transcript(f), std::string());
         QCOMPARE(peer.ReadFor(200), std::string());
-        QVERIFY(!f.responseTimerActive());
+        QVERIFY(!f.session().responseTimerActive());
         QVERIFY(f.action(ID_SERIAL_CONNECT)->isEnabled());
     }
 
@@ -205,8 +210,8 @@ private slots:
         ScriptedMessages boxes;
         CMainFrame f;
         QVERIFY(f.OnCreate());
-        f.document().SetText("kept\r");
-        f.OnSerialConnect();
+        f.session().document().SetText("kept\r");
+        f.session().serial().OnConnect();
         QCOMPARE(boxes.count(), size_t(1));
         QCOMPARE(QString::fromStdString(boxes.boxes()[0].text), box);
         if (setup == "none") {
@@ -217,7 +222,7 @@ private slots:
             QCOMPARE(int(boxes.boxes()[0].icon), int(MsgIcon::Error));
         }
         QCOMPARE(Transcript(f).empty(), cleared);
-        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
+        QVERIFY(!f.session().isLinkConnected(LinkKind::Serial));
         QVERIFY(f.action(ID_SERIAL_CONNECT)->isEnabled());
         QVERIFY2(f.statusBar()->currentMessage().contains(status), qPrintable(f.statusBar()->currentMessage()));
         QCOMPARE(peer.ReadFor(100), std::string());  // nothing was sent
@@ -226,7 +231,7 @@ private slots:
             holder->Close();
             boxes.clear();
             QVERIFY(connectTo(f, boxes));
-            f.SerialDisconnect();
+            f.session().serial().Disconnect();
         }
     }
 
@@ -245,7 +250,7 @@ private slots:
         boxes.answer(IDOK);
         TypeLine(f, "r o 1");
         QCOMPARE(peer.ReadFor(200), std::string("r o 1\r"));
-        f.SerialDisconnect();
+        f.session().serial().Disconnect();
     }
 
     void cancelReplyFromTheReadThreadReachesThePeer() {
@@ -260,7 +265,7 @@ private slots:
         QVERIFY(peer.WriteAll("\r\nCanceled!\r\n"));
         const std::string got = ReadPeer(peer, 500);
         QVERIFY2(got == "\r", QByteArray::fromStdString(got).toHex().constData());
-        f.SerialDisconnect();
+        f.session().serial().Disconnect();
     }
 
     void silenceAfterASendWarnsOnce() {
@@ -277,8 +282,8 @@ private slots:
         QVERIFY2(clock.elapsed() >= 3150,  // a coarse timer may fire 5% early
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(boxes.boxes().back().title, std::string("Connection Warning"));
-        QVERIFY(f.isLinkConnected(LinkKind::Serial));  // the link stays up
-        f.SerialDisconnect();
+        QVERIFY(f.session().isLinkConnected(LinkKind::Serial));  // the link stays up
+        f.session().serial().Disconnect();
     }
 
     void disconnectLogsOutOnlyFromACommandPrompt_data() {
@@ -306,9 +311,9 @@ private slots:
         // The matcher runs on the read thread right after the store.
         const bool atCommandPrompt = !sent.isEmpty();
         QVERIFY(QTest::qWaitFor(
-            [&] { return f.view()->Matcher().AwaitingLogin() != atCommandPrompt; }, 2000));
+            [&] { return f.session().awaitingLogin() != atCommandPrompt; }, 2000));
         boxes.clear();
-        f.OnSerialDisconnect();
+        f.session().serial().OnDisconnect();
         // The port is closed by now: what it sent reached the peer before the close.
         const std::string got = peer.ReadFor(300);
         QVERIFY2(got == sent.toStdString(), QByteArray::fromStdString(got).toHex().constData());
@@ -332,11 +337,11 @@ private slots:
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         QElapsedTimer clock;
         clock.start();
-        f.SerialDisconnect();
+        f.session().serial().Disconnect();
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QTest::qWait(100);
         QCOMPARE(dialogs_.load(), 0);  // no password dialog for a closed link
-        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
+        QVERIFY(!f.session().isLinkConnected(LinkKind::Serial));
         QCOMPARE(peer.ReadFor(100), std::string());
     }
 
@@ -353,8 +358,8 @@ private slots:
         QVERIFY(waitForText(*f, "maint>"));
         QTest::qWait(50);
         boxes.answerSave(dir_.file("trace.txt"));
-        f->OnCaptureOn();
-        QVERIFY(f->captureRunning());
+        f->session().CaptureOn();
+        QVERIFY(f->session().captureRunning());
         boxes.clear();
         f->show();
         QVERIFY(f->close());
@@ -399,10 +404,10 @@ private slots:
         QCOMPARE(dialogs_.load(), 1);
         // The simulator only grants access when "velmod\r" reached it.
         QVERIFY(Contains(Transcript(f), "Maintenance level access granted."));
-        QTRY_VERIFY(!f.view()->Matcher().AwaitingLogin());  // "maint>" may come in a later read
+        QTRY_VERIFY(!f.session().awaitingLogin());  // "maint>" may come in a later read
 
         const uint64_t n = 100000;
-        f.OnClearNew();
+        f.session().ClearScreen();
         TypeLine(f, "flood " + std::to_string(n));
         QVERIFY(QTest::qWaitFor([&] {
             const std::string t = Transcript(f);
@@ -420,12 +425,12 @@ private slots:
         QCOMPARE(dialogs_.load(), 1);
 
         boxes.clear();
-        f.OnSerialDisconnect();
+        f.session().serial().OnDisconnect();
         QCOMPARE(boxes.boxes().back().text, std::string(kDisconnectedText));
-        QVERIFY(!f.isLinkConnected(LinkKind::Serial));
+        QVERIFY(!f.session().isLinkConnected(LinkKind::Serial));
         QCOMPARE(Transcript(f), std::string());
         // The level ended with the session: nothing offers it at the next connection.
-        QCOMPARE(int(f.accessMode()), int(AccessMode::None));
+        QCOMPARE(int(f.session().accessMode()), int(AccessMode::None));
     }
 
     void peerGoneReleasesThePortAndLeavesTheProgramIdle() {
@@ -441,9 +446,9 @@ private slots:
         boxes.clear();
         sim.reset();  // killed
         // The port is released at once and the loss told in the status bar, no box.
-        QVERIFY(QTest::qWaitFor([&] { return int(f.isLinkConnected(LinkKind::Serial)) == 0; }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return int(f.session().isLinkConnected(LinkKind::Serial)) == 0; }, 5000));
         QCOMPARE(f.statusBar()->currentMessage(), QString::fromLatin1(kPortLostText));
-        QCOMPARE(f.statusPaneText(CMainFrame::StatusPane::Link), QStringLiteral("Not connected"));
+        QCOMPARE(f.findChild<QLabel*>(QStringLiteral("linkPane"))->text(), QStringLiteral("Not connected"));
         QCOMPARE(boxes.count(), size_t(0));
         QVERIFY(f.action(ID_SERIAL_CONNECT)->isEnabled());
         QVERIFY(!f.action(ID_SERIAL_DISCONNECT)->isEnabled());
@@ -475,8 +480,8 @@ private slots:
                 typed_.clear();
             }
             boxes.clear();
-            f.OnSerialConnect();
-            if (!f.isLinkConnected(LinkKind::Serial)) return "connect";
+            f.session().serial().OnConnect();
+            if (!f.session().isLinkConnected(LinkKind::Serial)) return "connect";
             if (kind == 1) {
                 // The password prompt follows the banner at once: disconnect in between.
                 if (!waitForText(f, "tility")) return "banner";
@@ -486,8 +491,8 @@ private slots:
                 // Every flood line runs through the alphabet.
                 if (!waitForText(f, "NOPQRSTU")) return "flood";
             }
-            f.OnSerialDisconnect();
-            if (f.isLinkConnected(LinkKind::Serial) || !boxes.sawText(kDisconnectedText)) return "disconnect";
+            f.session().serial().OnDisconnect();
+            if (f.session().isLinkConnected(LinkKind::Serial) || !boxes.sawText(kDisconnectedText)) return "disconnect";
             return QString();
         };
         QCOMPARE(cycle(0), QString());

@@ -1,7 +1,11 @@
 // Reconnect, command scripts, input history and the LAN wake-up carriage return,
 // through the real frame against the switch simulator and loopback peers.
 #include "app/CMainFrame.h"
-#include "app/LanFrameLink.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
+#include "session/LanControl.h"
 #include "commands/CInputBoxBar.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
@@ -14,6 +18,8 @@
 #include "tests/support/TempDir.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QPushButton>
 #include <QDialog>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -37,24 +43,24 @@ struct Fixture {
             return d.result();
         });
         frame.OnCreate();
-        frame.lanLink().setDisconnectWaitMs(0);
-        frame.setConnectWakeupWaitMs(150);
+        frame.session().lan().setDisconnectWaitMs(0);
+        frame.session().setConnectWakeupWaitMs(150);
     }
     ~Fixture() {
         SetModalHook(nullptr);
         Profile::install(nullptr);
     }
     bool trigger(int id) {
-        frame.updateCommandUi();
+        frame.session().updateState();
         if (!frame.action(id)->isEnabled()) return false;
         frame.action(id)->trigger();
         return true;
     }
-    std::string transcript() { return frame.document().GetTranscript(); }
-    bool loggedIn() { return frame.accessMode() == AccessMode::Maintenance; }
+    std::string transcript() { return frame.session().document().GetTranscript(); }
+    bool loggedIn() { return frame.session().accessMode() == AccessMode::Maintenance; }
     void typeLine(const char* line) {
-        frame.inputBoxBar()->edit()->setText(QString::fromLatin1(line));
-        frame.OnInputEnter();
+        frame.findChild<CInputBoxBar*>()->edit()->setText(QString::fromLatin1(line));
+        frame.findChild<CInputBoxBar*>()->enterButton()->click();
     }
     std::string script(const std::string& text) {
         start.dir().write("script.txt", text);
@@ -98,20 +104,20 @@ private slots:
         f.boxes.answer(IDYES);
         QVERIFY(f.trigger(ID_SERIAL_DISCONNECT));
         QVERIFY(f.trigger(ID_CONNECTION_RECONNECT));
-        QVERIFY(f.frame.isLinkConnected(LinkKind::Serial));
+        QVERIFY(f.frame.session().isLinkConnected(LinkKind::Serial));
         QTRY_VERIFY_WITH_TIMEOUT(f.transcript().find("maint>") != std::string::npos, 10000);
         f.boxes.answer(IDYES);
         QVERIFY(f.trigger(ID_SERIAL_DISCONNECT));
 
         // The LAN is now the last link: Reconnect reaches it, not the serial port.
         QVERIFY(f.trigger(ID_LAN_CONNECT));
-        QTRY_VERIFY(f.frame.isLinkConnected(LinkKind::Lan));  // the connect runs in the background
+        QTRY_VERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));  // the connect runs in the background
         QTRY_VERIFY_WITH_TIMEOUT(f.transcript().find("maint>") != std::string::npos, 10000);
         f.boxes.answer(IDYES);
         QVERIFY(f.trigger(ID_LAN_DISCONNECT));
         QVERIFY(f.trigger(ID_CONNECTION_RECONNECT));
-        QTRY_VERIFY(f.frame.isLinkConnected(LinkKind::Lan));
-        QVERIFY(!f.frame.isLinkConnected(LinkKind::Serial));
+        QTRY_VERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
+        QVERIFY(!f.frame.session().isLinkConnected(LinkKind::Serial));
         QTRY_VERIFY_WITH_TIMEOUT(f.transcript().find("maint>") != std::string::npos, 10000);
     }
 
@@ -127,14 +133,14 @@ private slots:
         f.typeLine("quarth");
         QTRY_VERIFY_WITH_TIMEOUT(f.loggedIn(), 10000);
         f.typeLine("t p");
-        QCOMPARE(f.frame.inputBoxBar()->history().lines(), std::vector<std::string>{"t p"});
+        QCOMPARE(f.frame.findChild<CInputBoxBar*>()->history().lines(), std::vector<std::string>{"t p"});
 
         f.boxes.answerSave(logs.file("trace.txt"));
         QVERIFY(f.trigger(ID_CAPTURE_ON));
         QTRY_VERIFY(f.transcript().find("TRACE SETUP") != std::string::npos);
-        QVERIFY(f.frame.RunScriptFile(f.script("# three commands\nt d\n\n  # s s is next\ns s\r\nd a\n")));
+        QVERIFY(f.frame.session().RunScriptFile(f.script("# three commands\nt d\n\n  # s s is next\ns s\r\nd a\n")));
         QVERIFY(!f.trigger(ID_FILE_RUN_SCRIPT));
-        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.scriptRunning(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.session().scriptRunning(), 10000);
         QCOMPARE(f.frame.statusBar()->currentMessage(), QStringLiteral("Script done: 3 commands sent."));
         const std::string t = f.transcript();
         const size_t date = t.find("SYSTEM DATE"), status = t.find("SYSTEM STATUS"), alarms = t.find("ALARM LOG");
@@ -148,28 +154,28 @@ private slots:
     void scriptStopsOnTimeOutAndOnDisconnect() {
         LoopbackPeer peer(SilentAfterLogin);
         Fixture f;
-        f.frame.setScriptTimeoutMs(300);
+        f.frame.session().setScriptTimeoutMs(300);
         f.profile.writeString("Server", "History %c", peer.destination());
         QVERIFY(f.trigger(ID_LAN_CONNECT));
         QTRY_VERIFY_WITH_TIMEOUT(f.loggedIn(), 5000);
         peer.clearReceived();
 
         // The prompt is showing: the first command goes at once, the second never.
-        QVERIFY(f.frame.RunScriptFile(f.script("t d\nt p\n")));
-        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.scriptRunning(), 5000);
+        QVERIFY(f.frame.session().RunScriptFile(f.script("t d\nt p\n")));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.session().scriptRunning(), 5000);
         QCOMPARE(f.boxes.count(), size_t(1));
         QCOMPARE(QString::fromStdString(f.boxes.boxes()[0].text),
                  QStringLiteral("Script stopped: no prompt from the switch within 1 s after line 1."));
         QCOMPARE(peer.received(), std::string("t d\r"));
 
         // A disconnect ends a script quietly.
-        f.frame.setScriptTimeoutMs(30000);
+        f.frame.session().setScriptTimeoutMs(30000);
         SendAll(peer.connection(), "\r\nmaint>");
         QTRY_VERIFY(f.transcript().size() > 0 && f.transcript().back() == '>');
-        QVERIFY(f.frame.RunScriptFile(f.script("t d\nt p\n")));
-        QVERIFY(f.frame.scriptRunning());
+        QVERIFY(f.frame.session().RunScriptFile(f.script("t d\nt p\n")));
+        QVERIFY(f.frame.session().scriptRunning());
         ::shutdown(peer.connection(), SHUT_RDWR);
-        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.scriptRunning(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.frame.session().scriptRunning(), 5000);
         QCOMPARE(f.boxes.count(), size_t(1));
     }
 

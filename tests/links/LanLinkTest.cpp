@@ -2,7 +2,11 @@
 // connection state, failures, the peer's close, clean-up, bulk data both ways and the
 // Telnet negotiation through a real connection.
 #include "app/CMainFrame.h"
-#include "app/LanFrameLink.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
+#include "session/LanControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "links/CLanConfigDlg.h"
@@ -72,20 +76,20 @@ struct Fixture {
     Fixture() {
         Profile::install(&profile);
         frame.OnCreate();
-        frame.setReceiveSink(&sink);
-        frame.lanLink().setDisconnectWaitMs(0);
-        frame.setConnectWakeupWaitMs(0);
+        frame.session().setReceiveSink(&sink);
+        frame.session().lan().setDisconnectWaitMs(0);
+        frame.session().setConnectWakeupWaitMs(0);
     }
     ~Fixture() { Profile::install(nullptr); }
     bool enabled(int id) {
-        frame.updateCommandUi();
+        frame.session().updateState();
         return frame.action(id)->isEnabled();
     }
     void connectTo(const std::string& destination) {
         StoreDestination(destination);
         QVERIFY(enabled(ID_LAN_CONNECT));
         frame.action(ID_LAN_CONNECT)->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.lanLink().connecting(), CLanSocket::ConnectTimeoutMs() + 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.session().lan().connecting(), CLanSocket::ConnectTimeoutMs() + 5000);
     }
     void disconnect() {
         QVERIFY(enabled(ID_LAN_DISCONNECT));
@@ -129,7 +133,7 @@ private slots:
         });
         Fixture f;
         f.connectTo(peer.destination(host.toLatin1().constData()));
-        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+        QVERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
         QCOMPARE(f.boxes.count(), size_t(0));  // no box reports success
         QVERIFY(!f.enabled(ID_LAN_CONNECT));
         QVERIFY(f.enabled(ID_LAN_DISCONNECT));
@@ -137,22 +141,22 @@ private slots:
         QTRY_COMPARE(f.sink.text(), std::string("hello\r\n"));
 
         // Outgoing text has 255 doubled; the password line gets its carriage return.
-        QCOMPARE(f.frame.SendToLink("ab\xFF" "c", 4, true), 1);
-        QVERIFY(!f.frame.responseTimerActive());
-        f.frame.SendLine("pw\xFF");
+        QCOMPARE(f.frame.session().SendToLink("ab\xFF" "c", 4, true), 1);
+        QVERIFY(!f.frame.session().responseTimerActive());
+        f.frame.session().SendLine("pw\xFF");
         QVERIFY(peer.WaitReceived(11, 5000));
         // The connect's own carriage return comes first: this sink stands in for the
         // document, so the frame does not see the greeting.
         QCOMPARE(peer.received(), std::string("\rab\xFF\xFF" "cpw\xFF\xFF\r"));
 
         // Another link's flag takes Disconnect away too.
-        f.frame.setLinkConnected(LinkKind::Isdn, true);
+        f.frame.session().setLinkConnected(LinkKind::Isdn, true);
         QVERIFY(!f.enabled(ID_LAN_DISCONNECT));
-        f.frame.setLinkConnected(LinkKind::Isdn, false);
+        f.frame.session().setLinkConnected(LinkKind::Isdn, false);
 
         f.disconnect();
-        QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
-        QVERIFY(f.frame.lanLink().thread() == nullptr);
+        QVERIFY(!f.frame.session().isLinkConnected(LinkKind::Lan));
+        QVERIFY(f.frame.session().lan().thread() == nullptr);
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         QTRY_VERIFY(peer.peerClosed());
     }
@@ -178,8 +182,8 @@ private slots:
         QVERIFY(t.elapsed() < CLanSocket::ConnectTimeoutMs() + 5000);
         QVERIFY(f.boxes.sawText("Failed to establish TCP/IP connection..."));
         QCOMPARE(f.boxes.count(), size_t(1));
-        QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
-        QVERIFY(f.frame.lanLink().thread() == nullptr);  // the worker is not left behind
+        QVERIFY(!f.frame.session().isLinkConnected(LinkKind::Lan));
+        QVERIFY(f.frame.session().lan().thread() == nullptr);  // the worker is not left behind
         QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);  // the thread is reaped
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         // The code is shown without a box.
@@ -204,18 +208,18 @@ private slots:
         t.start();
         f.frame.action(ID_LAN_CONNECT)->trigger();
         QVERIFY(t.elapsed() < 1000);
-        QVERIFY(f.frame.lanLink().connecting());
+        QVERIFY(f.frame.session().lan().connecting());
         QVERIFY(f.frame.statusBar()->currentMessage().startsWith("Connecting to 127.0.0.1:"));
         bool ticked = false;
         QTimer::singleShot(50, [&] { ticked = true; });
         QTRY_VERIFY(ticked);  // the GUI thread runs its events meanwhile
-        QVERIFY(f.frame.lanLink().connecting());
+        QVERIFY(f.frame.session().lan().connecting());
         QVERIFY(!f.enabled(ID_LAN_CONNECT));
         t.restart();
         f.disconnect();
         QVERIFY(t.elapsed() < 1000);
-        QVERIFY(!f.frame.lanLink().connecting());
-        QVERIFY(f.frame.lanLink().thread() == nullptr);
+        QVERIFY(!f.frame.session().lan().connecting());
+        QVERIFY(f.frame.session().lan().thread() == nullptr);
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         QVERIFY(!f.boxes.sawText("Failed to establish TCP/IP connection..."));
         ::close(filler);
@@ -227,7 +231,7 @@ private slots:
         const int tasks = CountEntries("/proc/self/task");
         f.frame.action(ID_LAN_CONNECT)->trigger();
         QVERIFY(f.boxes.sawText("Destination IP Address is not exist!!"));
-        QVERIFY(f.frame.lanLink().thread() == nullptr);
+        QVERIFY(f.frame.session().lan().thread() == nullptr);
         QCOMPARE(CountEntries("/proc/self/task"), tasks);
     }
 
@@ -236,12 +240,12 @@ private slots:
         Fixture f;
         const int tasks = CountEntries("/proc/self/task");
         f.connectTo(peer.destination());
-        QTRY_VERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
+        QTRY_VERIFY(!f.frame.session().isLinkConnected(LinkKind::Lan));
         QCOMPARE(f.sink.text(), std::string("bye"));
         QCOMPARE(f.boxes.count(), size_t(0));
         QVERIFY(f.enabled(ID_LAN_CONNECT));
         QVERIFY(!f.enabled(ID_LAN_DISCONNECT));
-        QTRY_VERIFY(f.frame.lanLink().thread() == nullptr);
+        QTRY_VERIFY(f.frame.session().lan().thread() == nullptr);
         QTRY_COMPARE(CountEntries("/proc/self/task"), tasks);
     }
 
@@ -262,8 +266,8 @@ private slots:
         f.connectTo(peer.destination());
         QTRY_VERIFY2(f.sink.text() == "ab", f.sink.text().c_str());
         go = true;
-        QTRY_VERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
-        QTRY_VERIFY(f.frame.lanLink().thread() == nullptr);
+        QTRY_VERIFY(!f.frame.session().isLinkConnected(LinkKind::Lan));
+        QTRY_VERIFY(f.frame.session().lan().thread() == nullptr);
         QCOMPARE(f.boxes.count(), size_t(0));
     }
 
@@ -271,29 +275,29 @@ private slots:
         LoopbackPeer peer;
         TempDir dir;
         Fixture f;
-        f.frame.lanLink().setDisconnectWaitMs(1000);
+        f.frame.session().lan().setDisconnectWaitMs(1000);
         f.connectTo(peer.destination());
-        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+        QVERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
 
         f.boxes.answer(IDNO);
         f.frame.action(ID_LAN_DISCONNECT)->trigger();
-        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+        QVERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
         const RecordedBox ask = f.boxes.boxes().back();
         QCOMPARE(ask.text, std::string("Are you sure to disconnect LAN connection ?"));
         QCOMPARE(ask.title, std::string("LAN Disconnect Confirmation"));
         QVERIFY(ask.buttons == MsgButtons::YesNo && ask.icon == MsgIcon::Question);
 
         f.boxes.answerSave(dir.file("trace.txt"));
-        f.frame.OnCaptureOn();
-        QVERIFY(f.frame.captureRunning());
+        f.frame.session().CaptureOn();
+        QVERIFY(f.frame.session().captureRunning());
         f.boxes.clear();
         QElapsedTimer t;
         t.start();
         f.disconnect();
         QVERIFY(t.elapsed() >= 1900);
-        QVERIFY(!f.frame.captureRunning());
+        QVERIFY(!f.frame.session().captureRunning());
         QVERIFY(f.boxes.sawText("Stop Saving trace data."));
-        QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
+        QVERIFY(!f.frame.session().isLinkConnected(LinkKind::Lan));
         QTRY_VERIFY(peer.peerClosed());
     }
 
@@ -308,10 +312,10 @@ private slots:
         const int fds = CountEntries("/proc/self/fd");
         for (int i = 0; i < 50; ++i) {
             f.connectTo(peer.destination());
-            QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
-            f.frame.SendToLink("x", 1, false);
+            QVERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
+            f.frame.session().SendToLink("x", 1, false);
             f.disconnect();
-            QVERIFY(!f.frame.isLinkConnected(LinkKind::Lan));
+            QVERIFY(!f.frame.session().isLinkConnected(LinkKind::Lan));
         }
         QTRY_VERIFY(peer.peerClosed());
         QCOMPARE(peer.accepted(), 51);
@@ -333,7 +337,7 @@ private slots:
         });
         Fixture f;
         f.connectTo(peer.destination());
-        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+        QVERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
 
         QElapsedTimer clock;
         qint64 last = 0, worst = 0;
@@ -385,9 +389,9 @@ private slots:
     void slowPeerGetsEveryByteOfALongCommand() {
         LoopbackPeer peer([](LoopbackPeer& p, int fd) { p.Collect(fd, 64, 50); }, 4096);
         Fixture f;
-        f.frame.setConnectWakeupWaitMs(600000);  // only the command goes out here
+        f.frame.session().setConnectWakeupWaitMs(600000);  // only the command goes out here
         f.connectTo(peer.destination());
-        QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+        QVERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
         std::string command, expected;
         for (int i = 0; i < 200000; ++i) {
             const char c = static_cast<char>(i % 97 == 0 ? 0xFF : 'a' + i % 26);
@@ -397,7 +401,7 @@ private slots:
         }
         QElapsedTimer t;
         t.start();
-        f.frame.SendToLink(command.data(), int(command.size()), true);
+        f.frame.session().SendToLink(command.data(), int(command.size()), true);
         const qint64 handedOver = t.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(peer.received().size() >= expected.size(), 60000);
         QVERIFY(peer.received() == expected);
@@ -414,13 +418,13 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             peer.clearReceived();
             f.connectTo(peer.destination());
-            QVERIFY(f.frame.isLinkConnected(LinkKind::Lan));
+            QVERIFY(f.frame.session().isLinkConnected(LinkKind::Lan));
             // Replies go out undoubled; the connect's carriage return may come before or after them.
             QTRY_VERIFY2_WITH_TIMEOUT(WithoutOneCr(peer.received()) == kTelnetReplies,
                          qPrintable(QStringLiteral("round %1 peer [%2] sink [%3] accepted %4 connected %5")
                                         .arg(round).arg(QByteArray::fromStdString(peer.received()).toHex())
                                         .arg(QByteArray::fromStdString(f.sink.text()).toHex())
-                                        .arg(peer.accepted()).arg(int(f.frame.isLinkConnected(LinkKind::Lan)))), 20000);
+                                        .arg(peer.accepted()).arg(int(f.frame.session().isLinkConnected(LinkKind::Lan)))), 20000);
             QTRY_VERIFY(f.sink.text().ends_with("login:"));
             f.disconnect();
             QTRY_VERIFY(peer.peerClosed());

@@ -1,6 +1,6 @@
-// The modem link's frame glue: Modem Connect, Disconnect and Configure, the modem
-// messages, the call progress window and the modem worker. Handlers on the GUI
-// thread; the worker runs the dial and reaches this class only through ModemBridge.
+// The modem link's controller: Modem Connect and Disconnect, the modem messages, the
+// call progress (shown by the face) and the modem worker. Handlers on the GUI thread;
+// the worker runs the dial and reaches this class only through ModemBridge.
 #pragma once
 
 #include <QObject>
@@ -9,17 +9,16 @@
 #include <mutex>
 
 class QString;
-class CCallProgressWnd;
 class CModemLink;
 class LinkHost;
 class ModemBridge;
 
-class ModemFrameLink : public QObject {
+class ModemControl : public QObject {
 public:
-    explicit ModemFrameLink(LinkHost& host);
-    ~ModemFrameLink() override;
+    explicit ModemControl(LinkHost& host);
+    ~ModemControl() override;
 
-    // The progress window, the worker's bridge, the link's hooks, writer and enable rules.
+    // The worker's bridge, the link's hooks and writer.
     void install();
     CModemLink& link() { return *link_; }
     void OnConnect() { Connect(true); }
@@ -28,18 +27,12 @@ public:
     void OnDisconnect();
     // The disconnect without confirmation; also the close order's modem step.
     void DisconnectRoutine();
-    void OnConfigure();
-    // The close order's last step.
-    void DestroyProgressWindow();
-    CCallProgressWnd* progressWindow() const { return progressWnd_; }
     bool disconnectBlocked() const;
     bool workerRunning() const;
 
     void ShowProgress(const QString& text);
     void UpdateProgress(const QString& text);
     void HideProgress();
-    // Moves a visible progress window 2 pixels inside the view's top-left corner.
-    void PlaceProgressWindow();
     // The modem messages, run on the GUI thread (sent or posted by the modem code).
     void OnModemResult(int connected);        // WM_USER+6
     void OnCallConnectedMsg(int flag);        // WM_USER+7
@@ -53,7 +46,6 @@ public:
 private:
     LinkHost& host_;
     std::unique_ptr<CModemLink> link_;
-    CCallProgressWnd* progressWnd_ = nullptr;  // a child of the frame
     mutable std::mutex lock_;
     int disconnectBlocked_ = 1;  // under lock_
     // Declared last: stops the modem worker before the link it drives goes.

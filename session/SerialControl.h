@@ -1,5 +1,5 @@
-// The serial port link's frame glue: Connect, Disconnect and Configure, and the
-// disconnect routine the close order uses. GUI thread, except the link's port-lost,
+// The serial port link's controller: Connect and Disconnect, and the disconnect
+// routine the close order uses. GUI thread, except the link's port-lost,
 // output-notice and write calls that arrive on its read thread (all are handed to
 // the GUI thread).
 #pragma once
@@ -12,16 +12,15 @@
 class CSerialLink;
 class LinkHost;
 
-class SerialFrameLink : public QObject {
+class SerialControl : public QObject {
 public:
-    explicit SerialFrameLink(LinkHost& host);
-    ~SerialFrameLink() override;
+    explicit SerialControl(LinkHost& host);
+    ~SerialControl() override;
 
-    // The enable rules of the three commands, the link's writer and its close-wait pump.
+    // The link's writer and its close-wait pump.
     void install();
     void OnConnect();     // 32774
     void OnDisconnect();  // 32775, asks first
-    void OnConfigure();   // 32776
     // The disconnect routine, without confirmation (also the close order's).
     void Disconnect();
     CSerialLink* link() const { return link_.get(); }

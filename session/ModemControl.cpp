@@ -1,38 +1,29 @@
-// The modem link's frame glue. Handlers on the GUI thread; the worker runs the dial
-// and reaches the glue only through ModemBridge.
-#include "app/ModemFrameLink.h"
+// The modem link's controller. Handlers on the GUI thread; the worker runs the dial
+// and reaches the controller only through ModemBridge.
+#include "session/ModemControl.h"
 
-#include "app/LinkHost.h"
+#include "session/LinkHost.h"
+#include "session/SessionFace.h"
 
-#include "platform/DialogRunner.h"
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
-#include "links/CCallProgressWnd.h"
-#include "links/CLineConfigDlg.h"
-#include "links/CModemConfigDlg.h"
 #include "links/CModemLink.h"
 #include "links/ModemTexts.h"
-#include "phonebook/CPhoneBookDlg.h"
 #include "res/resource.h"
-
-#include <QEvent>
 
 #include <condition_variable>
 #include <thread>
 
 using namespace modemtext;
 
-// The frame's side of the modem link's messages, and the modem worker. Each call
+// The controller's side of the modem link's messages, and the modem worker. Each call
 // attempt has a number; once the user abandons it (Modem Disconnect while the call
 // is being placed) the worker's sent messages stop waiting and its posted ones are
 // dropped on arrival, so the worker reports nothing afterwards.
 class ModemBridge : public QObject, public ModemEvents {
 public:
-    ModemBridge(ModemFrameLink& frame, QWidget* window) : glue_(frame), window_(window) {
-        window_->installEventFilter(this);
-    }
+    explicit ModemBridge(ModemControl& control) : glue_(control) {}
     ~ModemBridge() override {
-        window_->removeEventFilter(this);
         Abandon();
         Join();
         glue_.link().SetEvents(nullptr);
@@ -82,15 +73,6 @@ public:
         Send([t, c, icon] { ShowMessage(t, c, icon, MsgButtons::Ok); });
     }
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == window_ &&
-            (event->type() == QEvent::WindowActivate || event->type() == QEvent::Resize ||
-             event->type() == QEvent::Move))
-            glue_.PlaceProgressWindow();
-        return false;
-    }
-
 private:
     // Only the worker's messages belong to an attempt; the GUI thread's own are never dropped.
     bool Current(uint64_t attempt) {
@@ -129,8 +111,7 @@ private:
         answered_.wait(lock, [&] { return *done || abandoned_ || attempt != attempt_; });
     }
 
-    ModemFrameLink& glue_;
-    QWidget* window_;  // the frame: the progress window follows it
+    ModemControl& glue_;
     std::thread worker_;
     std::atomic<bool> running_{false};
     std::mutex mutex_;
@@ -139,14 +120,12 @@ private:
     bool abandoned_ = false; // under mutex_
 };
 
-ModemFrameLink::ModemFrameLink(LinkHost& host) : host_(host), link_(std::make_unique<CModemLink>()) {}
+ModemControl::ModemControl(LinkHost& host) : host_(host), link_(std::make_unique<CModemLink>()) {}
 
-ModemFrameLink::~ModemFrameLink() = default;
+ModemControl::~ModemControl() = default;
 
-void ModemFrameLink::install() {
-    progressWnd_ = new CCallProgressWnd(host_.dialogParent());
-    progressWnd_->hide();
-    bridge_ = std::make_shared<ModemBridge>(*this, host_.dialogParent());
+void ModemControl::install() {
+    bridge_ = std::make_shared<ModemBridge>(*this);
     link_->SetEvents(bridge_.get());
     link_->SetReceiver(host_.receiveSink());
     // A hang-up that meets the reader waiting for the password dialog releases it.
@@ -167,59 +146,41 @@ void ModemFrameLink::install() {
     host_.setLinkWriter(LinkKind::Modem, [this](const char* text, int length) {
         return link_->Write(text, length);
     });
-    SetLineConfigHook([](TelephonyModem& modem, void* owner) {
-        CLineConfigDlg dlg(modem, static_cast<QWidget*>(owner));
-        if (RunModal(dlg) != QDialog::Accepted) return false;
-        modem = dlg.modem();
-        return true;
-    });
-
-    host_.setEnableRule(ID_MODEM_CONNECT, [this] { return !host_.IsAnyLinkConnected(); });
-    host_.setEnableRule(ID_MODEM_CONFIGURE, [this] { return !host_.IsAnyLinkConnected(); });
-    host_.setEnableRule(ID_MODEM_DISCONNECT, [this] {
-        return host_.isLinkConnected(LinkKind::Modem) && !host_.isLinkConnected(LinkKind::Serial) &&
-               !host_.isLinkConnected(LinkKind::Lan) && !host_.isLinkConnected(LinkKind::Isdn) && !disconnectBlocked();
-    });
 }
 
-void ModemFrameLink::DestroyProgressWindow() {
-    delete progressWnd_;
-    progressWnd_ = nullptr;
-}
-
-bool ModemFrameLink::disconnectBlocked() const {
+bool ModemControl::disconnectBlocked() const {
     std::lock_guard lock(lock_);
     return disconnectBlocked_ != 0;
 }
 
-bool ModemFrameLink::workerRunning() const { return bridge_ && bridge_->running(); }
+bool ModemControl::workerRunning() const { return bridge_ && bridge_->running(); }
 
-void ModemFrameLink::Connect(bool pickNumber) {
+void ModemControl::Connect(bool pickNumber) {
     if (!link_ || host_.IsAnyLinkConnected()) return;
     if (CModemLink::ConfiguredDevice() == -1) {
         ShowMessage(kNotConfiguredText, kNotConfiguredTitle, MsgIcon::Warning);
         return;
     }
     // Without the phone book the link dials the number it dialled last.
-    if (pickNumber && ShowPhoneBook(host_.dialogParent(), *link_) != IDOK) return;
-    host_.OnClearNew();
+    if (pickNumber && !host_.face().askPhoneBook(*link_)) return;
+    host_.ClearScreen();
     host_.setLinkConnected(LinkKind::Modem, true);
     OnDisconnectBlockedMsg(1);
     bridge_->StartWorker();
-    host_.focusInputEdit();
-    host_.updateCommandUi();
+    host_.face().focusInput();
+    host_.updateState();
 }
 
-void ModemFrameLink::OnDisconnect() {
+void ModemControl::OnDisconnect() {
     if (ShowMessage(kDisconnectQuestion, kDisconnectQuestionTitle, MsgIcon::Question,
                     MsgButtons::YesNo) != IDYES)
         return;
     host_.StopCaptureIfRunning();
     DisconnectRoutine();
-    host_.OnClearNew();
+    host_.ClearScreen();
 }
 
-void ModemFrameLink::DisconnectRoutine() {
+void ModemControl::DisconnectRoutine() {
     HideProgress();
     if (!link_) return;
     host_.StopWakeupTimer();
@@ -230,23 +191,15 @@ void ModemFrameLink::DisconnectRoutine() {
     if (!link_->Connect(false)) {
         host_.setLinkConnected(LinkKind::Modem, true);
         ShowMessage(kDisconnectFailedText, kDisconnectFailedTitle, MsgIcon::Error);
-        host_.updateCommandUi();
+        host_.updateState();
         return;
     }
     bridge_->Join();
     host_.setLinkConnected(LinkKind::Modem, false);
-    host_.updateCommandUi();
+    host_.updateState();
 }
 
-void ModemFrameLink::OnConfigure() {
-    if (!link_ || host_.IsAnyLinkConnected()) return;
-    link_->ConfigureModem([this](const std::vector<ModemEntry>& entries) {
-        CModemConfigDlg dlg(entries, host_.dialogParent());
-        RunModal(dlg);
-    });
-}
-
-void ModemFrameLink::OnModemResult(int connected) {
+void ModemControl::OnModemResult(int connected) {
     if (connected) {
         host_.setLinkConnected(LinkKind::Modem, true);
     } else {
@@ -254,14 +207,14 @@ void ModemFrameLink::OnModemResult(int connected) {
         ShowMessage(kConnectFailedText, kConnectFailedTitle, MsgIcon::Error);
         if (link_) link_->Connect(false);
     }
-    host_.updateCommandUi();
+    host_.updateState();
 }
 
-void ModemFrameLink::OnCallConnectedMsg(int flag) {
+void ModemControl::OnCallConnectedMsg(int flag) {
     if (link_) link_->SetCallConnected(flag);
 }
 
-void ModemFrameLink::OnModemEstablished() {
+void ModemControl::OnModemEstablished() {
     if (!link_) return;
     const std::string number = link_->GetDestination();
     const std::string format = kEstablishedText;
@@ -274,22 +227,22 @@ void ModemFrameLink::OnModemEstablished() {
     host_.WriteToConnectedLink("\r", 1);
 }
 
-void ModemFrameLink::OnCallLost() {
+void ModemControl::OnCallLost() {
     HideProgress();
     if (!link_) return;
     host_.StopWakeupTimer();
     host_.StopResponseTimer();
     if (link_->CallConnected()) link_->Hangup(true);
     else link_->SetDialWait(0);
-    host_.updateCommandUi();
+    host_.updateState();
 }
 
-void ModemFrameLink::OnDisconnectBlockedMsg(int blocked) {
+void ModemControl::OnDisconnectBlockedMsg(int blocked) {
     {
         std::lock_guard lock(lock_);
         disconnectBlocked_ = blocked;
     }
-    host_.updateCommandUi();
+    host_.updateState();
 }
 
 namespace {
@@ -299,32 +252,14 @@ QString ProgressText(int index) {
 }
 } // namespace
 
-void ModemFrameLink::OnShowProgressMsg(int index) { ShowProgress(ProgressText(index)); }
+void ModemControl::OnShowProgressMsg(int index) { ShowProgress(ProgressText(index)); }
 
-void ModemFrameLink::OnHideProgressMsg() { HideProgress(); }
+void ModemControl::OnHideProgressMsg() { HideProgress(); }
 
-void ModemFrameLink::OnUpdateProgressMsg(int index) {
+void ModemControl::OnUpdateProgressMsg(int index) {
     if (index >= 1 && index <= 13) UpdateProgress(ProgressText(index));
 }
 
-void ModemFrameLink::ShowProgress(const QString& text) {
-    if (!progressWnd_ || progressWnd_->isVisible()) return;
-    progressWnd_->show();
-    PlaceProgressWindow();
-    progressWnd_->SetText(text);
-}
-
-void ModemFrameLink::UpdateProgress(const QString& text) {
-    if (progressWnd_ && progressWnd_->isVisible()) progressWnd_->SetText(text);
-}
-
-void ModemFrameLink::HideProgress() {
-    if (progressWnd_ && progressWnd_->isVisible()) progressWnd_->hide();
-}
-
-void ModemFrameLink::PlaceProgressWindow() {
-    QWidget* view = host_.viewWidget();
-    if (!progressWnd_ || !progressWnd_->isVisible() || !view) return;
-    progressWnd_->move(view->mapToGlobal(QPoint(2, 2)));
-    progressWnd_->raise();
-}
+void ModemControl::ShowProgress(const QString& text) { host_.face().showCallProgress(text); }
+void ModemControl::UpdateProgress(const QString& text) { host_.face().updateCallProgress(text); }
+void ModemControl::HideProgress() { host_.face().hideCallProgress(); }

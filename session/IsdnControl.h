@@ -1,4 +1,4 @@
-// The ISDN link's frame glue: Connect, Disconnect and Configure, and the hand-over
+// The ISDN link's controller: Connect and Disconnect, and the hand-over
 // of the reader's blocks to the Telnet stream. Commands on the GUI thread; the
 // consumer and the Telnet replies on the link's reader thread.
 #pragma once
@@ -11,27 +11,24 @@
 class CIsdnLink;
 class LinkHost;
 
-class IsdnFrameLink : public QObject {
+class IsdnControl : public QObject {
 public:
-    explicit IsdnFrameLink(LinkHost& host);
-    ~IsdnFrameLink() override;
+    explicit IsdnControl(LinkHost& host);
+    ~IsdnControl() override;
 
-    // The enable rules of the three commands.
-    void install();
     void OnConnect() { Connect(true); }   // 32855
     // The phone book is only a go-ahead; Reconnect goes without it.
     void Connect(bool askGoAhead);
     void OnDisconnect();  // 32856
-    void OnConfigure();   // 32857
     // Ends the reader (serving a password request it may be waiting on), hangs up
-    // and forgets the link; the frame's own reply writer is back afterwards.
+    // and forgets the link; the session's own reply writer is back afterwards.
     void Close();
     // The current ISDN link, or null (none, or a failed connect has been cleaned up).
     CIsdnLink* link() const { return link_.get(); }
 
 private:
     LinkHost& host_;
-    std::unique_ptr<CIsdnLink> link_;
+    std::shared_ptr<CIsdnLink> link_;  // shared with its writer
     // Written on the GUI thread, read by the reader: received blocks are dropped once
     // a close has begun, and the close waits while one is inside the Telnet stream.
     std::atomic<bool> stopping_{false};

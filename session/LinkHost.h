@@ -1,6 +1,5 @@
-// What a link's frame glue (Connect, Disconnect, Configure and the link's reports)
-// needs from the main frame, and nothing more. GUI thread unless an operation says
-// otherwise.
+// What a link's controller (Connect, Disconnect and the link's reports) needs from the
+// session, and nothing more. GUI thread unless an operation says otherwise.
 #pragma once
 
 #include <QString>
@@ -8,8 +7,8 @@
 #include <functional>
 #include <string_view>
 
-class QWidget;
 class CModemLink;
+class SessionFace;
 class ReceiveSink;
 class TelnetStream;
 class TraceCapture;
@@ -69,31 +68,24 @@ public:
     virtual void ClearStatusMessage() = 0;
     // A link ended without the user's Disconnect; its flag is already cleared.
     virtual void OnLinkEnded(const QString& notice) = 0;
-    // Brings menus and bars in line with the link state; after every state change.
-    virtual void updateCommandUi() = 0;
-    // Each link's own commands are enabled by its rules, registered once at start.
-    virtual void setEnableRule(int id, std::function<bool()> rule) = 0;
+    // Brings the face (menus, bars, panes) in line with the link state; after every change.
+    virtual void updateState() = 0;
     // A disconnect ends a running capture before its link closes.
     virtual void StopCaptureIfRunning() = 0;
 
     // ---- Connect bookkeeping ----
     // Every Connect starts on a cleared screen.
-    virtual void OnClearNew() = 0;
+    virtual void ClearScreen() = 0;
     // The start of a LAN or ISDN connect, for the wake-up's silence test.
     virtual void NoteConnectStarting() = 0;
     // The connect's carriage return if the switch stays silent.
     virtual void ScheduleConnectWakeup(LinkKind kind) = 0;
     // A link reached its switch: Reconnect remembers it.
     virtual void NoteLinkConnected(LinkKind kind) = 0;
-    // After a connect the typing goes to the input box.
-    virtual void focusInputEdit() = 0;
-
-    // The parent of the links' dialogs and boxes.
-    virtual QWidget* dialogParent() = 0;
-    // The terminal view, or null once it has gone: the call progress window sits on it.
-    virtual QWidget* viewWidget() = 0;
     // The phone book dials through the modem link.
     virtual CModemLink& modemLink() = 0;
+    // The person's side: the phone book as go-ahead, the call progress, the input focus.
+    virtual SessionFace& face() = 0;
 
 protected:
     ~LinkHost() = default;

@@ -1,12 +1,11 @@
-// The LAN link's frame glue. All on the GUI thread, except the received blocks.
-#include "app/LanFrameLink.h"
+// The LAN link's controller. All on the GUI thread, except the received blocks.
+#include "session/LanControl.h"
 
-#include "app/LinkHost.h"
+#include "session/LinkHost.h"
+#include "session/SessionFace.h"
 
-#include "platform/DialogRunner.h"
 #include "platform/MessageService.h"
 #include "platform/Profile.h"
-#include "links/CLanConfigDlg.h"
 #include "links/CSocketThread.h"
 #include "links/WinSockErrors.h"
 #include "res/resource.h"
@@ -31,13 +30,13 @@ constexpr int kJoinMs = 2000;
 
 } // namespace
 
-// The socket window's owner: hands each report of one worker to the frame. A worker
+// The socket window's owner: hands each report of one worker to the session. A worker
 // that has been ended may still have a report queued (it was waiting for the GUI
 // thread while that thread was joining it); such a late report belongs to an old
 // connection and must not touch the current one's state.
-class LanFrameLink::FrameSocketOwner : public SocketOwner {
+class LanControl::FrameSocketOwner : public SocketOwner {
 public:
-    FrameSocketOwner(LanFrameLink* link, LinkHost& host, unsigned generation) : link_(link), host_(host), generation_(generation) {}
+    FrameSocketOwner(LanControl* link, LinkHost& host, unsigned generation) : link_(link), host_(host), generation_(generation) {}
     void OnSwmConnected() override { if (current()) link_->OnConnected(); }
     void OnSwmClosed() override { if (current()) link_->OnClosed(); }
     bool ReceivesOnWorker() const override { return true; }
@@ -68,30 +67,20 @@ public:
 
 private:
     bool current() const { return link_->generation_ == generation_; }
-    LanFrameLink* link_;
+    LanControl* link_;
     LinkHost& host_;
     unsigned generation_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> inStream_{false};
 };
 
-LanFrameLink::LanFrameLink(LinkHost& host) : host_(host) {}
+LanControl::LanControl(LinkHost& host) : host_(host) {}
 
-LanFrameLink::~LanFrameLink() = default;
+LanControl::~LanControl() = default;
 
-void LanFrameLink::install() {
-    host_.setEnableRule(ID_LAN_CONNECT, [this] { return !host_.IsAnyLinkConnected() && !connecting_; });
-    // Also while connecting: it gives the attempt up.
-    host_.setEnableRule(ID_LAN_DISCONNECT, [this] {
-        return (host_.isLinkConnected(LinkKind::Lan) || connecting_) && !host_.isLinkConnected(LinkKind::Serial) &&
-               !host_.isLinkConnected(LinkKind::Modem) && !host_.isLinkConnected(LinkKind::Isdn);
-    });
-    host_.setEnableRule(ID_LAN_CONFIGURE, [this] { return !host_.IsAnyLinkConnected() && !connecting_; });
-}
-
-void LanFrameLink::OnConnect() {
+void LanControl::OnConnect() {
     if (host_.IsAnyLinkConnected() || connecting_) return;
-    host_.OnClearNew();
+    host_.ClearScreen();
     const std::string destination = Profile::get().getString(kServerSection, kHistoryKey, "");
     if (destination.empty()) {
         ShowMessage("Destination IP Address is not exist!!", "", MsgIcon::Warning, MsgButtons::Ok);
@@ -111,15 +100,15 @@ void LanFrameLink::OnConnect() {
         ShowMessage("Cannot generate new thread!!", "", MsgIcon::Warning, MsgButtons::Ok);
         return;
     }
-    CSocketThread* raw = worker.get();
-    // Text from the send routine, the wake-up and the password line: 255 doubled.
-    host_.setLinkWriter(LinkKind::Lan, [raw](const char* text, int length) {
+    // Text from the send routine, the wake-up and the password line: 255 doubled. The
+    // writers share the worker: one called from its own decoding never outlives it.
+    host_.setLinkWriter(LinkKind::Lan, [worker](const char* text, int length) {
         const std::string escaped = DoubleIac(text, length);
-        return raw->Write(escaped.data(), static_cast<int>(escaped.size()));
+        return worker->Write(escaped.data(), static_cast<int>(escaped.size()));
     });
     // The Telnet stream's replies are commands already: sent as they are.
-    host_.setLinkReplyWriter(LinkKind::Lan, [raw](const char* bytes, int length) {
-        return raw->Write(bytes, length);
+    host_.setLinkReplyWriter(LinkKind::Lan, [worker](const char* bytes, int length) {
+        return worker->Write(bytes, length);
     });
 
     worker->Open();
@@ -129,10 +118,10 @@ void LanFrameLink::OnConnect() {
     host_.NoteConnectStarting();
     host_.ShowStatusMessage(QStringLiteral("Connecting to %1 ...").arg(QString::fromStdString(destination)));
     worker->ConnectAsync(destination);
-    host_.updateCommandUi();
+    host_.updateState();
 }
 
-void LanFrameLink::OnConnectDone() {
+void LanControl::OnConnectDone() {
     connecting_ = false;
     // A failure's code stays on the status bar; the progress note goes.
     if (host_.statusMessage().startsWith(QStringLiteral("Connecting to "))) host_.ClearStatusMessage();
@@ -141,16 +130,16 @@ void LanFrameLink::OnConnectDone() {
         // A worker whose connect failed has nothing more to do; one connected while
         // another link came up is not kept either.
         EndWorker();
-        host_.updateCommandUi();
+        host_.updateState();
         return;
     }
-    host_.updateCommandUi();
+    host_.updateState();
     // A switch that stays silent after the connect is woken with one carriage return.
     host_.ScheduleConnectWakeup(LinkKind::Lan);
-    host_.focusInputEdit();
+    host_.face().focusInput();
 }
 
-void LanFrameLink::OnDisconnect() {
+void LanControl::OnDisconnect() {
     if (!host_.isLinkConnected(LinkKind::Lan) && !connecting_) return;
     if (ShowMessage("Are you sure to disconnect LAN connection ?", "LAN Disconnect Confirmation",
                     MsgIcon::Question, MsgButtons::YesNo) != IDYES)
@@ -161,7 +150,7 @@ void LanFrameLink::OnDisconnect() {
         if (thread_) thread_->CancelConnect();
         EndWorker();
         host_.ClearStatusMessage();
-        host_.updateCommandUi();
+        host_.updateState();
         return;
     }
     connecting_ = false;
@@ -175,24 +164,19 @@ void LanFrameLink::OnDisconnect() {
         closingByUser_ = false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(disconnectWaitMs_));
-    host_.updateCommandUi();
+    host_.updateState();
 }
 
-void LanFrameLink::OnConfigure() {
-    CLanConfigDlg dlg(host_.dialogParent());
-    RunModal(dlg);
-}
-
-void LanFrameLink::OnConnected() {
+void LanControl::OnConnected() {
     host_.setLinkConnected(LinkKind::Lan, true);
     host_.NoteLinkConnected(LinkKind::Lan);
-    host_.updateCommandUi();
+    host_.updateState();
 }
 
-void LanFrameLink::OnClosed() {
+void LanControl::OnClosed() {
     const bool wasConnected = host_.isLinkConnected(LinkKind::Lan);
     host_.setLinkConnected(LinkKind::Lan, false);
-    host_.updateCommandUi();
+    host_.updateState();
     // Closed by the switch (or the network): told in the status bar, never a box.
     if (wasConnected && !closingByUser_)
         host_.OnLinkEnded(QStringLiteral("LAN connection closed by the switch."));
@@ -203,7 +187,7 @@ void LanFrameLink::OnClosed() {
     });
 }
 
-void LanFrameLink::OnReceived(const char* bytes, int length) {
+void LanControl::OnReceived(const char* bytes, int length) {
     if (length <= 0) return;
     // The trace file gets the block with one write.
     host_.trace().BeginBlock();
@@ -211,12 +195,12 @@ void LanFrameLink::OnReceived(const char* bytes, int length) {
     host_.trace().EndBlock();
 }
 
-void LanFrameLink::OnError(int code) {
+void LanControl::OnError(int code) {
     // Not worth a box (the failures the user must act on have their own), but visible.
     if (code != 0) host_.ShowStatusMessage(QString::fromLatin1(WinSockErrorText(code).c_str()));
 }
 
-void LanFrameLink::EndWorker() {
+void LanControl::EndWorker() {
     connecting_ = false;
     std::shared_ptr<CSocketThread> worker = std::move(thread_);
     if (worker) worker->CancelConnect();  // a worker still trying would hold the end up
@@ -245,6 +229,6 @@ void LanFrameLink::EndWorker() {
     host_.setLinkConnected(LinkKind::Lan, false);
 }
 
-void LanFrameLink::PurgeRetiredWorkers() {
+void LanControl::PurgeRetiredWorkers() {
     std::erase_if(retired_, [](const RetiredWorker& r) { return r.thread->isFinished(); });
 }

@@ -1,13 +1,12 @@
-// The serial port link's frame glue. GUI thread, except the link's port-lost, output
+// The serial port link's controller. GUI thread, except the link's port-lost, output
 // and write calls that arrive on its read thread (all are handed to the GUI thread).
-#include "app/SerialFrameLink.h"
+#include "session/SerialControl.h"
 
-#include "app/LinkHost.h"
+#include "session/LinkHost.h"
+#include "session/SessionFace.h"
 
-#include "platform/DialogRunner.h"
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
-#include "links/CSerialConfigDlg.h"
 #include "links/CSerialLink.h"
 #include "links/SerialTexts.h"
 #include "res/resource.h"
@@ -48,18 +47,11 @@ void ReportOutputNotice(LinkHost& frame, const OutputNotice& notice) {
 }
 } // namespace
 
-SerialFrameLink::SerialFrameLink(LinkHost& host) : host_(host), link_(std::make_unique<CSerialLink>()) {}
+SerialControl::SerialControl(LinkHost& host) : host_(host), link_(std::make_unique<CSerialLink>()) {}
 
-SerialFrameLink::~SerialFrameLink() = default;
+SerialControl::~SerialControl() = default;
 
-void SerialFrameLink::install() {
-    host_.setEnableRule(ID_SERIAL_CONNECT, [this] { return !host_.IsAnyLinkConnected(); });
-    host_.setEnableRule(ID_SERIAL_DISCONNECT, [this] {
-        return host_.isLinkConnected(LinkKind::Serial) && !host_.isLinkConnected(LinkKind::Modem) &&
-               !host_.isLinkConnected(LinkKind::Lan) && !host_.isLinkConnected(LinkKind::Isdn);
-    });
-    host_.setEnableRule(ID_SERIAL_CONFIGURE, [this] { return !host_.IsAnyLinkConnected(); });
-
+void SerialControl::install() {
     host_.setLinkWriter(LinkKind::Serial, [this](const char* text, int length) {
         if (OnGuiThread()) return link_->Write(text, length);
         // The read thread's own replies (the cancel reply) would race a disconnect
@@ -76,13 +68,13 @@ void SerialFrameLink::install() {
     link_->SetCloseWaitPump([this] { host_.CancelPasswordRequest(); });
 }
 
-void SerialFrameLink::OnConnect() {
+void SerialControl::OnConnect() {
     if (!link_ || host_.IsAnyLinkConnected()) return;
     if (!CSerialLink::IsConfigured()) {
         ShowMessage(kNotConfiguredText, kNotConfiguredTitle, MsgIcon::Warning, MsgButtons::Ok);
         return;
     }
-    host_.OnClearNew();
+    host_.ClearScreen();
     // The stored settings are the ones in use, however they were last changed.
     link_->LoadSettings();
     link_->SetReceiver(host_.receiveSink());
@@ -107,14 +99,14 @@ void SerialFrameLink::OnConnect() {
     if (link_->Connect(true)) {
         host_.setLinkConnected(LinkKind::Serial, true);
         host_.NoteLinkConnected(LinkKind::Serial);
-        host_.updateCommandUi();
+        host_.updateState();
         ShowMessage(kConnectedText, kConnectedTitle, MsgIcon::Information, MsgButtons::Ok);
         host_.SendToLink("\r", 1, true);
-        host_.focusInputEdit();
+        host_.face().focusInput();
         return;
     }
     host_.setLinkConnected(LinkKind::Serial, false);
-    host_.updateCommandUi();
+    host_.updateState();
     // The box's text is fixed; the status bar says what went wrong on this machine.
     int port = 0, baud = 0, bits = 0, stop = 0, parity = 0;
     unsigned char flow = 0;
@@ -134,7 +126,7 @@ void SerialFrameLink::OnConnect() {
     ShowMessage(kConnectFailedText, kConnectFailedTitle, MsgIcon::Error, MsgButtons::Ok);
 }
 
-void SerialFrameLink::OnDisconnect() {
+void SerialControl::OnDisconnect() {
     if (!host_.isLinkConnected(LinkKind::Serial)) return;
     if (ShowMessage(kDisconnectQuestion, kDisconnectQuestionTitle, MsgIcon::Question,
                     MsgButtons::YesNo) != IDYES)
@@ -142,10 +134,10 @@ void SerialFrameLink::OnDisconnect() {
     if (!host_.isLinkConnected(LinkKind::Serial)) return;  // ended while the question was up
     host_.StopCaptureIfRunning();
     Disconnect();
-    host_.OnClearNew();
+    host_.ClearScreen();
 }
 
-void SerialFrameLink::Disconnect() {
+void SerialControl::Disconnect() {
     if (!link_ || (!host_.isLinkConnected(LinkKind::Serial) && !link_->IsOpen())) return;
     // Log out only from a command prompt; at the login stage there is nothing to end.
     if (host_.isLinkConnected(LinkKind::Serial) && !host_.awaitingLogin()) host_.SendToLink("x\r", 2, false);
@@ -157,13 +149,6 @@ void SerialFrameLink::Disconnect() {
     // A warning about an answer that can no longer come would be wrong now.
     host_.StopResponseTimer();
     host_.StopWakeupTimer();
-    host_.updateCommandUi();
+    host_.updateState();
     ShowMessage(kDisconnectedText, kDisconnectedTitle, MsgIcon::Information, MsgButtons::Ok);
-}
-
-void SerialFrameLink::OnConfigure() {
-    if (!link_ || host_.IsAnyLinkConnected()) return;
-    link_->LoadSettings();
-    CSerialConfigDlg dlg(link_.get(), host_.dialogParent());
-    RunModal(dlg);
 }

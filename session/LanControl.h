@@ -1,5 +1,5 @@
-// The LAN link's frame glue: Connect, Disconnect and Configure, and the frame's side
-// of the LAN worker's reports. All on the GUI thread, except the received blocks,
+// The LAN link's controller: Connect and Disconnect, and the session's side of the
+// LAN worker's reports. All on the GUI thread, except the received blocks,
 // which are decoded on the worker.
 #pragma once
 
@@ -12,16 +12,13 @@ class CSocketThread;
 class LinkHost;
 class SocketOwner;
 
-class LanFrameLink : public QObject {
+class LanControl : public QObject {
 public:
-    explicit LanFrameLink(LinkHost& host);
-    ~LanFrameLink() override;
+    explicit LanControl(LinkHost& host);
+    ~LanControl() override;
 
-    // The enable rules of the three commands.
-    void install();
     void OnConnect();      // 32852
     void OnDisconnect();   // 32853
-    void OnConfigure();    // 32854
     // What the socket window reports (SWM_CONNECTED ... SWM_ERROR), on the GUI thread.
     void OnConnected();
     void OnClosed();

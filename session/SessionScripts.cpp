@@ -1,65 +1,38 @@
 // Reconnect, command scripts and the wake-up carriage return of LAN and ISDN
 // connects. All on the GUI thread except WatchScriptPrompt, which runs on the thread
 // that delivered the text.
-#include "app/CMainFrame.h"
-#include "app/IsdnFrameLink.h"
-#include "app/LanFrameLink.h"
-#include "app/ModemFrameLink.h"
-#include "app/SerialFrameLink.h"
+#include "session/Session.h"
+#include "session/IsdnControl.h"
+#include "session/LanControl.h"
+#include "session/ModemControl.h"
+#include "session/SerialControl.h"
 
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
+#include "commands/CommandScript.h"
 #include "links/CModemLink.h"
-#include "res/resource.h"
 
-#include <QAction>
-#include <QStatusBar>
 #include <QTimer>
 
 namespace {
 const char* const kScriptTitle = "Run Script";
 } // namespace
 
-void CMainFrame::registerSessionCommands() {
-    setEnableRule(ID_CONNECTION_RECONNECT, [this] {
-        return hasConnected_ && !IsAnyLinkConnected() && !modemWorkerRunning();
-    });
-    connect(action(ID_CONNECTION_RECONNECT), &QAction::triggered, this, &CMainFrame::OnReconnect);
-
-    setEnableRule(ID_FILE_RUN_SCRIPT, [this] {
-        return !script_ && IsAnyLinkConnected() && accessMode() != AccessMode::None;
-    });
-    setEnableRule(ID_FILE_STOP_SCRIPT, [this] { return script_ != nullptr; });
-    connect(action(ID_FILE_RUN_SCRIPT), &QAction::triggered, this, &CMainFrame::OnRunScript);
-    connect(action(ID_FILE_STOP_SCRIPT), &QAction::triggered, this, &CMainFrame::OnStopScript);
-
-    scriptTimer_ = new QTimer(this);
-    scriptTimer_->setSingleShot(true);
-    connect(scriptTimer_, &QTimer::timeout, this, [this] {
-        if (!script_) return;
-        const QString why = QStringLiteral("Script stopped: no prompt from the switch within %1 s after line %2.")
-                                .arg((scriptTimeoutMs_ + 999) / 1000)
-                                .arg(script_->next);
-        EndScript(why, true);
-    });
-    // A script runs only at a command level: a log-out ends it.
-    connect(this, &CMainFrame::accessModeChanged, this, [this] {
-        if (script_ && accessMode() == AccessMode::None)
-            EndScript(QStringLiteral("Script stopped: logged out."), false);
-    });
-}
-
 // ---- Reconnect ----
 
-void CMainFrame::NoteLinkConnected(LinkKind kind) {
+void Session::NoteLinkConnected(LinkKind kind) {
     hasConnected_ = true;
     lastLink_ = kind;
     // A phone book opened since (ISDN's go-ahead) may have picked another number.
     if (kind == LinkKind::Modem) lastModemNumber_ = modemLink().GetDestination();
 }
 
-void CMainFrame::OnReconnect() {
-    if (!hasConnected_ || IsAnyLinkConnected() || modemWorkerRunning()) return;
+bool Session::canReconnect() const {
+    return hasConnected_ && !IsAnyLinkConnected() && !modem_->workerRunning();
+}
+
+void Session::Reconnect() {
+    if (!canReconnect()) return;
     switch (lastLink_) {
     case LinkKind::Serial: serial_->OnConnect(); break;
     case LinkKind::Modem:
@@ -69,14 +42,14 @@ void CMainFrame::OnReconnect() {
     case LinkKind::Lan: lan_->OnConnect(); break;
     case LinkKind::Isdn: isdn_->Connect(false); break;
     }
-    updateCommandUi();
+    updateState();
 }
 
 // ---- Wake-up after a LAN or ISDN connect ----
 
-void CMainFrame::NoteConnectStarting() { connectArrivals_ = textArrivals_.load(); }
+void Session::NoteConnectStarting() { connectArrivals_ = textArrivals_.load(); }
 
-void CMainFrame::ScheduleConnectWakeup(LinkKind kind) {
+void Session::ScheduleConnectWakeup(LinkKind kind) {
     const unsigned wakeup = ++connectWakeups_;
     // Counted from the start of the connect: a switch that greets at once may have
     // spoken before the connect is reported here (LAN text is laid out on its worker,
@@ -92,7 +65,7 @@ void CMainFrame::ScheduleConnectWakeup(LinkKind kind) {
 
 // ---- Command scripts ----
 
-void CMainFrame::OnRunScript() {
+void Session::RunScript() {
     if (script_ || !IsAnyLinkConnected() || accessMode() == AccessMode::None) return;
     SaveFileRequest req;
     req.title = kScriptTitle;
@@ -102,7 +75,7 @@ void CMainFrame::OnRunScript() {
     if (path) RunScriptFile(*path);
 }
 
-bool CMainFrame::RunScriptFile(const std::string& path) {
+bool Session::RunScriptFile(const std::string& path) {
     if (script_) return false;
     if (!IsAnyLinkConnected() || accessMode() == AccessMode::None) {
         ShowMessage("A script runs only on a connected link after login.", kScriptTitle, MsgIcon::Warning);
@@ -126,21 +99,21 @@ bool CMainFrame::RunScriptFile(const std::string& path) {
         atPrompt = promptTail_.AtPrompt();
         awaitingPrompt_ = !atPrompt;
     }
-    updateCommandUi();
+    updateState();
     if (atPrompt) {
         ScriptStep();
     } else {
-        statusBar()->showMessage(QStringLiteral("Script: waiting for the prompt"));
+        face_.showMessage(QStringLiteral("Script: waiting for the prompt"));
         scriptTimer_->start(scriptTimeoutMs_);
     }
     return true;
 }
 
-void CMainFrame::OnStopScript() {
+void Session::StopScript() {
     if (script_) EndScript(QStringLiteral("Script stopped."), false);
 }
 
-void CMainFrame::WatchScriptPrompt(std::string_view text) {
+void Session::WatchScriptPrompt(std::string_view text) {
     std::lock_guard lock(scriptLock_);
     promptTail_.Feed(text);
     if (awaitingPrompt_ && promptTail_.AtPrompt()) {
@@ -149,12 +122,12 @@ void CMainFrame::WatchScriptPrompt(std::string_view text) {
     }
 }
 
-void CMainFrame::StepScriptRun(unsigned id) {
+void Session::StepScriptRun(unsigned id) {
     // A step posted for a script that has ended since (or been replaced) is dropped.
     if (script_ && script_->id == id) ScriptStep();
 }
 
-void CMainFrame::ScriptStep() {
+void Session::ScriptStep() {
     if (!script_) return;
     scriptTimer_->stop();
     if (!IsAnyLinkConnected()) {
@@ -167,7 +140,7 @@ void CMainFrame::ScriptStep() {
         return;
     }
     const std::string line = run.commands[run.next++];
-    statusBar()->showMessage(QStringLiteral("Script: line %1 of %2").arg(run.next).arg(run.commands.size()));
+    face_.showMessage(QStringLiteral("Script: line %1 of %2").arg(run.next).arg(run.commands.size()));
     {
         std::lock_guard lock(scriptLock_);
         awaitingPrompt_ = false;
@@ -175,10 +148,10 @@ void CMainFrame::ScriptStep() {
     }
     // As from the input box: the log-out line clears the access mode, which ends the script.
     const bool logOut = line == "x" || line == "X";
-    sendWithCarriageReturn(line);
+    SendWithCarriageReturn(line);
     if (logOut) {
         ClearAccessMode();
-        hideCommandBarOnLogOut();
+        face_.loggedOut();
     }
     // A confirmation box may have run events meanwhile, the end of this script among them.
     if (!script_) return;
@@ -194,7 +167,7 @@ void CMainFrame::ScriptStep() {
         scriptTimer_->start(scriptTimeoutMs_);
 }
 
-void CMainFrame::EndScript(const QString& why, bool tellInBox) {
+void Session::EndScript(const QString& why, bool tellInBox) {
     if (!script_) return;
     script_.reset();
     scriptTimer_->stop();
@@ -202,7 +175,8 @@ void CMainFrame::EndScript(const QString& why, bool tellInBox) {
         std::lock_guard lock(scriptLock_);
         awaitingPrompt_ = false;
     }
-    statusBar()->showMessage(why);
-    updateCommandUi();
+    face_.showMessage(why);
+    updateState();
+    emit scriptEnded(why);
     if (tellInBox) ShowMessage(why.toStdString(), kScriptTitle, MsgIcon::Warning);
 }

@@ -1,16 +1,14 @@
-// The ISDN link's frame glue. Commands on the GUI thread; the consumer and the Telnet
+// The ISDN link's controller. Commands on the GUI thread; the consumer and the Telnet
 // replies on the link's reader thread.
-#include "app/IsdnFrameLink.h"
+#include "session/IsdnControl.h"
 
-#include "app/LinkHost.h"
-#include "platform/DialogRunner.h"
+#include "session/LinkHost.h"
+#include "session/SessionFace.h"
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
-#include "links/CIsdnConfigDlg.h"
 #include "links/IsdnLink.h"
 #include "links/IsdnNumbers.h"
 #include "links/IsdnTexts.h"
-#include "phonebook/CPhoneBookDlg.h"
 #include "res/resource.h"
 #include "terminal/TelnetEscape.h"
 #include "terminal/TelnetStream.h"
@@ -21,40 +19,30 @@
 #include <chrono>
 #include <thread>
 
-IsdnFrameLink::IsdnFrameLink(LinkHost& host) : host_(host) {}
+IsdnControl::IsdnControl(LinkHost& host) : host_(host) {}
 
-IsdnFrameLink::~IsdnFrameLink() = default;
+IsdnControl::~IsdnControl() = default;
 
-void IsdnFrameLink::install() {
-    LinkHost& h = host_;
-    h.setEnableRule(ID_ISDN_CONNECT, [&h] { return !h.IsAnyLinkConnected(); });
-    h.setEnableRule(ID_ISDN_DISCONNECT, [&h] {
-        return h.isLinkConnected(LinkKind::Isdn) && !h.isLinkConnected(LinkKind::Serial) &&
-               !h.isLinkConnected(LinkKind::Modem) && !h.isLinkConnected(LinkKind::Lan);
-    });
-    h.setEnableRule(ID_ISDN_CONFIGURE, [&h] { return !h.IsAnyLinkConnected(); });
-}
-
-void IsdnFrameLink::Connect(bool askGoAhead) {
+void IsdnControl::Connect(bool askGoAhead) {
     if (host_.IsAnyLinkConnected()) return;  // a trigger that bypassed the enable rule
-    host_.OnClearNew();
+    host_.ClearScreen();
     const std::string number = ReadStoredIsdnNumber();
     // The phone book is only a go-ahead here: a number picked there is the modem's.
-    if (askGoAhead && ShowPhoneBook(host_.dialogParent(), host_.modemLink()) != IDOK) return;
+    if (askGoAhead && !host_.face().askPhoneBook(host_.modemLink())) return;
     if (number.empty()) {
         ShowMessage(isdn::kNoNumber);
         return;
     }
 
     Close();  // whatever an earlier connect left behind
-    link_.reset(new CIsdnLink());
+    link_ = std::make_shared<CIsdnLink>();
     CIsdnLink* link = link_.get();
     stopping_ = false;
 
     // Outgoing text is data for a Telnet peer: every 255 goes out doubled. The
     // prompt matcher's cancel reply comes this way from the reader thread, which
     // must not wait for a message box: its failure is posted.
-    host_.setLinkWriter(LinkKind::Isdn, [this, link](const char* text, int length) -> int {
+    host_.setLinkWriter(LinkKind::Isdn, [this, link = link_](const char* text, int length) -> int {
         const std::string escaped = DoubleIac(text, length);
         const bool onGui = OnGuiThread();
         if (link->write(escaped.data(), static_cast<int>(escaped.size()), onGui)) return 1;
@@ -96,18 +84,18 @@ void IsdnFrameLink::Connect(bool askGoAhead) {
     if (!link->connect()) {
         Close();
         ShowMessage(isdn::kConnectFailed, isdn::kConnectFailedTitle, MsgIcon::Error);
-        host_.updateCommandUi();
+        host_.updateState();
         return;
     }
     host_.setLinkConnected(LinkKind::Isdn, true);
     host_.NoteLinkConnected(LinkKind::Isdn);
-    host_.updateCommandUi();
+    host_.updateState();
     ShowMessage(isdn::kEstablished, isdn::kEstablishedTitle, MsgIcon::Information);
     host_.ScheduleConnectWakeup(LinkKind::Isdn);
-    host_.focusInputEdit();
+    host_.face().focusInput();
 }
 
-void IsdnFrameLink::OnDisconnect() {
+void IsdnControl::OnDisconnect() {
     if (!host_.isLinkConnected(LinkKind::Isdn) || !link_) return;
     // Chosen from inside the Enter Password dialog that the reader is waiting for,
     // the close could never join the reader: the dialog has to be answered first.
@@ -119,10 +107,10 @@ void IsdnFrameLink::OnDisconnect() {
     Close();
     ShowMessage(isdn::kDisconnected);
     host_.setLinkConnected(LinkKind::Isdn, false);
-    host_.updateCommandUi();
+    host_.updateState();
 }
 
-void IsdnFrameLink::Close() {
+void IsdnControl::Close() {
     if (!link_) return;
     stopping_ = true;
     // A reader inside the stream may be waiting for this thread (the Enter Password
@@ -135,10 +123,4 @@ void IsdnFrameLink::Close() {
     host_.setLinkWriter(LinkKind::Isdn, {});
     host_.setReceiveSink(host_.receiveSink());  // the frame's own writer for Telnet replies again
     link_.reset();
-}
-
-void IsdnFrameLink::OnConfigure() {
-    if (host_.IsAnyLinkConnected()) return;
-    CIsdnConfigDlg dlg(host_.dialogParent());
-    RunModal(dlg);
 }
