@@ -78,6 +78,11 @@ HeadlessRun::HeadlessRun(const RunOptions& options, HeadlessMessages& messages,
         finish(kExitConnectFailed,
                QStringLiteral("connect failed: no connection within %1 s").arg(options_.connectTimeoutSeconds));
     });
+    // Not every step of a connect reports a state change (a modem's call coming up does
+    // not): the state is also looked at while the connect lasts.
+    connectPoll_ = new QTimer(this);
+    connectPoll_->setInterval(100);
+    connect(connectPoll_, &QTimer::timeout, this, &HeadlessRun::check);
     loginTimer_ = new QTimer(this);
     loginTimer_->setSingleShot(true);
     connect(loginTimer_, &QTimer::timeout, this, [this] {
@@ -106,6 +111,7 @@ void HeadlessRun::start() {
     }
     phase_ = Phase::Connecting;
     connectTimer_->start(options_.connectTimeoutSeconds * 1000);
+    connectPoll_->start();
     if (!connectLink()) {
         finish(kExitConnectFailed, QString());
         return;
@@ -145,16 +151,19 @@ void HeadlessRun::check() {
     Session& s = *session_;
     const bool linked = s.IsAnyLinkConnected();
     if (phase_ == Phase::Connecting) {
-        if (linked) {
+        // The modem's flag is up from the dial on; its call is up when the modem says so.
+        const bool dialling = s.isLinkConnected(LinkKind::Modem) && !s.modemLink().CallConnected();
+        if (linked && !dialling) {
             phase_ = Phase::LoggingIn;
             connectTimer_->stop();
+            connectPoll_->stop();
             // A LAN or ISDN switch that waits for a key gets the wake-up carriage return
             // only after a second of silence: that second is not the switch's.
             loginTimer_->start(options_.promptTimeoutSeconds * 1000 + kConnectWakeupMs);
             return;
         }
         // The attempt is over when nothing is still being looked up, dialled or opened.
-        if (!s.lan().connecting() && !s.modem().workerRunning()) {
+        if (!linked && !s.lan().connecting() && !s.modem().workerRunning()) {
             finish(kExitConnectFailed,
                    messages_.problemsTold() > 0 ? QString()
                                                 : QStringLiteral("connect failed") +
@@ -223,6 +232,7 @@ void HeadlessRun::finish(int code, const QString& line) {
     phase_ = Phase::Closing;
     exitCode_ = code;
     connectTimer_->stop();
+    connectPoll_->stop();
     loginTimer_->stop();
     if (!line.isEmpty()) messages_.say(line.toStdString());
     // Closed once the step that decided it is over (a password request may be on the stack).

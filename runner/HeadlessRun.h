@@ -83,6 +83,7 @@ private:
     QString message_;
     QString notice_;
     QTimer* connectTimer_ = nullptr;
+    QTimer* connectPoll_ = nullptr;
     QTimer* loginTimer_ = nullptr;
     std::atomic<bool> stdoutOpen_{true};  // written on the delivering thread
 
