@@ -1,6 +1,6 @@
-// End to end through the real frame: each of the four links in turn reaches the switch
-// simulator, logs in, sends "Trace Disable" through the Commands menu's path, captures
-// the switch's answer to a trace file and disconnects. The trace files are checked.
+// End to end through the real frame: the switch goes away behind each of the four links
+// in turn, and the panes, menus and status bar follow. (A whole session per link kind,
+// without the window, is in tests/session.)
 #include "app/CMainFrame.h"
 #include "commands/CInputBoxBar.h"
 #include "session/IsdnControl.h"
@@ -65,46 +65,9 @@ class FourLinksTest : public QObject {
         return true;
     }
 
-    // One session on a connected link: login, capture, Trace Disable, capture off.
-    void session(CMainFrame& frame, ScriptedMessages& boxes, int connectId, int disconnectId,
-                 const std::string& tracePath) {
-        QVERIFY(trigger(frame, connectId));
-        QTRY_VERIFY_WITH_TIMEOUT(frame.session().document().GetTranscript().find("maint>") != std::string::npos,
-                                 15000);
-        QVERIFY(frame.session().accessMode() == AccessMode::Maintenance);
-
-        boxes.answerSave(tracePath);
-        QVERIFY(trigger(frame, ID_CAPTURE_ON));
-        QVERIFY(frame.session().captureRunning());
-        QCOMPARE(frame.findChild<QLabel*>(QStringLiteral("capturePane"))->text(),
-                 QStringLiteral("Capture: ") + QString::fromStdString(tracePath).section('/', -1));
-        // "Trace Disable" is a Monitor item, grey under maintenance access: the input
-        // box's command list sends it from its table position.
-        auto* input = frame.findChild<CInputBoxBar*>();
-        input->commandList()->setCurrentIndex(CommandTable::kTraceDisablePos);
-        input->executeButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(frame.session().document().GetTranscript().find("SYSTEM DATE") != std::string::npos,
-                                 10000);
-        QTRY_VERIFY(frame.session().document().GetTranscript().rfind("maint>") >
-                    frame.session().document().GetTranscript().find("SYSTEM DATE"));
-        QVERIFY(trigger(frame, ID_CAPTURE_OFF));
-        QCOMPARE(frame.findChild<QLabel*>(QStringLiteral("capturePane"))->text(), QStringLiteral("Capture off"));
-        QVERIFY(trigger(frame, disconnectId));
-        QTRY_VERIFY_WITH_TIMEOUT(!frame.session().IsAnyLinkConnected(), 10000);
-    }
-
     static std::string slurp(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    static void checkTrace(const std::string& bytes) {
-        QVERIFY2(bytes.find("\tStart to Save Trace Data at  ") != std::string::npos, bytes.c_str());
-        const size_t answer = bytes.find("SYSTEM DATE");
-        QVERIFY2(answer != std::string::npos, bytes.c_str());
-        QVERIFY(bytes.find("\tStop Saving Trace Data at  ", answer) != std::string::npos);
-        QVERIFY(bytes.find("\r\n", answer) != std::string::npos);
-        QVERIFY(bytes.find('\n', 0) == bytes.find("\r\n") + 1);  // CR LF line ends
     }
 
 private slots:
@@ -116,51 +79,6 @@ private slots:
     void cleanupTestCase() {
         SetModalHook(nullptr);
         Profile::install(nullptr);
-    }
-
-    void everyLinkCarriesASession() {
-        linktest::SimProcess serialSim;
-        QVERIFY(serialSim.ok());
-        linktest::SimProcess modemSim = modemtest::StartModem();
-        QVERIFY(modemSim.ok());
-        SimProcess tcpSim(PMXSIM_PATH, start_->dir().file("pmxsim-tcp.log"));
-        QVERIFY(tcpSim.port() > 0);
-
-        Profile& p = profile_;
-        p.writeString("Devices", "COM1", serialSim.path());
-        for (auto [k, v] : {std::pair{"CommPort", 0}, {"BaudRate", 115200}, {"DataBits", 8},
-                            {"StopBits", 0}, {"Parity", 0}, {"Flow", 0}})
-            p.writeInt("SerialPort", k, v);
-        modemtest::OfferModems(p, {modemSim.path()});
-        speedNumber_ = "0221 555 0100";
-        const std::string destination = "127.0.0.1:" + std::to_string(tcpSim.port());
-        p.writeString("Server", "History %c", destination);
-        start_->dir().write("routes.txt", "0301234 " + destination + "\n");
-        ::setenv("PMX_ISDN_ROUTES", start_->dir().file("routes.txt").c_str(), 1);
-        ::setenv("PMX_ISDN_LIBRARY", PMX_ISDN_TEST_LIBRARY, 1);
-        p.writeString("ISDN", "History %c", "0301234");
-
-        ScriptedMessages boxes;
-        CMainFrame frame;
-        QVERIFY(frame.OnCreate());
-        frame.show();
-        const struct { const char* name; int connect; int disconnect; } links[] = {
-            {"serial", ID_SERIAL_CONNECT, ID_SERIAL_DISCONNECT},
-            {"modem", ID_MODEM_CONNECT, ID_MODEM_DISCONNECT},
-            {"lan", ID_LAN_CONNECT, ID_LAN_DISCONNECT},
-            {"isdn", ID_ISDN_CONNECT, ID_ISDN_DISCONNECT},
-        };
-        for (const auto& link : links) {
-            const std::string trace = start_->dir().file(std::string("trace-") + link.name + ".txt");
-            session(frame, boxes, link.connect, link.disconnect, trace);
-            if (QTest::currentTestFailed()) {
-                qWarning("%s link failed; transcript: %s", link.name,
-                         frame.session().document().GetTranscript().c_str());
-                return;
-            }
-            checkTrace(slurp(trace));
-            if (QTest::currentTestFailed()) return;
-        }
     }
 
     // The switch goes away behind each link in turn: the link is released by itself,

@@ -1,5 +1,5 @@
-// The send routine and the two timers of the main frame, with recording link writers.
-#include "app/CMainFrame.h"
+// The session's send routine and its two timers, with recording link writers.
+#include "tests/session/SessionTestSupport.h"
 #include "res/resource.h"
 #include "tests/support/ScriptedMessages.h"
 #include "tests/support/TempDir.h"
@@ -43,9 +43,8 @@ private slots:
         QFETCH(QString, question);
         const std::string t = text.toStdString();
         for (int answer : {IDCANCEL, IDOK}) {
-            CMainFrame frame;
-            frame.OnCreate();
-            Recorder serial;
+            BareSession frame;
+                        Recorder serial;
             frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
             frame.session().setLinkConnected(LinkKind::Serial, true);
             ScriptedMessages boxes;
@@ -67,9 +66,8 @@ private slots:
     }
 
     void modemRefusesThirdCharacterG() {
-        CMainFrame frame;
-        frame.OnCreate();
-        Recorder modem, serial;
+        BareSession frame;
+                Recorder modem, serial;
         frame.session().setLinkWriter(LinkKind::Modem, modem.writer());
         frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
         ScriptedMessages boxes;
@@ -86,9 +84,8 @@ private slots:
 
     void lanAndIsdnNeverStartTheResponseTimer() {
         for (LinkKind kind : {LinkKind::Lan, LinkKind::Isdn}) {
-            CMainFrame frame;
-            frame.OnCreate();
-            Recorder link;
+            BareSession frame;
+                        Recorder link;
             frame.session().setLinkWriter(kind, link.writer());
             frame.session().setLinkConnected(kind, true);
             frame.session().SendToLink("t d", 3, true);
@@ -98,9 +95,8 @@ private slots:
     }
 
     void nothingConnectedDropsEverything() {
-        CMainFrame frame;
-        frame.OnCreate();
-        Recorder serial;
+        BareSession frame;
+                Recorder serial;
         frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
         QCOMPARE(frame.session().SendToLink("t d", 3, true), 1);
         frame.session().SendLine("velmod");
@@ -109,9 +105,8 @@ private slots:
     }
 
     void sendLineWritesTextThenCarriageReturn() {
-        CMainFrame frame;
-        frame.OnCreate();
-        Recorder lan, serial;
+        BareSession frame;
+                Recorder lan, serial;
         frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
         frame.session().setLinkWriter(LinkKind::Lan, lan.writer());
         frame.session().setLinkConnected(LinkKind::Lan, true);
@@ -121,9 +116,8 @@ private slots:
     }
 
     void silenceAfterASendWarns() {
-        CMainFrame frame;
-        frame.OnCreate();
-        Recorder serial;
+        BareSession frame;
+                Recorder serial;
         frame.session().setLinkWriter(LinkKind::Serial, serial.writer());
         frame.session().setLinkConnected(LinkKind::Serial, true);
         ScriptedMessages boxes;
@@ -135,9 +129,8 @@ private slots:
     }
 
     void textFromAReaderThreadStopsBothTimers() {
-        CMainFrame frame;
-        frame.OnCreate();
-        Recorder modem;
+        BareSession frame;
+                Recorder modem;
         frame.session().setLinkWriter(LinkKind::Modem, modem.writer());
         frame.session().setLinkConnected(LinkKind::Modem, true);
         ScriptedMessages boxes;
@@ -152,9 +145,8 @@ private slots:
     }
 
     void wakeupRepeatsCarriageReturnUntilAnswered() {
-        CMainFrame frame;
-        frame.OnCreate();
-        Recorder modem;
+        BareSession frame;
+                Recorder modem;
         frame.session().setLinkWriter(LinkKind::Modem, modem.writer());
         frame.session().setLinkConnected(LinkKind::Modem, true);
         frame.session().StartWakeupTimer();
@@ -167,5 +159,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectionManagerTest)
+QTEST_GUILESS_MAIN(ConnectionManagerTest)
 #include "ConnectionManagerTest.moc"
