@@ -3,13 +3,12 @@
 #include "runner/HeadlessMessages.h"
 
 #include "links/CModemLink.h"
+#include "session/HeadlessScreen.h"
 #include "session/IsdnControl.h"
 #include "session/LanControl.h"
 #include "session/ModemControl.h"
 #include "session/SerialControl.h"
 #include "session/Session.h"
-#include "terminal/TerminalModel.h"
-#include "terminal/TerminalSurface.h"
 
 #include <QTimer>
 
@@ -17,25 +16,6 @@
 #include <unistd.h>
 
 namespace runner {
-
-// Nothing is drawn: lines are measured as the window's fixed font would (8 pixels a
-// column), so the overflow dumps come where they would come in the window.
-class HeadlessSurface final : public TerminalSurface {
-public:
-    explicit HeadlessSurface(HeadlessMessages& messages) : messages_(messages) {}
-    int LineWidth(std::string_view line) override { return static_cast<int>(line.size()) * kCharWidth; }
-    void SetScrollSizes(const ScrollSizes&) override {}
-    void ScrollTo(int) override {}
-    void RequestRepaint(bool) override {}
-    void DumpFailed(const std::string& path) override {
-        messages_.say("the overflow dump " + path + " could not be written; the text is kept");
-    }
-    static constexpr int kCharWidth = 8;
-    static constexpr int kLineHeight = 16;
-
-private:
-    HeadlessMessages& messages_;
-};
 
 namespace {
 
@@ -53,19 +33,11 @@ HeadlessRun::HeadlessRun(const RunOptions& options, HeadlessMessages& messages,
       password_(std::move(password)),
       scriptPath_(std::move(scriptPath)),
       hasCommands_(hasCommands) {
-    surface_ = std::make_unique<HeadlessSurface>(messages_);
     session_ = std::make_unique<Session>(*this);
-    model_ = std::make_unique<TerminalModel>(session_->document(), *surface_);
-    model_->SetMetrics(HeadlessSurface::kLineHeight, HeadlessSurface::kCharWidth);
-    model_->SetClientSize(80 * HeadlessSurface::kCharWidth, 25 * HeadlessSurface::kLineHeight);
-    TerminalHooks hooks = session_->terminalHooks();
     // The switch's text goes out as it arrives, on the thread that delivered it.
-    hooks.promptHandling = [this, next = hooks.promptHandling](std::string_view text) {
+    screen_ = std::make_unique<HeadlessScreen>(*session_, [this](std::string_view text) {
         if (!options_.quiet) writeOut(text.data(), text.size());
-        if (next) next(text);
-    };
-    model_->SetHooks(std::move(hooks));
-    session_->document().SetView(model_.get());
+    });
 
     session_->setScriptTimeoutMs(options_.promptTimeoutSeconds * 1000);
     session_->SetTraceTimestamps(options_.timestamps);
@@ -95,8 +67,7 @@ HeadlessRun::HeadlessRun(const RunOptions& options, HeadlessMessages& messages,
 HeadlessRun::~HeadlessRun() {
     // Every thread that delivers text ends before the display it delivers to.
     session_->Shutdown();
-    session_->document().SetView(nullptr);
-    model_.reset();
+    screen_.reset();
     session_.reset();
 }
 

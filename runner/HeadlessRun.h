@@ -17,13 +17,12 @@
 #include <string>
 
 class QTimer;
+class HeadlessScreen;
 class Session;
-class TerminalModel;
 
 namespace runner {
 
 class HeadlessMessages;
-class HeadlessSurface;
 
 class HeadlessRun final : public QObject, public SessionFace {
     Q_OBJECT
@@ -87,9 +86,8 @@ private:
     QTimer* loginTimer_ = nullptr;
     std::atomic<bool> stdoutOpen_{true};  // written on the delivering thread
 
-    std::unique_ptr<HeadlessSurface> surface_;
     std::unique_ptr<Session> session_;
-    std::unique_ptr<TerminalModel> model_;
+    std::unique_ptr<HeadlessScreen> screen_;  // the session's display; goes first
 };
 
 } // namespace runner
