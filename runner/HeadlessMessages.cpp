@@ -25,10 +25,18 @@ HeadlessMessages::HeadlessMessages(std::string label, int fd) : label_(std::move
 
 int HeadlessMessages::messageBox(const std::string& text, const std::string& title, MsgIcon icon,
                                  MsgButtons buttons) {
-    if (icon == MsgIcon::Error || icon == MsgIcon::Warning) ++problems_;
     // The title adds nothing when it is the program's name.
     const std::string t = OneLine(title);
-    say(t.empty() || t == kAppTitle ? OneLine(text) : t + ": " + OneLine(text));
+    const std::string line = t.empty() || t == kAppTitle ? OneLine(text) : t + ": " + OneLine(text);
+    bool kept = false;
+    if (icon == MsgIcon::Error || icon == MsgIcon::Warning) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (holding_) {
+            held_.push_back(line);
+            kept = true;
+        }
+    }
+    if (!kept) say(line);
     switch (buttons) {
     case MsgButtons::Ok:
     case MsgButtons::OkCancel: return IDOK;
@@ -48,6 +56,24 @@ std::optional<std::string> HeadlessMessages::saveFileName(const SaveFileRequest&
 void HeadlessMessages::setTraceFile(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     traceFile_ = path;
+}
+
+void HeadlessMessages::hold(bool on) {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holding_ = on;
+        if (!on) lines.swap(held_);
+    }
+    for (const std::string& line : lines) say(line);
+}
+
+std::string HeadlessMessages::takeHeld() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string joined;
+    for (const std::string& line : held_) joined += (joined.empty() ? "" : "; ") + line;
+    held_.clear();
+    return joined;
 }
 
 void HeadlessMessages::say(const std::string& text) {

@@ -5,9 +5,9 @@
 
 #include "platform/MessageService.h"
 
-#include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace runner {
 
@@ -27,15 +27,19 @@ public:
     void setTraceFile(const std::string& path);
     // One line "pmxdiag-run: LABEL: text".
     void say(const std::string& text);
-    // Boxes with the error or warning icon so far: a failure they told needs no line of its own.
-    int problemsTold() const { return problems_.load(); }
+    // While held, boxes with the error or warning icon are kept instead of written, so
+    // that a failed connect is told in one line with its detail; releasing writes them.
+    void hold(bool on);
+    // The kept boxes, joined, and forgotten.
+    std::string takeHeld();
 
 private:
     const std::string label_;
     const int fd_;
     std::mutex mutex_;
     std::string traceFile_;
-    std::atomic<int> problems_{0};
+    bool holding_ = false;      // under mutex_
+    std::vector<std::string> held_;  // under mutex_
 };
 
 } // namespace runner

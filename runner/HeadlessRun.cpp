@@ -58,9 +58,8 @@ HeadlessRun::HeadlessRun(const RunOptions& options, HeadlessMessages& messages,
     loginTimer_ = new QTimer(this);
     loginTimer_->setSingleShot(true);
     connect(loginTimer_, &QTimer::timeout, this, [this] {
-        finish(kExitPromptTimeout, QStringLiteral("no login: the switch showed no password prompt or command "
-                                                  "prompt within %1 s")
-                                       .arg(options_.promptTimeoutSeconds));
+        finish(kExitPromptTimeout,
+               QStringLiteral("no login: no password prompt within %1 s").arg(options_.promptTimeoutSeconds));
     });
 }
 
@@ -81,6 +80,7 @@ void HeadlessRun::start() {
         }
     }
     phase_ = Phase::Connecting;
+    messages_.hold(true);
     connectTimer_->start(options_.connectTimeoutSeconds * 1000);
     connectPoll_->start();
     if (!connectLink()) {
@@ -128,6 +128,7 @@ void HeadlessRun::check() {
             phase_ = Phase::LoggingIn;
             connectTimer_->stop();
             connectPoll_->stop();
+            messages_.hold(false);
             // A LAN or ISDN switch that waits for a key gets the wake-up carriage return
             // only after a second of silence: that second is not the switch's.
             loginTimer_->start(options_.promptTimeoutSeconds * 1000 + kConnectWakeupMs);
@@ -135,10 +136,11 @@ void HeadlessRun::check() {
         }
         // The attempt is over when nothing is still being looked up, dialled or opened.
         if (!linked && !s.lan().connecting() && !s.modem().workerRunning()) {
-            finish(kExitConnectFailed,
-                   messages_.problemsTold() > 0 ? QString()
-                                                : QStringLiteral("connect failed") +
-                                                      (message_.isEmpty() ? QString() : QStringLiteral(": ") + message_));
+            // One line: the failure's box and what the window's status bar would add.
+            QString line = QString::fromStdString(messages_.takeHeld());
+            if (!message_.isEmpty() && !line.contains(message_))
+                line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("(%1)").arg(message_);
+            finish(kExitConnectFailed, QStringLiteral("connect failed") + (line.isEmpty() ? QString() : QStringLiteral(": ") + line));
         }
         return;
     }
@@ -205,6 +207,7 @@ void HeadlessRun::finish(int code, const QString& line) {
     connectTimer_->stop();
     connectPoll_->stop();
     loginTimer_->stop();
+    messages_.hold(false);
     if (!line.isEmpty()) messages_.say(line.toStdString());
     // Closed once the step that decided it is over (a password request may be on the stack).
     QTimer::singleShot(0, this, &HeadlessRun::close);

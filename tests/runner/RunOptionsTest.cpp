@@ -99,15 +99,21 @@ TEST(RunOptionsTest, PasswordComesTrimmedFromTheFileOrTheEnvironmentOnly) {
     EXPECT_NE(LoadPassword(dir.file("missing"), nullptr).error.find("cannot read"), std::string::npos);
 }
 
-TEST(RunOptionsTest, BoxesBecomeOneLineEachAnsweredToGoAhead) {
+TEST(RunOptionsTest, BoxesBecomeOneLineEachAnsweredToGoAheadOrAreHeldForTheFailure) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     HeadlessMessages messages("north", fds[1]);
     EXPECT_EQ(messages.messageBox("Failed to connect\r\nto the switch.", "PMXDiag", MsgIcon::Error, MsgButtons::Ok), IDOK);
+    messages.hold(true);
+    messages.messageBox("First.", "", MsgIcon::Error, MsgButtons::Ok);
+    messages.messageBox("Told at once.", "", MsgIcon::Information, MsgButtons::Ok);
+    messages.messageBox("Second.", "Link", MsgIcon::Warning, MsgButtons::Ok);
+    EXPECT_EQ(messages.takeHeld(), "First.; Link: Second.");
+    messages.messageBox("Third.", "", MsgIcon::Error, MsgButtons::Ok);
+    messages.hold(false);
     EXPECT_EQ(messages.messageBox("Send it?", "Recovery", MsgIcon::Warning, MsgButtons::OkCancel), IDOK);
     EXPECT_EQ(messages.messageBox("Disconnect?", "", MsgIcon::Question, MsgButtons::YesNo), IDYES);
     EXPECT_EQ(messages.messageBox("Again?", "", MsgIcon::None, MsgButtons::RetryCancel), IDCANCEL);
-    EXPECT_EQ(messages.problemsTold(), 2);
     EXPECT_FALSE(messages.saveFileName({}));
     messages.setTraceFile("t.txt");
     EXPECT_EQ(messages.saveFileName({}), "t.txt");
@@ -118,6 +124,8 @@ TEST(RunOptionsTest, BoxesBecomeOneLineEachAnsweredToGoAhead) {
     ::close(fds[0]);
     EXPECT_EQ(out,
               "pmxdiag-run: north: Failed to connect to the switch.\n"
+              "pmxdiag-run: north: Told at once.\n"
+              "pmxdiag-run: north: Third.\n"
               "pmxdiag-run: north: Recovery: Send it?\n"
               "pmxdiag-run: north: Disconnect?\n"
               "pmxdiag-run: north: Again?\n");

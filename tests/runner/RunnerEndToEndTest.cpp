@@ -127,7 +127,8 @@ TEST_F(RunnerEndToEndTest, BadFilesAndDeadAddressStopBeforeOrAtTheConnect_Exit1A
     EXPECT_NE(r.err.find("never an argument"), std::string::npos) << r.err;
     r = RunTool(dir, {"--lan", dead, "--password-file", "pw", "--script", "script.txt", "--trace", "t.txt"});
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("pmxdiag-run: " + dead + ": "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("pmxdiag-run: " + dead + ": connect failed: "), r.err.find('\n') + 1) << r.err;
+    EXPECT_EQ(Lines(r.err), 3u) << r.err;  // the trace's start and stop, and the failure
 }
 
 TEST_F(RunnerEndToEndTest, WrongPasswordIsRefusedWithOneLine_Exit3) {
