@@ -27,12 +27,8 @@ bool StartsWith(const QString& text, const char* start) { return text.startsWith
 } // namespace
 
 HeadlessRun::HeadlessRun(const RunOptions& options, HeadlessMessages& messages,
-                         std::optional<std::string> password, std::string scriptPath, bool hasCommands)
-    : options_(options),
-      messages_(messages),
-      password_(std::move(password)),
-      scriptPath_(std::move(scriptPath)),
-      hasCommands_(hasCommands) {
+                         std::optional<std::string> password, std::vector<std::string> commands)
+    : options_(options), messages_(messages), password_(std::move(password)), commands_(std::move(commands)) {
     session_ = std::make_unique<Session>(*this);
     // The switch's text goes out as it arrives, on the thread that delivered it.
     screen_ = std::make_unique<HeadlessScreen>(*session_, [this](std::string_view text) {
@@ -43,6 +39,10 @@ HeadlessRun::HeadlessRun(const RunOptions& options, HeadlessMessages& messages,
     session_->SetTraceTimestamps(options_.timestamps);
     connect(session_.get(), &Session::accessModeChanged, this, &HeadlessRun::onAccessChanged, Qt::QueuedConnection);
     connect(session_.get(), &Session::scriptEnded, this, &HeadlessRun::onScriptEnded, Qt::QueuedConnection);
+    connect(session_.get(), &Session::linkReached, this, [this] {
+        reached_ = true;
+        stateChanged();
+    });
 
     connectTimer_ = new QTimer(this);
     connectTimer_->setSingleShot(true);
@@ -122,9 +122,8 @@ void HeadlessRun::check() {
     Session& s = *session_;
     const bool linked = s.IsAnyLinkConnected();
     if (phase_ == Phase::Connecting) {
-        // The modem's flag is up from the dial on; its call is up when the modem says so.
-        const bool dialling = s.isLinkConnected(LinkKind::Modem) && !s.modemLink().CallConnected();
-        if (linked && !dialling) {
+        // A link's flag may be up before its switch is reached (the modem's, from the dial on).
+        if (linked && reached_) {
             phase_ = Phase::LoggingIn;
             connectTimer_->stop();
             connectPoll_->stop();
@@ -174,12 +173,12 @@ void HeadlessRun::onAccessChanged() {
     phase_ = Phase::Running;
     messages_.say(session_->accessMode() == AccessMode::Maintenance ? "logged in: maintenance access"
                                                                      : "logged in: monitor access");
-    if (!hasCommands_) {
+    if (commands_.empty()) {
         finish(kExitDone, QString());
         return;
     }
     // The script waits for the prompt after the password itself, with the same time-out.
-    if (!session_->RunScriptFile(scriptPath_)) finish(kExitUsage, QString());
+    if (!session_->RunScriptCommands(commands_)) finish(kExitUsage, QString());
 }
 
 void HeadlessRun::onScriptEnded(const QString& why) {

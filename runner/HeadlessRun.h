@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QTimer;
 class HeadlessScreen;
@@ -27,11 +28,10 @@ class HeadlessMessages;
 class HeadlessRun final : public QObject, public SessionFace {
     Q_OBJECT
 public:
-    // options: an --entry comes as --modem with the entry's number.
-    // scriptPath: the commands (a file or a descriptor's path); hasCommands false: none to
-    // send, the run ends once logged in.
+    // options: an --entry comes as --modem with the entry's number. commands: read as a
+    // script file's; none: the run ends once logged in.
     HeadlessRun(const RunOptions& options, HeadlessMessages& messages, std::optional<std::string> password,
-                std::string scriptPath, bool hasCommands);
+                std::vector<std::string> commands);
     ~HeadlessRun() override;
 
     // Starts the capture (if asked) and the connect; finished() carries the exit code.
@@ -73,12 +73,12 @@ private:
     const RunOptions options_;
     HeadlessMessages& messages_;
     const std::optional<std::string> password_;
-    const std::string scriptPath_;
-    const bool hasCommands_;
+    const std::vector<std::string> commands_;
     Phase phase_ = Phase::Idle;
     int exitCode_ = kExitDone;
     int passwordsAsked_ = 0;
     bool checkQueued_ = false;
+    bool reached_ = false;  // the Connect reached its switch
     QString message_;
     QString notice_;
     QTimer* connectTimer_ = nullptr;

@@ -22,7 +22,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <sys/mman.h>
 #include <unistd.h>
 
 using namespace runner;
@@ -71,8 +70,8 @@ std::optional<std::string> EntryNumber(const std::string& name, std::string* err
     return std::nullopt;
 }
 
-// Standard input as a script file that the session can read like any other.
-bool StdinAsScript(std::string* path, bool* hasCommands, std::string* error) {
+// The commands of standard input, read as a script file's.
+bool StdinCommands(std::vector<std::string>* commands, std::string* error) {
     if (::isatty(0)) std::fputs("pmxdiag-run: reading the commands from standard input up to its end (Ctrl+D)\n", stderr);
     std::string content;
     char buf[4096];
@@ -90,13 +89,7 @@ bool StdinAsScript(std::string* path, bool* hasCommands, std::string* error) {
             return false;
         }
     }
-    *hasCommands = !commandscript::ParseCommands(content).empty();
-    const int fd = ::memfd_create("pmxdiag-run-commands", MFD_CLOEXEC);
-    if (fd < 0 || ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
-        *error = "cannot keep the commands of standard input";
-        return false;
-    }
-    *path = "/proc/self/fd/" + std::to_string(fd);
+    *commands = commandscript::ParseCommands(content);
     return true;
 }
 
@@ -156,17 +149,15 @@ int main(int argc, char** argv) {
         messages.say(password.error);
         return kExitUsage;
     }
-    std::string scriptPath = options.scriptFile;
-    bool hasCommands = false;
+    std::vector<std::string> commands;
     std::string error;
-    if (!scriptPath.empty()) {
-        std::vector<std::string> commands;
-        if (!commandscript::LoadCommands(scriptPath, &commands)) {
-            messages.say("cannot read the script file " + scriptPath + " (missing, unreadable or larger than 256 KB)");
+    if (!options.scriptFile.empty()) {
+        if (!commandscript::LoadCommands(options.scriptFile, &commands)) {
+            messages.say("cannot read the script file " + options.scriptFile +
+                         " (missing, unreadable or larger than 256 KB)");
             return kExitUsage;
         }
-        hasCommands = !commands.empty();
-    } else if (!StdinAsScript(&scriptPath, &hasCommands, &error)) {
+    } else if (!StdinCommands(&commands, &error)) {
         messages.say(error);
         return kExitUsage;
     }
@@ -199,7 +190,7 @@ int main(int argc, char** argv) {
 
     int code = kExitDone;
     {
-        HeadlessRun run(options, messages, password.password, scriptPath, hasCommands);
+        HeadlessRun run(options, messages, password.password, std::move(commands));
         QObject::connect(&run, &HeadlessRun::finished, &app, [&app](int exitCode) { app.exit(exitCode); });
         int signo = 0;
         QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);

@@ -135,6 +135,8 @@ public:
     bool canReconnect() const;
     void RunScript();  // asks for the file
     bool RunScriptFile(const std::string& path);
+    // The same with commands already read (one line each, as a script file's).
+    bool RunScriptCommands(std::vector<std::string> commands);
     void StopScript();
     bool scriptRunning() const { return script_ != nullptr; }
     void setScriptTimeoutMs(int ms) { scriptTimeoutMs_ = ms; }
@@ -154,6 +156,8 @@ signals:
     void accessModeChanged();
     // A script ended; why is what the face's message area showed.
     void scriptEnded(const QString& why);
+    // A link's Connect reached its switch.
+    void linkReached(LinkKind kind);
 
 private:
     struct PasswordRequest;

@@ -25,6 +25,7 @@ void Session::NoteLinkConnected(LinkKind kind) {
     lastLink_ = kind;
     // A phone book opened since (ISDN's go-ahead) may have picked another number.
     if (kind == LinkKind::Modem) lastModemNumber_ = modemLink().GetDestination();
+    emit linkReached(kind);
 }
 
 bool Session::canReconnect() const {
@@ -87,10 +88,21 @@ bool Session::RunScriptFile(const std::string& path) {
                     MsgIcon::Warning);
         return false;
     }
-    if (run->commands.empty()) {
+    return RunScriptCommands(std::move(run->commands));
+}
+
+bool Session::RunScriptCommands(std::vector<std::string> commands) {
+    if (script_) return false;
+    if (!IsAnyLinkConnected() || accessMode() == AccessMode::None) {
+        ShowMessage("A script runs only on a connected link after login.", kScriptTitle, MsgIcon::Warning);
+        return false;
+    }
+    if (commands.empty()) {
         ShowMessage("The script file holds no commands.", kScriptTitle, MsgIcon::Warning);
         return false;
     }
+    auto run = std::make_unique<ScriptRun>();
+    run->commands = std::move(commands);
     script_ = std::move(run);
     bool atPrompt;
     {
