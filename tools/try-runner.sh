@@ -21,6 +21,9 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+for tool in parallel /usr/bin/time; do
+    command -v "$tool" > /dev/null || { echo "try-runner: $tool is missing (./pmx.sh installs it)" >&2; exit 1; }
+done
 cd "$work"
 export XDG_CONFIG_HOME="$work/config"
 settings="$XDG_CONFIG_HOME/TRQ PC Applications/PMXDiag.conf"
@@ -35,11 +38,12 @@ wait_for_line() {
     return 1
 }
 
-# start_tcp NAME: a Telnet simulator on a free loopback port; prints the port.
+# start_tcp NAME: a Telnet simulator on a free loopback port, its port in $port (not a
+# subshell: the simulator must be remembered to be stopped at the end).
 start_tcp() {
     "$sim" --tcp 0 > "sim-$1.out" 2> "sim-$1.log" &
     pids+=($!)
-    wait_for_line "sim-$1.out"
+    port=$(wait_for_line "sim-$1.out")
 }
 
 # check_trace FILE: the start banner, the script's answers and the stop banner, in order.
@@ -61,7 +65,7 @@ links)
     "$sim" --modem --busy "9,0307-4412" > sim-modem.out 2> sim-modem.log &
     pids+=($!)
     modem=$(wait_for_line sim-modem.out)
-    port=$(start_tcp lan)
+    start_tcp lan
     printf '0301234 127.0.0.1:%s\n' "$port" > isdn-routes.txt
     export PMX_ISDN_ROUTES="$work/isdn-routes.txt"
     {
@@ -97,24 +101,26 @@ many)
     for i in $(seq 1 "$count"); do
         name=$(printf 'sw%02d' "$i")
         if [ "$i" = 2 ]; then
-            port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-            echo "$name 127.0.0.1:$port password" >> switches.txt  # nobody listens there
+            # A port a simulator had: nobody listens there any more.
+            start_tcp "$name"
+            kill "${pids[-1]}" && wait "${pids[-1]}" 2>/dev/null || true
+            echo "$name 127.0.0.1:$port password" >> switches.txt
         else
-            port=$(start_tcp "$name")
+            start_tcp "$name"
             pw=password
             [ "$i" = 3 ] && pw=wrong-password
             echo "$name 127.0.0.1:$port $pw" >> switches.txt
         fi
     done
     mkdir -p traces
-    start=$(date +%s.%N)
+    start=$(date +%s%N)
     # The README's command, with the time of each run kept beside its trace.
     parallel --jobs "$count" --colsep ' ' --joblog jobs.log \
         /usr/bin/time --quiet -f %e,%M -o traces/{1}.time \
         "$run" --lan {2} --name {1} --password-file {3} --script script.txt \
         --trace traces/{1}.txt --quiet :::: switches.txt 2> stderr.txt || true
-    end=$(date +%s.%N)
-    echo "wall time for $count switches: $(echo "$end - $start" | bc) s"
+    end=$(date +%s%N)
+    echo "wall time for $count switches: $(awk -v ns=$((end - start)) 'BEGIN {printf "%.2f", ns / 1e9}') s"
     echo "exit codes (job log):"
     awk 'NR > 1 {n[$7]++} END {for (c in n) printf "  exit %s: %d\n", c, n[c]}' jobs.log | sort
     awk -F, '{print $2}' traces/*.time | sort -n | awk '{a[NR]=$1} END {printf "peak RSS per run: min %d KB, median %d KB, max %d KB\n", a[1], a[int((NR+1)/2)], a[NR]}'
