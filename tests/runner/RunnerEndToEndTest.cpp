@@ -24,7 +24,13 @@ RunResult RunTool(const TempDir& dir, std::vector<std::string> args, const std::
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + dir.file("config"), "PATH=/usr/bin:/bin"};
+    // The test's environment (sanitizer options among it), with a settings store of the
+    // run's own and no password from outside.
+    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + dir.file("config")};
+    for (char** e = environ; *e; ++e) {
+        const std::string var = *e;
+        if (var.rfind("XDG_CONFIG_HOME=", 0) != 0 && var.rfind("PMX_PASSWORD=", 0) != 0) env.push_back(var);
+    }
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
