@@ -5,10 +5,6 @@
 // MB/s of each, their ratio, and how late the GUI thread ran a 10 ms timer meanwhile.
 // Usage: bench_lan_flood [megabytes, default 100]
 #include "app/CMainFrame.h"
-#include "session/IsdnControl.h"
-#include "session/LanControl.h"
-#include "session/ModemControl.h"
-#include "session/SerialControl.h"
 #include "session/LanControl.h"
 #include "platform/Profile.h"
 #include "res/resource.h"

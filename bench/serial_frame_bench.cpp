@@ -2,9 +2,6 @@
 // real frame (Serial Port Connect, log-in), link, document and view, offscreen.
 // Prints MB/s for a few flood sizes at 115200 8N1 (a pty ignores the rate).
 #include "app/CMainFrame.h"
-#include "session/IsdnControl.h"
-#include "session/LanControl.h"
-#include "session/ModemControl.h"
 #include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/MessageService.h"

@@ -5,9 +5,6 @@
 //    each in a fresh process, fed the way a serial reader feeds the document.
 // Prints figures and the targets; not a test. Usage: bench_terminal_view [seconds (10)]
 #include "app/CMainFrame.h"
-#include "session/IsdnControl.h"
-#include "session/LanControl.h"
-#include "session/ModemControl.h"
 #include "session/SerialControl.h"
 #include "links/SerialTexts.h"
 #include "platform/AppGlobals.h"

@@ -189,6 +189,6 @@ void Session::EndScript(const QString& why, bool tellInBox) {
     }
     face_.showMessage(why);
     updateState();
-    emit scriptEnded(why);
     if (tellInBox) ShowMessage(why.toStdString(), kScriptTitle, MsgIcon::Warning);
+    emit scriptEnded(why);
 }

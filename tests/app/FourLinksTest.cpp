@@ -2,11 +2,6 @@
 // in turn, and the panes, menus and status bar follow. (A whole session per link kind,
 // without the window, is in tests/session.)
 #include "app/CMainFrame.h"
-#include "commands/CInputBoxBar.h"
-#include "session/IsdnControl.h"
-#include "session/LanControl.h"
-#include "session/ModemControl.h"
-#include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "commands/CommandTable.h"
@@ -18,11 +13,9 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempDir.h"
 
-#include <QLabel>
 #include <QAction>
-#include <QComboBox>
-#include <QPushButton>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>

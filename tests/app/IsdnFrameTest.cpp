@@ -2,9 +2,6 @@
 // adapter and a loopback far end (a test peer, or the switch simulator).
 #include "app/CMainFrame.h"
 #include "session/IsdnControl.h"
-#include "session/LanControl.h"
-#include "session/ModemControl.h"
-#include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
 #include "links/IsdnAdapter.h"

@@ -2,10 +2,7 @@
 // modem: the progress texts in order, the established message and the wake-up, the
 // busy and abandoned calls, the unavailable layer, the enable rules and the modem list.
 #include "app/CMainFrame.h"
-#include "session/IsdnControl.h"
-#include "session/LanControl.h"
 #include "session/ModemControl.h"
-#include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "links/CCallProgressWnd.h"
 #include "links/CModemLink.h"

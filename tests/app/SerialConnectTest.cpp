@@ -1,9 +1,6 @@
 // Serial Port Connect/Disconnect through the real frame, link, document and view,
 // against a pty the test plays itself or the switch simulator as a child process.
 #include "app/CMainFrame.h"
-#include "session/IsdnControl.h"
-#include "session/LanControl.h"
-#include "session/ModemControl.h"
 #include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"

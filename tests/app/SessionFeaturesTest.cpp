@@ -1,10 +1,6 @@
 // Reconnect, command scripts, input history and the LAN wake-up carriage return,
 // through the real frame against the switch simulator and loopback peers.
 #include "app/CMainFrame.h"
-#include "session/IsdnControl.h"
-#include "session/LanControl.h"
-#include "session/ModemControl.h"
-#include "session/SerialControl.h"
 #include "session/LanControl.h"
 #include "commands/CInputBoxBar.h"
 #include "platform/DialogRunner.h"

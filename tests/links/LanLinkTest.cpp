@@ -2,10 +2,6 @@
 // connection state, failures, the peer's close, clean-up, bulk data both ways and the
 // Telnet negotiation through a real connection.
 #include "app/CMainFrame.h"
-#include "session/IsdnControl.h"
-#include "session/LanControl.h"
-#include "session/ModemControl.h"
-#include "session/SerialControl.h"
 #include "session/LanControl.h"
 #include "platform/DialogRunner.h"
 #include "platform/Profile.h"
