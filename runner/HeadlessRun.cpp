@@ -74,8 +74,11 @@ void HeadlessRun::start() {
     if (!options_.traceFile.empty()) {
         messages_.setTraceFile(options_.traceFile);
         // Capture runs from before the connect, so that the file holds the whole dialogue.
+        messages_.hold(true);
         if (!session_->StartCapture(options_.traceFile)) {
-            finish(kExitUsage, QString());
+            const std::string why = messages_.takeHeld();
+            finish(kExitUsage, QString::fromStdString("cannot write the trace file " + options_.traceFile +
+                                                      (why.empty() ? std::string() : ": " + why)));
             return;
         }
     }

@@ -128,6 +128,9 @@ TEST_F(RunnerEndToEndTest, BadFilesAndDeadAddressStopBeforeOrAtTheConnect_Exit1A
     RunResult r = RunTool(dir, {"--lan", dead, "--password-file", "pw", "--script", "missing.txt"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(Lines(r.err), 1u) << r.err;
+    r = RunTool(dir, {"--lan", dead, "--password-file", "pw", "--script", "script.txt", "--trace", "no/such/t.txt"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "pmxdiag-run: " + dead + ": cannot write the trace file no/such/t.txt: Failed to Open File\n");
     r = RunTool(dir, {"--lan", dead, "--password", "velmod"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("never an argument"), std::string::npos) << r.err;
