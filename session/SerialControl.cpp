@@ -18,14 +18,14 @@ using namespace serialtext;
 
 namespace {
 // The status bar follows held output; output given up is told once, line by line.
-void ReportOutputNotice(LinkHost& frame, const OutputNotice& notice) {
+void ReportOutputNotice(LinkHost& host, const OutputNotice& notice) {
     switch (notice.kind) {
     case OutputNotice::Kind::Held:
-        frame.ShowNotice(QString::fromLatin1(kOutputHeldText));
+        host.ShowNotice(QString::fromLatin1(kOutputHeldText));
         return;
     case OutputNotice::Kind::Released:
-        frame.ClearNotice(QString::fromLatin1(kOutputHeldText));
-        frame.ShowStatusMessage(QString::fromLatin1(kOutputReleasedText));
+        host.ClearNotice(QString::fromLatin1(kOutputHeldText));
+        host.ShowStatusMessage(QString::fromLatin1(kOutputReleasedText));
         return;
     case OutputNotice::Kind::NotSent: break;
     }
@@ -41,8 +41,8 @@ void ReportOutputNotice(LinkHost& frame, const OutputNotice& notice) {
             line.clear();
         }
     }
-    frame.ClearNotice(QString::fromLatin1(kOutputHeldText));
-    frame.ShowStatusMessage(QString::fromLatin1(kNotSentText));
+    host.ClearNotice(QString::fromLatin1(kOutputHeldText));
+    host.ShowStatusMessage(QString::fromLatin1(kNotSentText));
     ShowMessage(text.c_str(), kNotSentTitle, MsgIcon::Warning, MsgButtons::Ok);
 }
 } // namespace
