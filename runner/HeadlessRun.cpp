@@ -21,6 +21,7 @@ namespace {
 
 // The session's wait before the connect's wake-up carriage return.
 constexpr int kConnectWakeupMs = 1000;
+constexpr int kMaxPasswordAsks = 3;
 
 bool StartsWith(const QString& text, const char* start) { return text.startsWith(QLatin1String(start)); }
 
@@ -158,8 +159,11 @@ std::optional<std::string> HeadlessRun::askPassword() {
                QStringLiteral("login refused: the switch asks for a password; give --password-file FILE or PMX_PASSWORD"));
         return std::nullopt;
     }
-    if (passwordsAsked_ > 1) {
-        finish(kExitLoginRefused, QStringLiteral("login refused: the switch asked for the password again"));
+    // A switch asks again after an empty line too (a wake-up carriage return that crossed
+    // its greeting): the password goes again, but not without end.
+    if (passwordsAsked_ > kMaxPasswordAsks) {
+        finish(kExitLoginRefused, QStringLiteral("login refused: the switch asked for the password %1 times")
+                                      .arg(passwordsAsked_));
         return std::nullopt;
     }
     // The session applies the access decision and sends the password; then it is looked at.
