@@ -11,6 +11,8 @@ cd "$here"
 
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgtest-dev libgmock-dev fonts-dejavu-core
           libbenchmark-dev)
+# Many switches at once (tools/try-runner.sh): GNU parallel, and GNU time for each run's memory.
+packages+=(parallel time)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 install_missing() {

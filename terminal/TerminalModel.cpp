@@ -198,7 +198,8 @@ void TerminalModel::UpdateScrollSizes() {
             // The line still being received stays: a dump must not take the prompt the
             // engineer is about to answer. Bytes another deliverer added meanwhile stay
             // in the document too; they are shown when their turn comes.
-            const bool keepLine = receivedBytes_ - lineStartByte_ <= kKeptLineBytes;
+            // Never more than half the byte limit, so the screen stays bounded by it.
+            const bool keepLine = receivedBytes_ - lineStartByte_ <= std::min<uint64_t>(kKeptLineBytes, overflowBytes_ / 2);
             const uint64_t upTo = keepLine ? lineStartByte_ : receivedBytes_;
             size_t n = 0;
             // Appended: a second dump within the same second must not overwrite the first.
