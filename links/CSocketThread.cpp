@@ -16,8 +16,8 @@ const char* const kWindowTitle = "Invisible socket window...";
 
 // ---- CSocketWnd (worker thread) ----
 
-CSocketWnd::CSocketWnd(SocketOwner* owner, SentCallChannel* channel, int cancelFd)
-    : owner_(owner), channel_(channel), cancelFd_(cancelFd) {
+CSocketWnd::CSocketWnd(SocketOwner* owner, ThreadLane* toOwner, ThreadLane* own, int cancelFd)
+    : owner_(owner), toOwner_(toOwner), own_(own), cancelFd_(cancelFd) {
     setObjectName(QString::fromLatin1(kWindowTitle));
 }
 
@@ -27,7 +27,7 @@ CSocketWnd::~CSocketWnd() {
 
 void CSocketWnd::SendToOwner(std::function<void(SocketOwner&)> fn) {
     SocketOwner* owner = owner_;
-    channel_->Send(SentCallChannel::Worker, [owner, fn = std::move(fn)] { fn(*owner); });
+    toOwner_->Send([owner, fn = std::move(fn)] { fn(*owner); }, own_);
 }
 
 void CSocketWnd::OnOpen() {
@@ -93,16 +93,6 @@ void CSocketWnd::SocketUrgentData(DataBlockPtr block) { OnUrgentData(std::move(b
 void CSocketWnd::SocketConnected() { OnConnected(); }
 void CSocketWnd::SocketClosed() { OnClosed(); }
 
-void CSocketWnd::drainSentCalls(int side) {
-    channel_->Drain(static_cast<SentCallChannel::Side>(side));
-    channel_->DrainPosted(static_cast<SentCallChannel::Side>(side));
-}
-
-void CSocketThread::drainSentCalls(int side) {
-    channel_.Drain(static_cast<SentCallChannel::Side>(side));
-    channel_.DrainPosted(static_cast<SentCallChannel::Side>(side));
-}
-
 void CSocketWnd::SocketError(int code, bool posted) {
     if (posted) {
         QMetaObject::invokeMethod(this, "OnError", Qt::QueuedConnection, Q_ARG(int, code));
@@ -162,7 +152,7 @@ void CSocketWnd::WatchWrite(bool on) {
 
 CSocketThread::CSocketThread(SocketOwner* owner) : owner_(owner) {
     cancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    channel_.Open(SentCallChannel::Gui, this);
+    mainLane_.Open();
 }
 
 CSocketThread::~CSocketThread() {
@@ -170,7 +160,7 @@ CSocketThread::~CSocketThread() {
         End();
         wait();
     }
-    channel_.Close(SentCallChannel::Gui);
+    mainLane_.Close();
     if (cancelFd_ >= 0) ::close(cancelFd_);
 }
 
@@ -180,16 +170,16 @@ bool CSocketThread::Start() {
 }
 
 void CSocketThread::run() {
-    CSocketWnd wnd(owner_, &channel_, cancelFd_);
+    CSocketWnd wnd(owner_, &mainLane_, &workerLane_, cancelFd_);
     wnd_ = &wnd;
-    channel_.Open(SentCallChannel::Worker, &wnd);
+    workerLane_.Open();
     {
         std::lock_guard lock(readyMutex_);
         ready_ = true;
     }
     readyCv_.notify_all();
     exec();
-    channel_.Close(SentCallChannel::Worker);
+    workerLane_.Close();
     wnd_ = nullptr;
 }
 
@@ -198,17 +188,17 @@ void CSocketThread::Open() {
         std::unique_lock lock(readyMutex_);
         readyCv_.wait(lock, [this] { return ready_; });
     }
-    channel_.Send(SentCallChannel::Gui, [this] { wnd_->OnOpen(); });
+    workerLane_.Send([this] { wnd_->OnOpen(); }, &mainLane_);
 }
 
 void CSocketThread::ConnectAsync(const std::string& destination) {
-    channel_.Post(SentCallChannel::Worker, [this, destination] {
+    workerLane_.Post([this, destination] {
         wnd_->OnConnect(destination);
         // Queued behind the reports the attempt posted (a failed lookup's error), so
         // that the owner hears them first.
         QMetaObject::invokeMethod(wnd_, [this] {
             SocketOwner* owner = owner_;
-            channel_.Send(SentCallChannel::Worker, [owner] { owner->OnConnectDone(); });
+            mainLane_.Send([owner] { owner->OnConnectDone(); }, &workerLane_);
         }, Qt::QueuedConnection);
     });
 }
@@ -219,7 +209,7 @@ void CSocketThread::CancelConnect() {
 }
 
 void CSocketThread::Connect(const std::string& destination) {
-    channel_.Send(SentCallChannel::Gui, [this, &destination] { wnd_->OnConnect(destination); });
+    workerLane_.Send([this, &destination] { wnd_->OnConnect(destination); }, &mainLane_);
 }
 
 int CSocketThread::Write(const char* bytes, int length) {
@@ -234,17 +224,17 @@ int CSocketThread::Write(const char* bytes, int length) {
         auto holder = std::make_shared<DataBlockPtr>(std::make_unique<CDataBlock>(bytes + offset, n));
         // Posted, not sent: the worker may be waiting for this thread (the password
         // dialog whose answer this is), and a socket must never hold the GUI thread.
-        channel_.Post(SentCallChannel::Worker, [this, holder] { wnd_->OnSend(std::move(*holder)); });
+        workerLane_.Post([this, holder] { wnd_->OnSend(std::move(*holder)); });
     }
     return 1;
 }
 
 void CSocketThread::Close() {
-    channel_.Post(SentCallChannel::Worker, [this] { wnd_->OnClose(); });
+    workerLane_.Post([this] { wnd_->OnClose(); });
 }
 
 void CSocketThread::End() {
-    channel_.Send(SentCallChannel::Gui, [this] { wnd_->OnEndThread(); });
+    workerLane_.Send([this] { wnd_->OnEndThread(); }, &mainLane_);
 }
 
-void CSocketThread::WaitServing(int ms) { channel_.Wait(SentCallChannel::Gui, ms); }
+void CSocketThread::WaitServing(int ms) { mainLane_.WaitServing(ms); }

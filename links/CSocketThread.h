@@ -6,7 +6,7 @@
 
 #include "links/CDataBlock.h"
 #include "links/CLanSocket.h"
-#include "links/SentCallChannel.h"
+#include "platform/GuiThread.h"
 
 #include <QObject>
 #include <QThread>
@@ -41,7 +41,8 @@ public:
 class CSocketWnd : public QObject, public LanSocketOwner {
     Q_OBJECT
 public:
-    CSocketWnd(SocketOwner* owner, SentCallChannel* channel, int cancelFd);
+    // toOwner: the main thread's lane; own: the worker's, served while a report waits.
+    CSocketWnd(SocketOwner* owner, ThreadLane* toOwner, ThreadLane* own, int cancelFd);
     ~CSocketWnd() override;
 
     void OnOpen();                                  // SWM_OPEN
@@ -57,8 +58,6 @@ public:
     void OnEndThread();                             // SWM_END_THREAD
 
     CLanSocket* socket() const { return socket_.get(); }
-    // Runs the calls queued for this side of the channel (woken through Qt).
-    Q_INVOKABLE void drainSentCalls(int side);
 
 private:
     void SocketData(DataBlockPtr block) override;
@@ -74,7 +73,8 @@ private:
     void SendToOwner(std::function<void(SocketOwner&)> fn);
 
     SocketOwner* owner_;
-    SentCallChannel* channel_;
+    ThreadLane* toOwner_;
+    ThreadLane* own_;
     int cancelFd_;
     std::unique_ptr<CLanSocket> socket_;
     QSocketNotifier* readNotifier_ = nullptr;
@@ -114,15 +114,15 @@ public:
 
     static constexpr int kMaxBlock = 256;
 
-    // Runs the calls queued for this side of the channel (woken through Qt).
-    Q_INVOKABLE void drainSentCalls(int side);
-
 protected:
     void run() override;
 
 private:
     SocketOwner* owner_;
-    SentCallChannel channel_;
+    // Sent messages run on the other thread while the sender serves its own lane, so the
+    // two threads never block each other; posted ones wait for the event loop.
+    ThreadLane mainLane_;    // calls the worker makes to the main thread
+    ThreadLane workerLane_;  // calls the main thread makes to the worker
     CSocketWnd* wnd_ = nullptr;  // exists while the worker runs; touched on the worker only
     int cancelFd_ = -1;          // readable once the connect attempt is given up
     // The ready event: set once the socket window exists.

@@ -1,12 +1,13 @@
 // The telephony layer the modem link dials through: the line functions, driving
-// Hayes-compatible AT modems on serial devices through CommPort. Thread-safe; a
-// line's events are queued for its application and reach the LINECALLBACK only on
-// the thread that pumps them with linePumpMessage (the dialling thread).
+// Hayes-compatible AT modems on serial devices through CommPort (the dialler is in
+// AtDialler, the modems offered come from ModemDiscovery). Thread-safe; a line's
+// events are queued for its application and reach the LINECALLBACK only on the
+// thread that pumps them with linePumpMessage (the dialling thread).
 //
-// The data modems offered come from settings section "Telephony": "Modems" (count),
-// then "Name<n>", "Path<n>" and "Init<n>" for n = 0..count-1 (the device ID). Without
-// them come the serial devices detected (see DetectSerialModems), initialised with "ATZ".
+// The line functions work on one process-wide TelephonyLines; a test may make its own.
 #pragma once
+
+#include "links/ModemDiscovery.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -159,28 +160,6 @@ LONG linePumpMessage(HLINEAPP lineApp, int timeoutMs);
 // The open port behind a handle from lineGetID; empty once its call is gone.
 std::shared_ptr<CommPort> linePortFromHandle(DWORD portHandle);
 
-// One data modem as settings describe it.
-struct TelephonyModem {
-    std::string name;
-    std::string path;
-    std::string init;
-};
-// The modems offered, in device-ID order: those of settings, then every serial
-// device detected that none of them names.
-std::vector<TelephonyModem> TelephonyModems();
-// The modems of settings only.
-std::vector<TelephonyModem> ConfiguredModems();
-// Serial devices under devRoot a modem may sit on: serial/by-id/* (preferred, they
-// keep their name when replugged), then ttyACM* and ttyUSB* that no by-id name
-// reaches, in natural order (ttyACM2 before ttyACM10).
-std::vector<TelephonyModem> DetectSerialModems(const std::string& devRoot);
-// The position of the modem on that device (any name of it), or -1.
-int FindModemByPath(const std::vector<TelephonyModem>& modems, const std::string& path);
-// A numeric result code (ATV0) as its words ("7" -> "BUSY"); other text unchanged.
-std::string VerboseResult(const std::string& reply);
-// Writes the whole list into settings (the section then exists).
-void StoreTelephonyModems(const std::vector<TelephonyModem>& modems);
-
 // The dialog lineConfigDialog runs: edits the modem in place, true on OK. Installed
 // by the user interface; without one lineConfigDialog fails.
 using LineConfigHook = std::function<bool(TelephonyModem& modem, void* owner)>;
@@ -191,9 +170,6 @@ void SetLineConfigHook(LineConfigHook hook);
 void SetTelephonyAvailable(bool available);
 
 namespace telephony {
-inline constexpr const char* kSection = "Telephony";
-inline constexpr const char* kKeyCount = "Modems";
-inline constexpr const char* kDefaultInit = "ATZ";
 // Silence before and after "+++" when the line has no DTR to drop (ms).
 inline constexpr const char* kKeyGuardMs = "EscapeGuardMs";
 inline constexpr int kDefaultGuardMs = 1000;
@@ -201,3 +177,41 @@ inline constexpr int kDefaultGuardMs = 1000;
 inline constexpr int kCommandMs = 3000;
 inline constexpr int kDialMs = 60000;
 } // namespace telephony
+
+// The state behind the line functions: applications, lines, calls and port handles.
+// Each instance is a telephony layer of its own (handles mean nothing to another);
+// destroying one shuts down its applications.
+class TelephonyLines {
+public:
+    TelephonyLines();
+    ~TelephonyLines();
+    TelephonyLines(const TelephonyLines&) = delete;
+    TelephonyLines& operator=(const TelephonyLines&) = delete;
+
+    // The one the line functions use.
+    static TelephonyLines& Default();
+
+    LONG Initialize(HLINEAPP* lineApp, LINECALLBACK callback, DWORD* numDevs);
+    LONG Shutdown(HLINEAPP lineApp);
+    LONG NegotiateAPIVersion(HLINEAPP lineApp, DWORD deviceId, DWORD lowVersion,
+                             DWORD highVersion, DWORD* apiVersion, DWORD* extensionId);
+    LONG GetDevCaps(HLINEAPP lineApp, DWORD deviceId, LINEDEVCAPS* caps);
+    LONG Open(HLINEAPP lineApp, DWORD deviceId, HLINE* line, uintptr_t callbackInstance,
+              DWORD mediaModes);
+    LONG MakeCall(HLINE line, HCALL* call, const char* destAddress, const LINECALLPARAMS* params);
+    LONG GetID(HCALL call, DWORD select, VARSTRING* deviceId, const char* deviceClass);
+    LONG GetStatusMessages(HLINE line, DWORD* lineStates, DWORD* addressStates);
+    LONG SetStatusMessages(HLINE line, DWORD lineStates, DWORD addressStates);
+    LONG Drop(HCALL call);
+    LONG Close(HLINE line);
+    LONG DeallocateCall(HCALL call);
+    LONG ConfigDialog(DWORD deviceId, void* owner);
+    LONG PumpMessage(HLINEAPP lineApp, int timeoutMs);
+    std::shared_ptr<CommPort> PortFromHandle(DWORD portHandle);
+    void SetConfigHook(LineConfigHook hook);
+    void SetAvailable(bool available);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};

@@ -1,79 +1,200 @@
-// Sent and posted calls onto the GUI thread. The calls travel through a queue of our
-// own under a mutex, and Qt only carries a bare wake-up to the GUI thread's
-// dispatcher: the hand-over of what a call captured is then visible to the thread
-// sanitizer, which cannot see through Qt's own (uninstrumented) event queue.
+// Calls between threads: lanes of our own under one mutex, woken through Qt.
 #include "platform/GuiThread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QObject>
 #include <QPointer>
 #include <QThread>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <memory>
 #include <mutex>
 
 namespace {
 
-class GuiDispatcher : public QObject {
+// One mutex and one condition for every lane: a thread that waits for its call may
+// have to wake for a call sent to its own lane as well.
+std::mutex& Mutex() {
+    static std::mutex m;
+    return m;
+}
+std::condition_variable& Changed() {
+    static std::condition_variable cv;
+    return cv;
+}
+
+struct Call {
+    std::function<void()> fn;
+    QPointer<QObject> receiver;
+    bool hasReceiver = false;
+    bool sent = false;
+    bool done = false;  // under Mutex()
+    bool ran = false;   // under Mutex()
+};
+
+} // namespace
+
+struct ThreadLane::State {
+    QObject* waker = nullptr;  // exists while the lane is open; lives on thread
+    QThread* thread = nullptr;
+    std::deque<std::shared_ptr<Call>> queue;
+};
+
+namespace {
+
+// Runs one call taken off its lane, then tells a sender it has run. The captures are
+// released on this thread, before the sender goes on.
+void Run(const std::shared_ptr<Call>& call, std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    if (!call->hasReceiver || call->receiver) call->fn();
+    call->fn = nullptr;
+    lock.lock();
+    call->ran = true;
+    call->done = true;
+    Changed().notify_all();
+}
+
+// Under the lock: runs the first sent call of a lane, if there is one.
+bool RunOneSent(ThreadLane::State& state, std::unique_lock<std::mutex>& lock) {
+    for (auto it = state.queue.begin(); it != state.queue.end(); ++it) {
+        if (!(*it)->sent) continue;
+        std::shared_ptr<Call> call = *it;
+        state.queue.erase(it);
+        Run(call, lock);
+        return true;
+    }
+    return false;
+}
+
+// The lane's presence on its thread: the wake-up Qt delivers carries nothing.
+class LaneWaker : public QObject {
     Q_OBJECT
 public:
-    struct Done {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool done = false;
-    };
+    explicit LaneWaker(std::weak_ptr<ThreadLane::State> state) : state_(std::move(state)) {}
 
-    void push(std::function<void()> fn, QObject* receiver, std::shared_ptr<Done> done) {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back({std::move(fn), QPointer<QObject>(receiver), receiver != nullptr,
-                              std::move(done)});
-        }
-        QMetaObject::invokeMethod(this, "run", Qt::QueuedConnection);
-    }
-
-    Q_INVOKABLE void run() {
+    Q_INVOKABLE void drain() {
+        std::unique_lock lock(Mutex());
         for (;;) {
-            Item item;
-            {
-                std::lock_guard lock(mutex_);
-                if (queue_.empty()) return;
-                item = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            if (!item.hasReceiver || item.receiver) item.fn();
-            item.fn = nullptr;  // captures are released on this thread, before the waker goes on
-            if (item.done) {
-                std::lock_guard lock(item.done->mutex);
-                item.done->done = true;
-                item.done->cv.notify_all();
-            }
+            std::shared_ptr<ThreadLane::State> state = state_.lock();
+            if (!state || state->waker != this || state->queue.empty()) return;
+            std::shared_ptr<Call> call = state->queue.front();
+            state->queue.pop_front();
+            Run(call, lock);
         }
     }
 
 private:
-    struct Item {
-        std::function<void()> fn;
-        QPointer<QObject> receiver;
-        bool hasReceiver = false;
-        std::shared_ptr<Done> done;
-    };
-    std::mutex mutex_;
-    std::deque<Item> queue_;
+    std::weak_ptr<ThreadLane::State> state_;  // read under Mutex()
 };
 
-GuiDispatcher* dispatcher() {
-    static GuiDispatcher* instance = [] {
-        auto* d = new GuiDispatcher;  // lives as long as the process
-        if (QCoreApplication* app = QCoreApplication::instance()) d->moveToThread(app->thread());
-        return d;
+// Under the lock, while the waker exists (it is only deleted after the lane has let go).
+void Wake(ThreadLane::State& state) {
+    QMetaObject::invokeMethod(state.waker, "drain", Qt::QueuedConnection);
+    Changed().notify_all();
+}
+
+ThreadLane& GuiLane() {
+    static ThreadLane* lane = [] {
+        auto* l = new ThreadLane;  // lives as long as the process
+        l->OpenToGui();
+        return l;
     }();
-    return instance;
+    return *lane;
 }
 
 } // namespace
+
+ThreadLane::ThreadLane() : state_(std::make_shared<State>()) {}
+
+ThreadLane::~ThreadLane() { Close(); }
+
+void ThreadLane::Open(QThread* thread) {
+    Close();
+    if (!thread) thread = QThread::currentThread();
+    auto* waker = new LaneWaker(state_);
+    if (thread != QThread::currentThread()) waker->moveToThread(thread);
+    std::lock_guard lock(Mutex());
+    state_->waker = waker;
+    state_->thread = thread;
+}
+
+void ThreadLane::OpenToGui() {
+    QCoreApplication* app = QCoreApplication::instance();
+    Open(app ? app->thread() : nullptr);
+}
+
+void ThreadLane::Close() {
+    QObject* waker = nullptr;
+    std::deque<std::shared_ptr<Call>> dropped;
+    std::deque<std::function<void()>> captures;
+    {
+        std::lock_guard lock(Mutex());
+        waker = state_->waker;
+        state_->waker = nullptr;
+        dropped.swap(state_->queue);
+        for (auto& call : dropped) {
+            captures.push_back(std::move(call->fn));
+            call->done = true;
+        }
+        Changed().notify_all();
+    }
+    // Never deleted at once: Close may run inside one of the lane's own calls.
+    if (waker) waker->deleteLater();
+    // The dropped calls' captures (blocks being handed over) are freed here, unlocked.
+}
+
+bool ThreadLane::isOpen() const {
+    std::lock_guard lock(Mutex());
+    return state_->waker != nullptr;
+}
+
+bool ThreadLane::Send(std::function<void()> fn, ThreadLane* serving) {
+    auto call = std::make_shared<Call>();
+    call->fn = std::move(fn);
+    call->sent = true;
+    std::unique_lock lock(Mutex());
+    if (!state_->waker) return false;
+    if (state_->thread == QThread::currentThread()) {
+        lock.unlock();
+        call->fn();
+        return true;
+    }
+    state_->queue.push_back(call);
+    Wake(*state_);
+    while (!call->done) {
+        if (serving && RunOneSent(*serving->state_, lock)) continue;
+        Changed().wait(lock);
+    }
+    return call->ran;
+}
+
+bool ThreadLane::Post(std::function<void()> fn, QObject* receiver) {
+    auto call = std::make_shared<Call>();
+    call->fn = std::move(fn);
+    call->receiver = receiver;
+    call->hasReceiver = receiver != nullptr;
+    std::lock_guard lock(Mutex());
+    if (!state_->waker) return false;
+    state_->queue.push_back(std::move(call));
+    Wake(*state_);
+    return true;
+}
+
+void ThreadLane::WaitServing(int ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock lock(Mutex());
+    for (;;) {
+        while (RunOneSent(*state_, lock)) {
+        }
+        if (Changed().wait_until(lock, deadline) == std::cv_status::timeout) {
+            while (RunOneSent(*state_, lock)) {
+            }
+            return;
+        }
+    }
+}
 
 bool OnGuiThread() {
     QCoreApplication* app = QCoreApplication::instance();
@@ -85,10 +206,7 @@ void SendToGui(const std::function<void()>& fn) {
         fn();
         return;
     }
-    auto done = std::make_shared<GuiDispatcher::Done>();
-    dispatcher()->push(fn, nullptr, done);
-    std::unique_lock lock(done->mutex);
-    done->cv.wait(lock, [&] { return done->done; });
+    GuiLane().Send(fn);
 }
 
 void PostToGui(std::function<void()> fn, QObject* receiver) {
@@ -96,7 +214,7 @@ void PostToGui(std::function<void()> fn, QObject* receiver) {
         fn();
         return;
     }
-    dispatcher()->push(std::move(fn), receiver, nullptr);
+    GuiLane().Post(std::move(fn), receiver);
 }
 
 #include "GuiThread.moc"

@@ -1,3 +1,5 @@
+// One run of pmxdiag-run: the stages of a run, driven by a short tick and the session's
+// signals; all on the GUI thread.
 #include "runner/Runner.h"
 
 #include "links/CModemLink.h"
@@ -17,6 +19,7 @@
 
 namespace {
 constexpr int kTickMs = 20;
+constexpr int kMaxPasswordRequests = 3;
 
 qint64 NowMs() {
     static QElapsedTimer clock = [] {
@@ -83,7 +86,7 @@ HeadlessRun::~HeadlessRun() {
     MessageService::install(nullptr);
 }
 
-void HeadlessRun::Say(const std::string& text) {
+void HeadlessRun::Say(const std::string& text, bool progress) {
     // One line each: a box's own line breaks become " / ".
     std::string line;
     for (char c : text) {
@@ -95,8 +98,19 @@ void HeadlessRun::Say(const std::string& text) {
         }
     }
     while (line.size() >= 3 && line.compare(line.size() - 3, 3, " / ") == 0) line.resize(line.size() - 3);
+    // Until the link is up, what is said is kept: a failed connect is one line.
+    if (stage_ == Stage::Connecting) {
+        held_.emplace_back(progress, line);
+        return;
+    }
     std::fprintf(stderr, "pmxdiag-run: %s: %s\n", name_.c_str(), line.c_str());
     std::fflush(stderr);
+}
+
+void HeadlessRun::ReleaseHeld() {
+    std::vector<std::pair<bool, std::string>> held;
+    held.swap(held_);
+    for (const auto& [progress, line] : held) Say(line, progress);
 }
 
 int HeadlessRun::messageBox(const std::string& text, const std::string&, MsgIcon, MsgButtons buttons) {
@@ -112,11 +126,17 @@ int HeadlessRun::messageBox(const std::string& text, const std::string&, MsgIcon
 }
 
 std::optional<std::string> HeadlessRun::askPassword() {
-    // A second request means the switch refused the first password: no use repeating it.
-    if (++passwordsAsked_ > 1) {
-        QTimer::singleShot(0, this, [this] { Finish(kLoginRefused, "login refused"); });
+    // The password goes to the switch whatever it is, as from the dialog; one that grants
+    // no level there is refused at once. A switch may ask again (a stray carriage return
+    // at its prompt counts as an empty password), but not for ever.
+    if (++passwordsAsked_ > kMaxPasswordRequests) {
+        QTimer::singleShot(0, this, [this] { Finish(kLoginRefused, "login refused: the switch keeps asking"); });
         return std::nullopt;
     }
+    QTimer::singleShot(0, this, [this] {
+        if (stage_ != Stage::Done && session_->accessMode() == AccessMode::None)
+            Finish(kLoginRefused, "login refused: the password grants no access level");
+    });
     return password_;
 }
 
@@ -126,7 +146,7 @@ bool HeadlessRun::askPhoneBook(CModemLink& modem) {
 }
 
 void HeadlessRun::showCallProgress(const QString& text) {
-    if (!text.isEmpty()) Say(text.toStdString());
+    if (!text.isEmpty()) Say(text.toStdString(), true);
 }
 void HeadlessRun::updateCallProgress(const QString& text) { showCallProgress(text); }
 
@@ -137,13 +157,15 @@ void HeadlessRun::noticeChanged(const QString& notice) {
 void HeadlessRun::showMessage(const QString& text) {
     message_ = text;
     // Each script step would be a line per command; the rest is progress worth a line.
-    if (!text.isEmpty() && !text.startsWith(QStringLiteral("Script: "))) Say(text.toStdString());
+    if (!text.isEmpty() && !text.startsWith(QStringLiteral("Script: ")))
+        Say(text.toStdString(), text.startsWith(QStringLiteral("Connecting to ")));
 }
 
 int HeadlessRun::Run() {
     QTimer::singleShot(0, this, [this] { Connect(); });
     tick_->start();
-    return QCoreApplication::exec() == 0 ? exitCode_ : exitCode_;
+    QCoreApplication::exec();
+    return exitCode_;
 }
 
 void HeadlessRun::Connect() {
@@ -163,18 +185,26 @@ void HeadlessRun::Tick() {
     switch (stage_) {
     case Stage::Connecting:
         if (reached_) {
+            stage_ = Stage::LoggingIn;
+            ReleaseHeld();
             Say("connected");
             if (!options_.trace.empty() && !s.StartCapture(options_.trace)) {
                 Finish(kUsageOrFile, "cannot write the trace file " + options_.trace);
                 return;
             }
-            stage_ = Stage::LoggingIn;
             deadlineMs_ = NowMs() + qint64(options_.promptTimeoutS) * 1000;
             return;
         }
         // Still trying: the LAN lookup or the modem's dial.
         if (s.lan().connecting() || s.modem().workerRunning()) return;
-        if (!s.IsAnyLinkConnected()) Finish(kConnectFailed, "connect failed");
+        if (!s.IsAnyLinkConnected()) {
+            // What the link said, its progress left out: "connect failed: why; detail".
+            std::string why;
+            for (const auto& [progress, line] : held_)
+                if (!progress) why += (why.empty() ? "" : "; ") + line;
+            held_.clear();
+            Finish(kConnectFailed, why.empty() ? "connect failed" : "connect failed: " + why);
+        }
         return;
     case Stage::LoggingIn:
         if (!s.IsAnyLinkConnected()) {
@@ -196,6 +226,7 @@ void HeadlessRun::Tick() {
 
 void HeadlessRun::Finish(int code, const std::string& why) {
     if (stage_ == Stage::Done) return;
+    held_.clear();
     stage_ = Stage::Done;
     exitCode_ = code;
     tick_->stop();

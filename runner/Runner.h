@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class HeadlessScreen;
@@ -61,7 +62,9 @@ private:
     int messageBox(const std::string& text, const std::string& title, MsgIcon icon, MsgButtons buttons) override;
     std::optional<std::string> saveFileName(const SaveFileRequest&) override { return std::nullopt; }
 
-    void Say(const std::string& text);
+    // One line on standard error; progress is left out of a failed connect's line.
+    void Say(const std::string& text, bool progress = false);
+    void ReleaseHeld();
     void Connect();
     void Tick();
     void Finish(int code, const std::string& why);
@@ -73,6 +76,7 @@ private:
     std::string name_;
     std::string number_;
     QString message_;
+    std::vector<std::pair<bool, std::string>> held_;  // said while connecting (progress?, line)
     Stage stage_ = Stage::Connecting;
     bool reached_ = false;
     int passwordsAsked_ = 0;

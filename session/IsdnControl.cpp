@@ -121,6 +121,6 @@ void IsdnControl::Close() {
     }
     link_->close();  // joins the reader
     host_.setLinkWriter(LinkKind::Isdn, {});
-    host_.setReceiveSink(host_.receiveSink());  // the frame's own writer for Telnet replies again
+    host_.setReceiveSink(host_.receiveSink());  // the session's own writer for Telnet replies again
     link_.reset();
 }

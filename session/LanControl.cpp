@@ -25,7 +25,7 @@ namespace {
 const char* const kServerSection = "Server";
 const char* const kHistoryKey = "History %c";
 // How long a disconnect waits for the worker to finish before leaving it to end
-// on its own (it can only be slower when it is inside a call into this window).
+// on its own (it can only be slower when it is inside a call into the session).
 constexpr int kJoinMs = 2000;
 
 } // namespace

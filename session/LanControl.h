@@ -46,7 +46,7 @@ private:
     bool closingByUser_ = false;  // LAN Disconnect is closing the socket
     unsigned generation_ = 0;
     std::shared_ptr<FrameSocketOwner> owner_;
-    // Workers that did not end at once (still inside a call into the frame).
+    // Workers that did not end at once (still inside a call into the session).
     struct RetiredWorker {
         std::shared_ptr<SocketOwner> owner;  // the worker reports to it until it ends
         std::shared_ptr<CSocketThread> thread;  // destroyed first

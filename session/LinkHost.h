@@ -35,7 +35,7 @@ public:
     virtual void setLinkReplyWriter(LinkKind kind, std::function<int(const char*, int)> writer) = 0;
 
     // ---- Receive road ----
-    // Where received text goes; setting it again restores the frame's reply writer.
+    // Where received text goes; setting it again restores the session's reply writer.
     virtual ReceiveSink* receiveSink() const = 0;
     virtual void setReceiveSink(ReceiveSink* sink) = 0;
     // Shared by LAN (fed on its worker) and ISDN (fed on its reader); reset at connect.
@@ -51,11 +51,11 @@ public:
     virtual void StopResponseTimer() = 0;
 
     // ---- Login ----
-    // Releases a reader waiting for the Enter Password dialog before it is joined. Any thread.
+    // Releases a reader waiting for the password request before it is joined. Any thread.
     virtual void CancelPasswordRequest() = 0;
     // The switch is still at its login stage: there is no session to log out of.
     virtual bool awaitingLogin() const = 0;
-    // The Enter Password dialog is open: a close chosen from inside it could not join the reader.
+    // The face is being asked for the password: a close chosen meanwhile could not join the reader.
     virtual bool passwordDialogOpen() const = 0;
 
     // ---- Status and commands ----

@@ -15,7 +15,7 @@
 
 #include <QTimer>
 
-#include <condition_variable>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -68,9 +68,9 @@ private:
 };
 
 // The controller's side of the modem link's messages, and the modem worker. Each call
-// attempt has a number; once the user abandons it (Modem Disconnect while the call
-// is being placed) the worker's sent messages stop waiting and its posted ones are
-// dropped on arrival, so the worker reports nothing afterwards.
+// attempt reports through a lane of its own; once the user abandons it (Modem
+// Disconnect while the call is being placed) the lane is closed: the worker's sent
+// messages stop waiting and its queued ones are dropped, so it reports nothing afterwards.
 class ModemBridge : public QObject, public ModemEvents {
 public:
     explicit ModemBridge(ModemControl& control) : glue_(control) {}
@@ -82,11 +82,7 @@ public:
 
     void StartWorker() {
         Join();  // a previous worker that has reported
-        {
-            std::lock_guard lock(mutex_);
-            abandoned_ = false;
-            ++attempt_;
-        }
+        lane_.OpenToGui();  // what the previous attempt left queued is dropped
         running_ = true;
         worker_ = std::thread([this] {
             const int ok = glue_.link().Connect(true);
@@ -96,11 +92,7 @@ public:
         });
     }
     // The current attempt reports nothing more; a worker waiting on the GUI goes on.
-    void Abandon() {
-        std::lock_guard lock(mutex_);
-        abandoned_ = true;
-        answered_.notify_all();
-    }
+    void Abandon() { lane_.Close(); }
     void Join() {
         if (worker_.joinable()) worker_.join();
         running_ = false;
@@ -126,49 +118,19 @@ public:
 
 private:
     // Only the worker's messages belong to an attempt; the GUI thread's own are never dropped.
-    bool Current(uint64_t attempt) {
-        std::lock_guard lock(mutex_);
-        return attempt == 0 || (attempt == attempt_ && !abandoned_);
-    }
     void Post(std::function<void()> fn) {
-        uint64_t attempt = 0;
-        if (!OnGuiThread()) {
-            std::lock_guard lock(mutex_);
-            attempt = attempt_;
-        }
-        PostToGui([this, attempt, fn = std::move(fn)] {
-            if (Current(attempt)) fn();
-        }, &glue_);
+        if (OnGuiThread()) PostToGui(std::move(fn), &glue_);
+        else lane_.Post(std::move(fn), &glue_);
     }
     void Send(std::function<void()> fn) {
-        if (OnGuiThread()) {
-            fn();
-            return;
-        }
-        auto done = std::make_shared<bool>(false);
-        uint64_t attempt;
-        {
-            std::lock_guard lock(mutex_);
-            if (abandoned_) return;
-            attempt = attempt_;
-        }
-        PostToGui([this, attempt, done, fn = std::move(fn)] {
-            if (Current(attempt)) fn();
-            std::lock_guard lock(mutex_);
-            *done = true;
-            answered_.notify_all();
-        }, &glue_);
-        std::unique_lock lock(mutex_);
-        answered_.wait(lock, [&] { return *done || abandoned_ || attempt != attempt_; });
+        if (OnGuiThread()) fn();
+        else lane_.Send(std::move(fn));
     }
 
     ModemControl& glue_;
     std::thread worker_;
     std::atomic<bool> running_{false};
-    std::mutex mutex_;
-    std::condition_variable answered_;
-    uint64_t attempt_ = 0;   // under mutex_
-    bool abandoned_ = false; // under mutex_
+    ThreadLane lane_;  // the current attempt's reports
 };
 
 ModemControl::ModemControl(LinkHost& host) : host_(host), link_(std::make_unique<CModemLink>()) {}

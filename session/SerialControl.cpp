@@ -16,14 +16,14 @@
 
 using namespace serialtext;
 
-void ReportOutputNotice(LinkHost& frame, const OutputNotice& notice, const char* title) {
+void ReportOutputNotice(LinkHost& host, const OutputNotice& notice, const char* title) {
     switch (notice.kind) {
     case OutputNotice::Kind::Held:
-        frame.ShowNotice(QString::fromLatin1(kOutputHeldText));
+        host.ShowNotice(QString::fromLatin1(kOutputHeldText));
         return;
     case OutputNotice::Kind::Released:
-        frame.ClearNotice(QString::fromLatin1(kOutputHeldText));
-        frame.ShowStatusMessage(QString::fromLatin1(kOutputReleasedText));
+        host.ClearNotice(QString::fromLatin1(kOutputHeldText));
+        host.ShowStatusMessage(QString::fromLatin1(kOutputReleasedText));
         return;
     case OutputNotice::Kind::NotSent: break;
     }
@@ -39,8 +39,8 @@ void ReportOutputNotice(LinkHost& frame, const OutputNotice& notice, const char*
             line.clear();
         }
     }
-    frame.ClearNotice(QString::fromLatin1(kOutputHeldText));
-    frame.ShowStatusMessage(QString::fromLatin1(kNotSentText));
+    host.ClearNotice(QString::fromLatin1(kOutputHeldText));
+    host.ShowStatusMessage(QString::fromLatin1(kNotSentText));
     ShowMessage(text.c_str(), title, MsgIcon::Warning, MsgButtons::Ok);
 }
 

@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 #include "session/SerialControl.h"
 #include "platform/DialogRunner.h"
+#include "platform/GuiThread.h"
 #include "platform/Profile.h"
 #include "links/CSerialLink.h"
 #include "links/CommPort.h"
@@ -57,6 +58,13 @@ std::string ReadPeer(PtyPair& peer, int ms) {
         got += peer.ReadFor(5);
     }
     return got;
+}
+
+// Runs what the read thread has queued for the GUI thread so far: calls run in order.
+void RunQueuedGuiCalls() {
+    auto reached = std::make_shared<bool>(false);
+    PostToGui([reached] { *reached = true; });
+    QTRY_VERIFY(*reached);
 }
 
 // Sends a typed line the way the input box does: the text, then a carriage return.
@@ -330,13 +338,14 @@ private slots:
         QVERIFY(connectTo(f, boxes));
         QCOMPARE(peer.ReadFor(200), std::string("\r"));
         QVERIFY(peer.WriteAll("PASSWORD:"));
-        // The GUI thread is busy: the read thread finds the prompt and waits for it.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // The GUI thread is busy (no events here): the read thread finds the prompt,
+        // which it stores before it asks for the dialog and waits.
+        QVERIFY(WaitUntil([&] { return Contains(Transcript(f), "PASSWORD:"); }));
         QElapsedTimer clock;
         clock.start();
         f.session().serial().Disconnect();
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        QTest::qWait(100);
+        RunQueuedGuiCalls();
         QCOMPARE(dialogs_.load(), 0);  // no password dialog for a closed link
         QVERIFY(!f.session().isLinkConnected(LinkKind::Serial));
         QCOMPARE(peer.ReadFor(100), std::string());
@@ -353,7 +362,7 @@ private slots:
         QCOMPARE(peer.ReadFor(200), std::string("\r"));
         QVERIFY(peer.WriteAll("\r\nmaint>"));
         QVERIFY(waitForText(*f, "maint>"));
-        QTest::qWait(50);
+        RunQueuedGuiCalls();
         boxes.answerSave(dir_.file("trace.txt"));
         f->session().CaptureOn();
         QVERIFY(f->session().captureRunning());

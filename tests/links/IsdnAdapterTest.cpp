@@ -3,6 +3,7 @@
 // one thread while another writes and hangs up.
 #include "links/IsdnAdapter.h"
 #include "tests/links/IsdnTestPeer.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -81,8 +82,8 @@ TEST(IsdnAdapter, ReadNeverBlocksNorExceedsCapacity) {
     EXPECT_LT(adapter.writeBlock(buf, -1), 0);
 
     peer.hangUp();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_LT(adapter.readBlock(buf, sizeof buf), 0) << "the far end ended the call";
+    EXPECT_TRUE(WaitUntil([&] { return adapter.readBlock(buf, sizeof buf) < 0; }))
+        << "the far end ended the call";
     adapter.closeCall();
 }
 

@@ -6,6 +6,7 @@
 #include "links/IsdnTexts.h"
 #include "tests/links/IsdnTestPeer.h"
 #include "tests/support/ScriptedMessages.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -189,8 +190,7 @@ TEST_F(IsdnLinkTest, FarEndHangUpEndsTheCallOnceWithoutABox) {
     peer_.send("bye");
     peer_.hangUp();
     EXPECT_EQ(got.waitFor(3), "bye");
-    for (int i = 0; i < 200 && ended == 0; ++i) std::this_thread::sleep_for(5ms);
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(WaitUntil([&] { return ended.load() != 0; }));
     EXPECT_EQ(ended.load(), 1) << "told once, and no more polling of a dead call";
     EXPECT_FALSE(link.running());
     EXPECT_EQ(boxes_.count(), 0u);
@@ -230,12 +230,12 @@ TEST_F(IsdnLinkTest, ConsumerExceptionEndsTheReaderQuietly) {
         throw std::runtime_error("bad block");
     });
     ASSERT_TRUE(link.connect());
+    const int withReader = ThreadCount();
     ASSERT_TRUE(peer_.accept());
     peer_.send("a");
-    for (int i = 0; i < 200 && calls == 0; ++i)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitUntil([&] { return calls.load() != 0 && ThreadCount() < withReader; }))
+        << "the reader thread ends";
     peer_.send("b");
-    std::this_thread::sleep_for(50ms);
     EXPECT_EQ(calls.load(), 1);
     EXPECT_TRUE(link.write("x", 1));
     link.close();
@@ -262,7 +262,7 @@ TEST_F(IsdnLinkTest, RepliesFromTheReaderWhileTheMainThreadWritesAndCloses) {
     for (int i = 0; i < 200; ++i)
         link.write("M", 1, false);
     farEnd.join();
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(WaitUntil([&] { return replies.load() > 0; }));
     link.close();
     std::string all = peer_.receive(1000, 200);
     EXPECT_EQ(std::count(all.begin(), all.end(), 'M'), 200);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "terminal/ReceiveSink.h"
+#include "tests/support/WaitUntil.h"
 
 #include <chrono>
 #include <condition_variable>

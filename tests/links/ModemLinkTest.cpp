@@ -228,6 +228,34 @@ TEST_F(TelephonyTest, BadRequestsAreRefusedWithoutTouchingTheModem) {
     EXPECT_EQ(lineClose(line), AsResult(LINEERR_INVALLINEHANDLE)) << "shut down with its application";
 }
 
+// Layers made afresh share nothing but the devices: a handle of one means nothing to
+// the other, and a layer that goes shuts its applications down and frees its modem.
+TEST_F(TelephonyTest, FreshLayersKeepTheirOwnHandlesAndFreeTheirModemsWhenDestroyed) {
+    SimProcess sim = StartModem();
+    ASSERT_TRUE(sim.ok());
+    OfferModems(profile, {sim.path()});
+    TelephonyLines second;
+    second.SetAvailable(false);
+    HLINEAPP app2 = 0;
+    DWORD devices = 0;
+    EXPECT_EQ(second.Initialize(&app2, Record, &devices), AsResult(LINEERR_OPERATIONUNAVAIL));
+    second.SetAvailable(true);
+    ASSERT_EQ(second.Initialize(&app2, Record, &devices), 0);
+    HLINE line2 = 0;
+    {
+        TelephonyLines first;
+        HLINEAPP app1 = 0;
+        ASSERT_EQ(first.Initialize(&app1, Record, &devices), 0);
+        HLINE line1 = 0;
+        ASSERT_EQ(first.Open(app1, 0, &line1, 0, LINEMEDIAMODE_DATAMODEM), 0);
+        EXPECT_EQ(second.Open(app2, 0, &line2, 0, LINEMEDIAMODE_DATAMODEM), AsResult(LINEERR_ALLOCATED));
+        EXPECT_EQ(second.Close(line1), AsResult(LINEERR_INVALLINEHANDLE));
+        EXPECT_EQ(lineClose(line1), AsResult(LINEERR_INVALLINEHANDLE)) << "nor the process-wide layer's";
+    }
+    ASSERT_EQ(second.Open(app2, 0, &line2, 0, LINEMEDIAMODE_DATAMODEM), 0) << "freed with its layer";
+    EXPECT_EQ(second.Shutdown(app2), 0);
+}
+
 TEST_F(TelephonyTest, ModemListComesFromSettingsAndConfigDialogEditsIt) {
     profile.writeInt(telephony::kSection, telephony::kKeyCount, 0);
     EXPECT_TRUE(ConfiguredModems().empty()) << "a present but empty section holds none";

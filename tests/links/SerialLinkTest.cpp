@@ -193,12 +193,14 @@ TEST_F(SerialLinkTest, WritesReachTheFarEndAndFailWhenItIsGone) {
     Configure(pty.path());
     CSerialLink link;
     EXPECT_EQ(link.Write("x", 1), 0) << "not open";
+    std::atomic<bool> lost{false};
+    link.SetPortLostHandler([&](int) { lost = true; });
     ASSERT_NE(link.Open(), 0);
     EXPECT_EQ(link.Write("t d\r", 4), 1);
     EXPECT_EQ(link.Write("", 0), 1);
     EXPECT_EQ(pty.ReadFor(300), "t d\r");
     pty.CloseMaster();
-    ::usleep(50000);
+    ASSERT_TRUE(WaitUntil([&] { return lost.load(); }));
     EXPECT_EQ(link.Write("lost\r", 5), 0) << "a failed write is not reported as success";
     EXPECT_EQ(link.Close(), 1);
 }
@@ -222,10 +224,13 @@ TEST_F(SerialLinkTest, OutputHeldByXoffWaitsInOrderOrIsGivenUpPastItsBound) {
         notices.push_back(n);
     });
     link.SetHeldBound(std::chrono::milliseconds(1500));
+    // A mark after each XOFF: once it is read, the line discipline has applied the XOFF.
+    RecordingSink sink;
+    link.SetReceiver(&sink);
     ASSERT_NE(link.Open(), 0);
 
-    ASSERT_TRUE(pty.WriteAll("\x13"));
-    ::usleep(50000);
+    ASSERT_TRUE(pty.WriteAll("\x13" "1"));
+    ASSERT_TRUE(sink.WaitForText("1"));
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(link.Write("first", 5), 1);
     EXPECT_EQ(link.Write("\r", 1), 1);
@@ -238,10 +243,10 @@ TEST_F(SerialLinkTest, OutputHeldByXoffWaitsInOrderOrIsGivenUpPastItsBound) {
     EXPECT_EQ(pty.ReadFor(500), "first\rsecond\r");
     EXPECT_EQ(count(OutputNotice::Kind::Released), 1);
 
-    ASSERT_TRUE(pty.WriteAll("\x13"));
-    ::usleep(50000);
+    ASSERT_TRUE(pty.WriteAll("\x13" "2"));
+    ASSERT_TRUE(sink.WaitForText("2"));
     EXPECT_EQ(link.Write("third\r", 6), 1);
-    for (int i = 0; i < 100 && count(OutputNotice::Kind::NotSent) == 0; ++i) ::usleep(50000);
+    ASSERT_TRUE(WaitUntil([&] { return count(OutputNotice::Kind::NotSent) != 0; }));
     ASSERT_EQ(count(OutputNotice::Kind::NotSent), 1);
     {
         std::lock_guard lock(mutex);
@@ -285,7 +290,7 @@ TEST_F(SerialLinkTest, AFarEndThatGoesAwayIsReportedOnceWithoutSpinning) {
     ASSERT_TRUE(sink.WaitForText("PASSWORD:"));
 
     sim.Stop(SIGKILL);
-    for (int i = 0; i < 500 && lostCount.load() == 0; ++i) ::usleep(10000);
+    ASSERT_TRUE(WaitUntil([&] { return lostCount.load() != 0; }));
     EXPECT_EQ(lostCount.load(), 1);
 
     const double cpuBefore = ProcessCpuSeconds();
@@ -353,8 +358,7 @@ TEST_F(SerialLinkTest, CloseReturnsWhileTheSinkIsStuck) {
         link.SetCloseWait(std::chrono::milliseconds(200));
         ASSERT_NE(link.Open(), 0);
         ASSERT_TRUE(pty.WriteAll("hello"));
-        for (int i = 0; i < 500 && !inSink; ++i) ::usleep(10000);
-        ASSERT_TRUE(inSink);
+        ASSERT_TRUE(WaitUntil([&] { return inSink.load(); }));
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(link.Close(), 1);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
@@ -364,12 +368,9 @@ TEST_F(SerialLinkTest, CloseReturnsWhileTheSinkIsStuck) {
     EXPECT_EQ(other->Open(pty.path()), EBUSY) << "the stuck thread still owns the port";
     held.unlock();  // the sink returns; the thread ends and releases the port
     int err = EBUSY;
-    for (int i = 0; i < 500 && err == EBUSY; ++i) {
-        ::usleep(10000);
-        err = other->Open(pty.path());
-    }
+    EXPECT_TRUE(WaitUntil([&] { return (err = other->Open(pty.path())) != EBUSY; }));
     EXPECT_EQ(err, 0);
-    while (!leftSink) ::usleep(1000);
+    ASSERT_TRUE(WaitUntil([&] { return leftSink.load(); }));
     sink.bytes();  // the thread is out of the sink before it goes away
 }
 

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,7 +60,11 @@ TEST(UucpLock, LockFileLifeCycle) {
         ::_exit(127);
     }
     ASSERT_GT(holder, 0);
-    ::usleep(100000);  // until the child runs as "sleep"
+    ASSERT_TRUE(WaitUntil([&] {
+        std::ifstream comm("/proc/" + std::to_string(holder) + "/comm");
+        std::string name;
+        return std::getline(comm, name) && name == "sleep";
+    })) << "the child runs as \"sleep\"";
     dir.write(lockName, PidText(holder));
     EXPECT_EQ(port->Open(pty.path()), EBUSY);
     EXPECT_EQ(port->OpenRefusal(), "in use by PID " + std::to_string(holder) + " (sleep)");

@@ -40,7 +40,13 @@ protected:
     RunResult Run(std::vector<std::string> args, const std::string& password = "velmod",
                   const std::string& input = "") {
         dir_.write("stdin.txt", input);
+        // The test's environment (sanitizer options among it), with the run's own home.
         std::vector<std::string> env{"HOME=" + dir_.path(), "XDG_CONFIG_HOME=" + dir_.path() + "/.config"};
+        for (char** e = environ; *e; ++e) {
+            const std::string var = *e;
+            if (var.rfind("HOME=", 0) != 0 && var.rfind("XDG_CONFIG_HOME=", 0) != 0 && var.rfind("PMX_PASSWORD=", 0) != 0)
+                env.push_back(var);
+        }
         if (!password.empty()) env.push_back("PMX_PASSWORD=" + password);
         std::vector<char*> envp;
         for (auto& e : env) envp.push_back(e.data());

@@ -46,6 +46,8 @@ private slots:
             profile_.writeInt("SerialPort", k, v);
         profile_.writeString("ISDN", "History %c", "0301234");
         ::setenv("PMX_ISDN_LIBRARY", PMX_ISDN_TEST_LIBRARY, 1);
+        // Lock files in a folder of the test's own: the system's may be missing or read-only.
+        ::setenv("PMX_LOCK_DIR", start_->dir().path().c_str(), 1);
     }
     void cleanupTestCase() { Profile::install(nullptr); }
 
