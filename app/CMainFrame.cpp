@@ -416,7 +416,10 @@ bool CMainFrame::OpenDocumentFile(const std::string& path) {
 void CMainFrame::OnClearNew() { session_->ClearScreen(); }
 
 void CMainFrame::OnPhoneBook() {
-    ShowPhoneBook(this, session_->modemLink());
+    // Nothing is dialled from here: the engineer is told where the number went.
+    if (ShowPhoneBook(this, session_->modemLink()) == IDOK)
+        showMessage(QStringLiteral("Number %1 kept for the next Modem Connect.")
+                        .arg(QString::fromLatin1(session_->modemLink().GetDestination().c_str())));
 }
 
 void CMainFrame::OnAppAbout() {
@@ -473,6 +476,10 @@ std::optional<std::string> CMainFrame::askPassword() {
 }
 
 bool CMainFrame::askPhoneBook(CModemLink& modem) { return ShowPhoneBook(this, modem) == IDOK; }
+
+bool CMainFrame::askIsdnGoAhead(CModemLink& modem, const std::string& number) {
+    return ShowPhoneBook(this, modem, &number) == IDOK;
+}
 
 void CMainFrame::showCallProgress(const QString& text) {
     if (!progressWnd_ || progressWnd_->isVisible()) return;

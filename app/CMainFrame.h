@@ -63,6 +63,7 @@ private:
     // ---- SessionFace: today's dialogs, bars and panes ----
     std::optional<std::string> askPassword() override;
     bool askPhoneBook(CModemLink& modem) override;
+    bool askIsdnGoAhead(CModemLink& modem, const std::string& number) override;
     void showCallProgress(const QString& text) override;
     void updateCallProgress(const QString& text) override;
     void hideCallProgress() override;

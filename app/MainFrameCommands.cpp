@@ -154,7 +154,7 @@ void CMainFrame::OnInputEnter() {
         session_->ClearAccessMode();
         hideCommandBarOnLogOut();
     }
-    session_->SendWithCarriageReturn(typed.toLatin1().toStdString());
+    session_->SendTypedLine(typed.toLatin1().toStdString());
     edit->clear();
     edit->setFocus();
 }

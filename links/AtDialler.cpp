@@ -115,17 +115,29 @@ void HangUpModem(Line& line, DWORD state) {
     Command(line, "ATH", telephony::kCommandMs);
 }
 
-void PostCallState(Line& line, HCALL call, DialState& dial, DWORD state) {
+void PostCallState(Line& line, HCALL call, DialState& dial, DWORD state, DWORD mode = 0) {
     dial.state.store(state);
-    line.events->Post({call, LINE_CALLSTATE, line.instance, state, 0, 0});
+    line.events->Post({call, LINE_CALLSTATE, line.instance, state, mode, 0});
+}
+
+// The disconnect mode a dial's final result code stands for; 0 for none known.
+DWORD DisconnectMode(const std::string& reply) {
+    if (reply == "BUSY") return LINEDISCONNECTMODE_BUSY;
+    if (reply == "NO ANSWER") return LINEDISCONNECTMODE_NOANSWER;
+    if (reply == "NO CARRIER") return LINEDISCONNECTMODE_UNAVAIL;
+    if (reply == "NO DIALTONE" || reply == "NO DIAL TONE") return LINEDISCONNECTMODE_NODIALTONE;
+    if (reply == "DELAYED") return LINEDISCONNECTMODE_TEMPFAILURE;
+    if (reply == "BLACKLISTED") return LINEDISCONNECTMODE_BLOCKED;
+    if (reply == "ERROR") return LINEDISCONNECTMODE_BADADDRESS;
+    return 0;
 }
 
 void DialThread(std::shared_ptr<Line> line, std::shared_ptr<DialState> dial, HCALL call,
                 LONG request, std::string dest) {
     std::unique_lock io(line->io);
     line->events->Post({line->handle, LINE_REPLY, line->instance, static_cast<uintptr_t>(request), 0, 0});
-    auto over = [&] {
-        PostCallState(*line, call, *dial, LINECALLSTATE_DISCONNECTED);
+    auto over = [&](DWORD mode = 0) {
+        PostCallState(*line, call, *dial, LINECALLSTATE_DISCONNECTED, mode);
         PostCallState(*line, call, *dial, LINECALLSTATE_IDLE);
     };
     PostCallState(*line, call, *dial, LINECALLSTATE_DIALING);
@@ -154,10 +166,10 @@ void DialThread(std::shared_ptr<Line> line, std::shared_ptr<DialState> dial, HCA
         } else if (reply == "BUSY") {
             // A final result: the modem is back on hook.
             PostCallState(*line, call, *dial, LINECALLSTATE_BUSY);
-            over();
+            over(DisconnectMode(reply));
             return;
         } else if (IsFinalFailure(reply)) {
-            over();
+            over(DisconnectMode(reply));
             return;
         }
     }

@@ -91,8 +91,34 @@ int CModemLink::Connect(bool on) {
     return Hangup(true) == 1 ? 1 : 0;
 }
 
+std::string CModemLink::CallResult() const {
+    switch (disconnectMode_.load()) {
+    case LINEDISCONNECTMODE_BUSY: return "BUSY";
+    case LINEDISCONNECTMODE_NOANSWER: return "NO ANSWER";
+    case LINEDISCONNECTMODE_UNAVAIL: return "NO CARRIER";
+    case LINEDISCONNECTMODE_NODIALTONE: return "NO DIALTONE";
+    case LINEDISCONNECTMODE_TEMPFAILURE: return "DELAYED";
+    case LINEDISCONNECTMODE_BLOCKED: return "BLACKLISTED";
+    case LINEDISCONNECTMODE_BADADDRESS: return "ERROR";
+    default: return std::string();
+    }
+}
+
+bool CModemLink::CarrierHeld() {
+    std::lock_guard lock(mutex_);
+    bool present = false;
+    if (!port_ || port_->GetCarrier(&present) != 0) return true;
+    if (present) carrierSeen_ = true;
+    return present || !carrierSeen_;
+}
+
 int CModemLink::Dial() {
     if (ConfiguredDevice() == -1) return -5;
+    disconnectMode_.store(0);
+    {
+        std::lock_guard lock(mutex_);
+        carrierSeen_ = false;
+    }
     Progress(modemtext::kInitializing);
     HLINEAPP app = 0;
     DWORD devices = 0;
@@ -338,13 +364,17 @@ void CModemLink::LineCallback(DWORD, DWORD message, uintptr_t instance, uintptr_
         case LINECALLSTATE_DIALTONE: link->Progress(modemtext::kDialTone); break;
         case LINECALLSTATE_DIALING: link->Progress(modemtext::kDialing); break;
         case LINECALLSTATE_RINGBACK: link->Progress(modemtext::kRingback); break;
-        case LINECALLSTATE_BUSY: link->Progress(modemtext::kBusy); break;
+        case LINECALLSTATE_BUSY:
+            link->disconnectMode_.store(LINEDISCONNECTMODE_BUSY);
+            link->Progress(modemtext::kBusy);
+            break;
         case LINECALLSTATE_CONNECTED:
             if (ModemEvents* e = link->events_.load()) e->SendCallConnected(1);
             link->Progress(modemtext::kConnected);
             break;
         case LINECALLSTATE_PROCEEDING: link->Progress(modemtext::kProceeding); break;
         case LINECALLSTATE_DISCONNECTED:
+            if (param2) link->disconnectMode_.store(static_cast<DWORD>(param2));
             link->Progress(modemtext::kDisconnected);
             link->CallLost();
             break;

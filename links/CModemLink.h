@@ -95,6 +95,17 @@ public:
     // initialised; false when it cannot be initialised (the user has been told).
     bool ConfigureModem(const std::function<void(const std::vector<ModemEntry>&)>& runDialog);
 
+    // Output the far end holds back by flow control: held, released, given up. Set
+    // before Connect; called on the writer thread (see PortIo::SetOutputNotice).
+    void SetOutputNotice(std::function<void(const OutputNotice&)> notice) { io_.SetOutputNotice(std::move(notice)); }
+    // The modem's final result code for the last call that ended while being placed
+    // ("BUSY", "NO CARRIER", "NO ANSWER", "NO DIALTONE", "DELAYED", ...), or empty.
+    std::string CallResult() const;
+    // The connected call's carrier: false only once the line has shown carrier (DCD)
+    // and then lost it; a line without modem lines, or whose carrier was never seen,
+    // gives true. GUI thread.
+    bool CarrierHeld();
+
     // WM_USER+7 and WM_USER+9 set these on the GUI thread.
     void SetCallConnected(int flag) { callConnected_.store(flag); }
     int CallConnected() const { return callConnected_.load(); }
@@ -123,6 +134,8 @@ private:
     std::function<void(int)> lost_;
 
     std::atomic<int> callConnected_{0};
+    std::atomic<DWORD> disconnectMode_{0};  // of the call being placed
+    bool carrierSeen_ = false;              // under mutex_
     std::atomic<int> dialWait_{1};
 
     // The layer's handles and the open port, shared by the worker and the GUI thread.

@@ -4,6 +4,7 @@
 // Every call returns its error (0 or an errno value) instead of leaving it in errno.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -100,6 +101,11 @@ public:
 
     // ENOTSUP when the device has no modem lines (a pty): not a port failure.
     virtual int SetDtr(bool raised) = 0;
+    // The carrier-detect line (DCD); ENOTSUP when the device has no modem lines.
+    virtual int GetCarrier(bool* present) {
+        (void)present;
+        return ENOTSUP;
+    }
 
     virtual int GetState(DeviceControlBlock* dcb) = 0;
     // Applied in one call; EINVAL (with RefusedReason) for what the line cannot do.

@@ -311,6 +311,15 @@ public:
         return err;
     }
 
+    int GetCarrier(bool* present) override {
+        if (fd_ < 0) return EBADF;
+        int bits = 0;
+        int err = IoctlRetry(fd_, TIOCMGET, &bits);
+        if (err == ENOTTY || err == EINVAL) return ENOTSUP;
+        if (err == 0 && present) *present = (bits & TIOCM_CAR) != 0;
+        return err;
+    }
+
     int GetState(DeviceControlBlock* dcb) override {
         if (fd_ < 0) return EBADF;
         termios2 t{};

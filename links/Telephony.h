@@ -66,6 +66,16 @@ inline constexpr DWORD LINECALLSTATE_CONNECTED = 0x100;
 inline constexpr DWORD LINECALLSTATE_PROCEEDING = 0x200;
 inline constexpr DWORD LINECALLSTATE_DISCONNECTED = 0x4000;
 
+// Why a call ended (param2 of LINE_CALLSTATE with LINECALLSTATE_DISCONNECTED): the
+// modem's final result code, 0 when none came (a port error, no answer in time).
+inline constexpr DWORD LINEDISCONNECTMODE_BADADDRESS = 0x80;     // ERROR (a dial string refused)
+inline constexpr DWORD LINEDISCONNECTMODE_BUSY = 0x20;           // BUSY
+inline constexpr DWORD LINEDISCONNECTMODE_NOANSWER = 0x40;       // NO ANSWER
+inline constexpr DWORD LINEDISCONNECTMODE_UNAVAIL = 0x800;       // NO CARRIER
+inline constexpr DWORD LINEDISCONNECTMODE_NODIALTONE = 0x1000;   // NO DIALTONE
+inline constexpr DWORD LINEDISCONNECTMODE_TEMPFAILURE = 0x8000;  // DELAYED
+inline constexpr DWORD LINEDISCONNECTMODE_BLOCKED = 0x20000;     // BLACKLISTED
+
 // Line device states (param1 of LINE_LINEDEVSTATE, and the status-message mask).
 inline constexpr DWORD LINEDEVSTATE_DISCONNECTED = 0x8;
 inline constexpr DWORD LINEDEVSTATE_OUTOFSERVICE = 0x80;

@@ -11,6 +11,7 @@
 #include "res/resource.h"
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QTreeWidgetItem>
 
 #include <algorithm>
@@ -40,8 +41,9 @@ void WarnNoSelection() {
 
 } // namespace
 
-CPhoneBookDlg::CPhoneBookDlg(CModemLink& modem, QWidget* parent)
-    : QDialog(parent), modem_(modem), book_(StartDirectory()) {
+CPhoneBookDlg::CPhoneBookDlg(CModemLink& modem, QWidget* parent, const std::string* isdnNumber)
+    : QDialog(parent), modem_(modem), book_(StartDirectory()), isdn_(isdnNumber != nullptr),
+      isdnNumber_(isdnNumber ? *isdnNumber : std::string()) {
     SetControlId(this, IDD_PHONEBOOK);
     setWindowTitle(QStringLiteral("Phone Number"));
 
@@ -69,6 +71,19 @@ CPhoneBookDlg::CPhoneBookDlg(CModemLink& modem, QWidget* parent)
     for (QPushButton* b : {callButton, speedButton, quitButton}) callButtons->addWidget(b);
 
     auto* layout = new QVBoxLayout(this);
+    if (isdn_) {
+        // The number ISDN Connect dials is none of the listed ones: said before anything is picked.
+        auto* isdnNote = new QLabel(
+            isdnNumber_.empty()
+                ? QStringLiteral("ISDN Connect: no ISDN number is configured (ISDN Configure).")
+                : QStringLiteral("ISDN Connect dials the configured ISDN number %1. A number picked here "
+                                 "is kept for the next Modem Connect.")
+                      .arg(QString::fromLatin1(isdnNumber_.c_str())),
+            this);
+        isdnNote->setObjectName(QStringLiteral("isdnNote"));
+        isdnNote->setWordWrap(true);
+        layout->addWidget(isdnNote);
+    }
     layout->addWidget(group, 1);
     layout->addLayout(callButtons);
     resize(480, 300);
@@ -185,7 +200,7 @@ void CPhoneBookDlg::accept() {
         return;
     }
     const PhoneEntry& entry = book_.at(selectedRow_);
-    const std::string question = "Calling to '" + entry.name + "' (" + entry.number + ")...";
+    const std::string question = CallQuestion("'" + entry.name + "' (" + entry.number + ")");
     if (ShowMessage(question, kCallTitle, MsgIcon::Information, MsgButtons::OkCancel) != IDOK) {
         list_->setFocus();
         return;
@@ -201,9 +216,18 @@ void CPhoneBookDlg::OnSpeedCall() {
     if (RunModal(dlg) != QDialog::Accepted) return;
     // Handed over before the question: a cancelled call still leaves it to dial.
     modem_.SetDestination(number.c_str());
-    if (ShowMessage("Calling to (" + number + ")...", kCallTitle, MsgIcon::Information,
+    if (ShowMessage(CallQuestion("(" + number + ")"), kCallTitle, MsgIcon::Information,
                     MsgButtons::OkCancel) == IDOK)
         CloseWithOk();
+}
+
+std::string CPhoneBookDlg::CallQuestion(const std::string& picked) const {
+    if (!isdn_) return "Calling to " + picked + "...";
+    // The go-ahead of ISDN Connect: the call named is the one that will be made.
+    const std::string call = isdnNumber_.empty()
+                                 ? "ISDN Connect has no ISDN number to call (ISDN Configure)."
+                                 : "Calling to ISDN " + isdnNumber_ + " (the configured ISDN number)...";
+    return call + "\n\n" + picked + " is kept for the next Modem Connect.";
 }
 
 void CPhoneBookDlg::CloseWithOk() {
@@ -225,7 +249,7 @@ void CPhoneBookDlg::reject() {
     QDialog::reject();
 }
 
-int ShowPhoneBook(QWidget* parent, CModemLink& modem) {
-    CPhoneBookDlg dlg(modem, parent);
+int ShowPhoneBook(QWidget* parent, CModemLink& modem, const std::string* isdnNumber) {
+    CPhoneBookDlg dlg(modem, parent, isdnNumber);
     return RunModal(dlg) == QDialog::Accepted ? IDOK : IDCANCEL;
 }

@@ -13,8 +13,10 @@ class CPhoneListCtrl;
 class CPhoneBookDlg : public QDialog {
     Q_OBJECT
 public:
-    // Reads the phone book from the start directory afresh.
-    explicit CPhoneBookDlg(CModemLink& modem, QWidget* parent = nullptr);
+    // Reads the phone book from the start directory afresh. isdnNumber: opened as ISDN
+    // Connect's go-ahead, which dials that number (empty: none configured).
+    explicit CPhoneBookDlg(CModemLink& modem, QWidget* parent = nullptr,
+                           const std::string* isdnNumber = nullptr);
 
     // The row last clicked in the list, -1 for none.
     int selectedRow() const { return selectedRow_; }
@@ -43,14 +45,19 @@ private:
 
     // Selects row (the highlight and the selected row index) and makes it current.
     void SelectRow(int row);
+    // The call question for a picked entry or number ("'name' (number)", "(number)").
+    std::string CallQuestion(const std::string& picked) const;
 
     CModemLink& modem_;
     PhoneBook book_;
     std::vector<PhoneEntry> saved_;  // the entries as loaded or last saved
     CPhoneListCtrl* list_;
     int selectedRow_ = -1;
+    bool isdn_ = false;
+    std::string isdnNumber_;
 };
 
 // Runs the phone book modally. IDOK when Call or Speed Call handed a number to the
 // modem link (and the engineer confirmed the call), IDCANCEL after Quit.
-int ShowPhoneBook(QWidget* parent, CModemLink& modem);
+// isdnNumber: as ISDN Connect's go-ahead (see the constructor).
+int ShowPhoneBook(QWidget* parent, CModemLink& modem, const std::string* isdnNumber = nullptr);

@@ -28,7 +28,7 @@ void IsdnControl::Connect(bool askGoAhead) {
     host_.ClearScreen();
     const std::string number = ReadStoredIsdnNumber();
     // The phone book is only a go-ahead here: a number picked there is the modem's.
-    if (askGoAhead && !host_.face().askPhoneBook(host_.modemLink())) return;
+    if (askGoAhead && !host_.face().askIsdnGoAhead(host_.modemLink(), number)) return;
     if (number.empty()) {
         ShowMessage(isdn::kNoNumber);
         return;

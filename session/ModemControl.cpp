@@ -10,11 +10,62 @@
 #include "links/CModemLink.h"
 #include "links/ModemTexts.h"
 #include "res/resource.h"
+#include "session/SerialControl.h"
+#include "terminal/ReceiveSink.h"
+
+#include <QTimer>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 using namespace modemtext;
+
+namespace {
+// How often a connected call's carrier line is looked at.
+constexpr int kCarrierPollMs = 500;
+constexpr const char* kOutputTitle = "Modem Output";
+} // namespace
+
+// The call's text on its way to the session, watched for the modem's own report that
+// the call is over: "NO CARRIER" as a line of its own. Read thread.
+class CarrierWatch : public ReceiveSink {
+public:
+    CarrierWatch(LinkHost& host, ModemControl& control) : host_(host), control_(control) {}
+    void StartCall(unsigned call) {
+        call_ = call;
+        line_.clear();
+        atLineStart_ = true;
+    }
+    void AppendReceived(const char* text, int length) override {
+        if (ReceiveSink* sink = host_.receiveSink()) sink->AppendReceived(text, length);
+        static constexpr std::string_view kNoCarrier = "NO CARRIER";
+        for (int i = 0; i < length; ++i) {
+            const char c = text[i];
+            if (c == '\r' || c == '\n') {
+                if (atLineStart_ && line_ == kNoCarrier) {
+                    const unsigned call = call_;
+                    PostToGui([this, call] {
+                        control_.EndCallAsLost(call, QStringLiteral("Modem: NO CARRIER; the call is over."));
+                    }, &control_);
+                }
+                line_.clear();
+                atLineStart_ = true;
+            } else if (atLineStart_ && line_.size() < kNoCarrier.size() && c == kNoCarrier[line_.size()]) {
+                line_ += c;
+            } else {
+                atLineStart_ = false;  // the rest of this line is the switch's
+            }
+        }
+    }
+
+private:
+    LinkHost& host_;
+    ModemControl& control_;
+    unsigned call_ = 0;
+    std::string line_;
+    bool atLineStart_ = true;
+};
 
 // The controller's side of the modem link's messages, and the modem worker. Each call
 // attempt reports through a lane of its own; once the user abandons it (Modem
@@ -89,21 +140,30 @@ ModemControl::~ModemControl() = default;
 void ModemControl::install() {
     bridge_ = std::make_shared<ModemBridge>(*this);
     link_->SetEvents(bridge_.get());
-    link_->SetReceiver(host_.receiveSink());
+    watch_ = std::make_unique<CarrierWatch>(host_, *this);
+    link_->SetReceiver(watch_.get());
+    // Where the line has a carrier-detect signal, its fall ends the call.
+    carrierClock_ = new QTimer(this);
+    carrierClock_->setInterval(kCarrierPollMs);
+    connect(carrierClock_, &QTimer::timeout, this, [this] {
+        if (!link_->CarrierHeld())
+            EndCallAsLost(call_.load(), QStringLiteral("Modem carrier lost; the call is over."));
+    });
+    // Output held by flow control is told as on the serial link.
+    link_->SetOutputNotice([this](const OutputNotice& notice) {
+        const unsigned call = call_.load();
+        PostToGui([this, call, notice] {
+            if (host_.isLinkConnected(LinkKind::Modem) && call == call_.load())
+                ReportOutputNotice(host_, notice, kOutputTitle);
+        }, this);
+    });
     // A hang-up that meets the reader waiting for the password dialog releases it.
     link_->SetCloseWaitPump([this] { host_.CancelPasswordRequest(); });
     // The modem's port failed under an online call: the call is over. It is hung up
     // quietly and the user told once, in the status bar.
     link_->SetPortLostHandler([this](int) {
-        PostToGui([this] {
-            if (!host_.isLinkConnected(LinkKind::Modem) || !link_->CallConnected()) return;
-            HideProgress();
-            bridge_->Abandon();
-            link_->Hangup(false);
-            bridge_->Join();
-            host_.setLinkConnected(LinkKind::Modem, false);
-            host_.OnLinkEnded(QStringLiteral("Modem line dropped; the call is over."));
-        }, this);
+        const unsigned call = call_.load();
+        PostToGui([this, call] { EndCallAsLost(call, QStringLiteral("Modem line dropped; the call is over.")); }, this);
     });
     host_.setLinkWriter(LinkKind::Modem, [this](const char* text, int length) {
         return link_->Write(text, length);
@@ -117,6 +177,21 @@ bool ModemControl::disconnectBlocked() const {
 
 bool ModemControl::workerRunning() const { return bridge_ && bridge_->running(); }
 
+bool ModemControl::dialling() const { return host_.isLinkConnected(LinkKind::Modem) && !established_; }
+
+void ModemControl::EndCallAsLost(unsigned call, const QString& notice) {
+    if (call != call_.load() || !host_.isLinkConnected(LinkKind::Modem) || !link_->CallConnected()) return;
+    ++call_;  // whatever else saw this end reports nothing more
+    carrierClock_->stop();
+    established_ = false;
+    HideProgress();
+    bridge_->Abandon();
+    link_->Hangup(false);
+    bridge_->Join();
+    host_.setLinkConnected(LinkKind::Modem, false);
+    host_.OnLinkEnded(notice);
+}
+
 void ModemControl::Connect(bool pickNumber) {
     if (!link_ || host_.IsAnyLinkConnected()) return;
     if (CModemLink::ConfiguredDevice() == -1) {
@@ -126,6 +201,8 @@ void ModemControl::Connect(bool pickNumber) {
     // Without the phone book the link dials the number it dialled last.
     if (pickNumber && !host_.face().askPhoneBook(*link_)) return;
     host_.ClearScreen();
+    watch_->StartCall(++call_);
+    established_ = false;
     host_.setLinkConnected(LinkKind::Modem, true);
     OnDisconnectBlockedMsg(1);
     bridge_->StartWorker();
@@ -150,6 +227,9 @@ void ModemControl::DisconnectRoutine() {
     // A call still being placed is abandoned first, so that nothing it would still
     // report (a failure box, a second hang-up) reaches the user after this.
     bridge_->Abandon();
+    carrierClock_->stop();
+    ++call_;
+    established_ = false;
     if (!link_->Connect(false)) {
         host_.setLinkConnected(LinkKind::Modem, true);
         ShowMessage(kDisconnectFailedText, kDisconnectFailedTitle, MsgIcon::Error);
@@ -166,6 +246,12 @@ void ModemControl::OnModemResult(int connected) {
         host_.setLinkConnected(LinkKind::Modem, true);
     } else {
         host_.setLinkConnected(LinkKind::Modem, false);
+        established_ = false;
+        // The boxes' texts are fixed; the status bar says what the modem answered.
+        const std::string result = link_ ? link_->CallResult() : std::string();
+        if (!result.empty())
+            host_.ShowStatusMessage(QStringLiteral("The modem answered %1.").arg(QString::fromLatin1(result.c_str())));
+        host_.updateState();
         ShowMessage(kConnectFailedText, kConnectFailedTitle, MsgIcon::Error);
         if (link_) link_->Connect(false);
     }
@@ -182,7 +268,10 @@ void ModemControl::OnModemEstablished() {
     const std::string format = kEstablishedText;
     const size_t at = format.find("%s");
     const std::string text = format.substr(0, at) + number + format.substr(at + 2);
+    established_ = true;
     host_.NoteLinkConnected(LinkKind::Modem);
+    carrierClock_->start();
+    host_.updateState();
     ShowMessage(text, kEstablishedTitle, MsgIcon::Information);
     // The switch may be asleep: a carriage return now and every 1770 ms until it answers.
     host_.StartWakeupTimer();
@@ -192,6 +281,7 @@ void ModemControl::OnModemEstablished() {
 void ModemControl::OnCallLost() {
     HideProgress();
     if (!link_) return;
+    carrierClock_->stop();
     host_.StopWakeupTimer();
     host_.StopResponseTimer();
     if (link_->CallConnected()) link_->Hangup(true);

@@ -5,13 +5,16 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
 class QString;
+class QTimer;
 class CModemLink;
 class LinkHost;
 class ModemBridge;
+class CarrierWatch;
 
 class ModemControl : public QObject {
 public:
@@ -29,6 +32,8 @@ public:
     void DisconnectRoutine();
     bool disconnectBlocked() const;
     bool workerRunning() const;
+    // A Connect is placing its call: the link is taken, the call not yet up.
+    bool dialling() const;
 
     void ShowProgress(const QString& text);
     void UpdateProgress(const QString& text);
@@ -43,8 +48,16 @@ public:
     void OnHideProgressMsg();                 // WM_USER+13
     void OnUpdateProgressMsg(int index);      // WM_USER+14
 
+    // The call ended without the user's Disconnect (carrier lost, "NO CARRIER", the
+    // port gone): hung up quietly, told once. call: the call it was seen on.
+    void EndCallAsLost(unsigned call, const QString& notice);
+
 private:
     LinkHost& host_;
+    std::unique_ptr<CarrierWatch> watch_;
+    QTimer* carrierClock_ = nullptr;
+    std::atomic<unsigned> call_{0};  // one number per Connect
+    bool established_ = false;
     std::unique_ptr<CModemLink> link_;
     mutable std::mutex lock_;
     int disconnectBlocked_ = 1;  // under lock_

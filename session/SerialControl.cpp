@@ -16,9 +16,7 @@
 
 using namespace serialtext;
 
-namespace {
-// The status bar follows held output; output given up is told once, line by line.
-void ReportOutputNotice(LinkHost& host, const OutputNotice& notice) {
+void ReportOutputNotice(LinkHost& host, const OutputNotice& notice, const char* title) {
     switch (notice.kind) {
     case OutputNotice::Kind::Held:
         host.ShowNotice(QString::fromLatin1(kOutputHeldText));
@@ -43,9 +41,8 @@ void ReportOutputNotice(LinkHost& host, const OutputNotice& notice) {
     }
     host.ClearNotice(QString::fromLatin1(kOutputHeldText));
     host.ShowStatusMessage(QString::fromLatin1(kNotSentText));
-    ShowMessage(text.c_str(), kNotSentTitle, MsgIcon::Warning, MsgButtons::Ok);
+    ShowMessage(text.c_str(), title, MsgIcon::Warning, MsgButtons::Ok);
 }
-} // namespace
 
 SerialControl::SerialControl(LinkHost& host) : host_(host), link_(std::make_unique<CSerialLink>()) {}
 
@@ -93,7 +90,7 @@ void SerialControl::OnConnect() {
     link_->SetOutputNotice([this, session](const OutputNotice& notice) {
         PostToGui([this, session, notice] {
             if (host_.isLinkConnected(LinkKind::Serial) && session == session_.load())
-                ReportOutputNotice(host_, notice);
+                ReportOutputNotice(host_, notice, kNotSentTitle);
         }, this);
     });
     if (link_->Connect(true)) {

@@ -11,6 +11,11 @@
 
 class CSerialLink;
 class LinkHost;
+struct OutputNotice;
+
+// Held output in the status bar while it waits; output given up is told once, line by
+// line, in a box with that title. Both port links report this way. GUI thread.
+void ReportOutputNotice(LinkHost& host, const OutputNotice& notice, const char* title);
 
 class SerialControl : public QObject {
 public:

@@ -194,9 +194,15 @@ void Session::followState() {
     if (script_ && !IsAnyLinkConnected()) EndScript(QStringLiteral("Script stopped: the link was disconnected."), false);
 }
 
+qint64 Session::NowMsForLink() { return NowMs(); }
+
 QString Session::linkText(QString* detail) const {
     if (detail) *detail = shownLinkKind_ < 0 ? QString() : shownLinkDetail_;
     if (shownLinkKind_ < 0) return QStringLiteral("Not connected");
+    // Nothing is up while the modem still dials: no time up to count.
+    if (shownLinkKind_ == int(LinkKind::Modem) && modem_->dialling())
+        return QStringLiteral("Dialling ") + QString::fromLatin1(modem_->link().GetDestination().c_str()) +
+               QStringLiteral("...");
     return shownLinkText_ + QStringLiteral(", up ") + Elapsed(NowMs() - linkSinceMs_);
 }
 

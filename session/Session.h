@@ -90,6 +90,9 @@ public:
     void RequestPassword();
     AccessMode accessMode() const { return matcher_.Access(); }
     bool awaitingLogin() const override { return matcher_.AwaitingLogin(); }
+    // A line typed in the input box, sent with its carriage return. At the login stage
+    // an access code typed there gets the access the password dialog would give.
+    void SendTypedLine(const std::string& line);
     // The log-out paths: a typed "x" and Log Out.
     void ClearAccessMode();
     void CancelPasswordRequest() override;
@@ -182,6 +185,7 @@ private:
     void StepScriptRun(unsigned id);
     void EndScript(const QString& why, bool tellInBox);
     QString describeLink(LinkKind kind, QString* detail) const;
+    static qint64 NowMsForLink();  // the monotonic clock the link pane counts on
 
     SessionFace& face_;
     CTRQDiagDoc doc_;
@@ -202,6 +206,7 @@ private:
     mutable std::mutex timerLock_;
     unsigned char pendingResponse_ = 0;  // under timerLock_
 
+    QTimer* settleTimer_ = nullptr;  // an absorbed prompt's settle check
     std::mutex passwordLock_;
     std::shared_ptr<PasswordRequest> passwordRequest_;  // under passwordLock_
     bool askingPassword_ = false;

@@ -17,6 +17,12 @@ public:
     virtual std::optional<std::string> askPassword() = 0;
     // The phone book as go-ahead for a call (a number picked there goes to modem); true: go on.
     virtual bool askPhoneBook(CModemLink& modem) = 0;
+    // The same as the go-ahead for an ISDN call, which dials number (the configured
+    // one) whatever is picked: the person is told that number, never another as the call.
+    virtual bool askIsdnGoAhead(CModemLink& modem, const std::string& number) {
+        (void)number;
+        return askPhoneBook(modem);
+    }
     // The call progress window: shown with a text, its text changed, hidden.
     virtual void showCallProgress(const QString& text) = 0;
     virtual void updateCallProgress(const QString& text) = 0;

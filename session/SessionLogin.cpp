@@ -7,6 +7,8 @@
 
 #include "platform/GuiThread.h"
 
+#include <QTimer>
+
 #include <condition_variable>
 
 struct Session::PasswordRequest {
@@ -59,7 +61,19 @@ void Session::setupLogin() {
     };
     cb.anyLinkConnected = [this] { return IsAnyLinkConnected(); };
     cb.sendReply = [this](const char* bytes, int length) { WriteToConnectedLink(bytes, length); };
+    // A repeat of the prompt right after an answer is absorbed; if the switch then
+    // says nothing more, it was asking again (a refused password): ask once more.
+    cb.promptAbsorbed = [this] {
+        PostToGui([this] {
+            if (!settleTimer_->isActive()) settleTimer_->start(int(PromptMatcher::kSettle.count()));
+        }, this);
+    };
     matcher_.SetCallbacks(std::move(cb));
+    settleTimer_ = new QTimer(this);
+    settleTimer_->setSingleShot(true);
+    connect(settleTimer_, &QTimer::timeout, this, [this] {
+        if (const int left = matcher_.AskIfSettled(); left > 0) settleTimer_->start(left);
+    });
 }
 
 void Session::RequestPassword() {
@@ -80,6 +94,18 @@ void Session::RequestPassword() {
 bool Session::linkPeerGone() const {
     const CSocketThread* worker = lan_ ? lan_->thread() : nullptr;
     return worker && worker->PeerGone();
+}
+
+void Session::SendTypedLine(const std::string& line) {
+    // Typed after an Esc in the dialog (or over an absorbed prompt), the password
+    // still logs in at the switch: the level must follow, or the commands stay grey.
+    if (awaitingLogin() && IsAnyLinkConnected() &&
+        (line == PromptMatcher::kMonitorCode || line == PromptMatcher::kMaintenanceCode)) {
+        const AccessMode before = matcher_.Access();
+        if (matcher_.ApplyPassword(line) != before) emit accessModeChanged();
+        updateState();
+    }
+    SendWithCarriageReturn(line);
 }
 
 void Session::ClearAccessMode() {

@@ -25,6 +25,8 @@ void Session::NoteLinkConnected(LinkKind kind) {
     lastLink_ = kind;
     // A phone book opened since (ISDN's go-ahead) may have picked another number.
     if (kind == LinkKind::Modem) lastModemNumber_ = modemLink().GetDestination();
+    // A modem call is up from here, not from the start of its dialling.
+    if (kind == LinkKind::Modem && shownLinkKind_ == int(LinkKind::Modem)) linkSinceMs_ = NowMsForLink();
     emit linkReached(kind);
 }
 

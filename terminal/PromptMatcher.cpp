@@ -81,6 +81,8 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
         return connected == 1;
     };
     bool completedAny = false;
+    bool absorbed = false;
+    if (promptPending_) lastText_ = Now();
     // The whole block is examined even after a prompt completes: a banner and its
     // password prompt often arrive in one read, and stopping at the banner would
     // never ask for the password.
@@ -115,8 +117,11 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
                 lock.lock();
                 asking_ = false;
                 absorbRepeats_ = true;
-                lastAnswer_ = Clock::now();
+                lastAnswer_ = Now();
                 connected = -1;
+            } else if (completed == 1 && promptPending_ && !absorbed) {
+                absorbed = true;
+                lastText_ = Now();
             }
             continue;
         }
@@ -128,6 +133,11 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
             lock.lock();
             connected = -1;
         }
+    }
+    if (absorbed && promptPending_ && cb->promptAbsorbed) {
+        lock.unlock();
+        cb->promptAbsorbed();
+        lock.lock();
     }
     if (eachCharacter || completedAny || awaitingLogin_.load() != 1) return;
     if (!linkConnected()) return;
@@ -150,7 +160,34 @@ void PromptMatcher::NoteCharacter(char c) {
     if (!absorbRepeats_ || progress_[1] > 0) return;
     const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
     // The prompt's last character leaves the counter at 0 as well.
-    if (!blank && c != kPassword[std::strlen(kPassword) - 1]) absorbRepeats_ = false;
+    if (!blank && c != kPassword[std::strlen(kPassword) - 1]) {
+        absorbRepeats_ = false;
+        promptPending_ = false;  // the switch went on: the absorbed prompt was answered
+    }
+}
+
+int PromptMatcher::AskIfSettled() {
+    std::unique_lock<std::mutex> lock(lock_);
+    if (!promptPending_ || asking_) return 0;
+    const auto quiet = Now() - lastText_;
+    if (quiet < kSettle)
+        return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(kSettle - quiet).count());
+    const std::shared_ptr<const Callbacks> cb = callbacks_;
+    promptPending_ = false;
+    if (!cb->askPassword) return 0;
+    asking_ = true;
+    lock.unlock();
+    cb->askPassword();
+    lock.lock();
+    asking_ = false;
+    absorbRepeats_ = true;
+    lastAnswer_ = Now();
+    return 0;
+}
+
+void PromptMatcher::SetClock(std::function<Clock::time_point()> now) {
+    std::lock_guard<std::mutex> lock(lock_);
+    now_ = std::move(now);
 }
 
 bool PromptMatcher::TakePasswordRequest(bool loading) {
@@ -158,11 +195,14 @@ bool PromptMatcher::TakePasswordRequest(bool loading) {
     // One dialog at a time: a prompt completed while one is open (text handled in
     // its nested event loop) is already being answered.
     if (asking_) return false;
-    if (absorbRepeats_ && Clock::now() - lastAnswer_ < kRepeatWindow) {
-        lastAnswer_ = Clock::now();  // a run of repeats keeps the window open
+    // Within the window a bare repeat is taken for one sent before the answer; should
+    // the text end on it, AskIfSettled asks after all. The window is never renewed.
+    if (absorbRepeats_ && Now() - lastAnswer_ < kRepeatWindow) {
+        promptPending_ = true;
         return false;
     }
     absorbRepeats_ = false;
+    promptPending_ = false;
     return true;
 }
 

@@ -35,7 +35,11 @@ public:
         std::function<bool()> anyLinkConnected;
         // Writes bytes straight to the connected link (no confirmation, no timer).
         std::function<void(const char* bytes, int length)> sendReply;
+        // A repeat of the prompt was absorbed: AskIfSettled is to be run once the text
+        // has had time to settle. On the delivering thread, without the prompt lock.
+        std::function<void()> promptAbsorbed;
     };
+    using Clock = std::chrono::steady_clock;
 
     PromptMatcher() = default;
     explicit PromptMatcher(Callbacks callbacks)
@@ -62,13 +66,23 @@ public:
     // Progress through a watched string, by the order above (0-3 prompts, 4 cancel).
     int Progress(int which) const;
 
-    // How long after an answer (or the last repeat) a bare repeat of the prompt is
-    // taken for one the switch sent before the answer reached it.
+    // How long after an answer a bare repeat of the prompt is taken for one the switch
+    // sent before the answer reached it. Repeats do not make it longer.
     static constexpr std::chrono::milliseconds kRepeatWindow{2000};
+    // How long the text must stay quiet after an absorbed prompt before it is taken
+    // as the switch asking again (a refused password answered with a bare prompt).
+    static constexpr std::chrono::milliseconds kSettle{1000};
+
+    // An absorbed prompt still ends the text: once it has been quiet for kSettle the
+    // password is asked for (the request runs on the calling thread). Returns how many
+    // ms are still to wait, or 0 when nothing is left to do.
+    int AskIfSettled();
+    // The clock the windows are measured on (tests step their own).
+    void SetClock(std::function<Clock::time_point()> now);
 
 private:
     enum { kWatched = 5, kCancelIndex = 4 };
-    using Clock = std::chrono::steady_clock;
+    Clock::time_point Now() const { return now_ ? now_() : Clock::now(); }
     // A password prompt that completed: true when it is to be asked for.
     bool TakePasswordRequest(bool loading);
     // No prompt is under way (the counters of the prompts at 0).
@@ -83,6 +97,9 @@ private:
     bool asking_ = false;          // a request is running (it may nest on the GUI thread)
     bool absorbRepeats_ = false;   // since the answer only white space and prompts came
     Clock::time_point lastAnswer_{};
+    bool promptPending_ = false;   // an absorbed prompt, with only white space after it
+    Clock::time_point lastText_{}; // when text last came while one is pending
+    std::function<Clock::time_point()> now_;
     std::atomic<int> awaitingLogin_{1};
     std::atomic<AccessMode> access_{AccessMode::None};
 };

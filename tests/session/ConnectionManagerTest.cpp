@@ -94,6 +94,32 @@ private slots:
         }
     }
 
+    // A refused password answered at once with a bare prompt is asked for again once
+    // the text settles; after Esc there, the password typed in the input box grants
+    // the level the dialog would have.
+    void loginAsksAgainAndTheInputBoxLogsInToo() {
+        BareSession frame;
+        Recorder serial;
+        Session& s = frame.session();
+        s.setLinkWriter(LinkKind::Serial, serial.writer());
+        s.setLinkConnected(LinkKind::Serial, true);
+        const TerminalHooks hooks = s.terminalHooks();
+        frame.face.password = "wrong";
+        hooks.promptHandling("PASSWORD:");
+        QCOMPARE(frame.face.passwords, 1);
+        hooks.promptHandling("\r\nPASSWORD:");
+        QCOMPARE(frame.face.passwords, 1);
+        frame.face.password = std::nullopt;
+        QTRY_COMPARE(frame.face.passwords, 2);
+        QCOMPARE(s.accessMode(), AccessMode::None);
+        serial.writes.clear();
+        s.SendTypedLine("velmod");
+        QCOMPARE(s.accessMode(), AccessMode::Maintenance);
+        QCOMPARE(serial.writes, (std::vector<std::string>{"velmod", "\r"}));
+        s.StopResponseTimer();
+        s.setLinkConnected(LinkKind::Serial, false);
+    }
+
     void nothingConnectedDropsEverything() {
         BareSession frame;
         Recorder serial;

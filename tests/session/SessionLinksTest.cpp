@@ -147,6 +147,27 @@ private slots:
         QCOMPARE(face.loggedOuts, loggedOuts + (leveled ? 1 : 0));
         QVERIFY2(boxes.count() == 0, boxes.count() ? boxes.boxes()[0].text.c_str() : "");
     }
+
+    // A call whose modem reports "NO CARRIER" while its port stays open ends as a loss
+    // of the link: hung up, told once without a box, Reconnect offered. The pty has no
+    // carrier line: its absence must not end the call before that.
+    void modemCallThatDropsEndsAsALoss() {
+        linktest::SimProcess sim({"--modem", "--connect-delay", "200", "--carrier-loss", "2500"});
+        QVERIFY(sim.ok());
+        modemtest::OfferModems(profile_, {sim.path()});
+        ScriptedMessages boxes;
+        RecordingFace face;
+        Session session(face);
+        HeadlessScreen screen(session);
+        session.modem().OnConnect();
+        QCOMPARE(session.linkText(), QStringLiteral("Dialling 0221 555 0100..."));
+        QTRY_VERIFY_WITH_TIMEOUT(session.linkText().contains(QStringLiteral(", up ")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!session.isLinkConnected(LinkKind::Modem), 10000);
+        QCOMPARE(session.notice(), QStringLiteral("Modem: NO CARRIER; the call is over."));
+        QVERIFY(!session.modemLink().IsOpen());
+        QVERIFY(!boxes.sawText("Modem connection disconnected..."));
+        QTRY_VERIFY(session.canReconnect());
+    }
 };
 
 QTEST_GUILESS_MAIN(SessionLinksTest)

@@ -28,7 +28,7 @@ public:
     void clearMessage() override { message_.clear(); }
     void focusInput() override {}
 
-    std::string password = "velmod";
+    std::optional<std::string> password = "velmod";  // nothing: Esc
     std::string number = "0221 555 0100";
     int passwords = 0, progress = 0, loggedOuts = 0;
 

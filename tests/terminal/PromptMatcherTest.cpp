@@ -184,3 +184,51 @@ TEST(PromptMatcher, AccessCodes) {
     EXPECT_EQ(PromptMatcher::TrimPassword("a b"), "a b");
     EXPECT_EQ(PromptMatcher::TrimPassword(" \t "), "");
 }
+
+// After an answer a bare repeat of the prompt is absorbed only within a fixed window
+// (repeats do not stretch it); an absorbed prompt that the text then settles on asks
+// again, one dialog at a time; text after it (the switch went on) asks nothing.
+TEST(PromptMatcher, RepeatsAfterAnAnswerAreAbsorbedBriefly) {
+    using namespace std::chrono_literals;
+    PromptMatcher::Clock::time_point now{};
+    Recorder r;
+    int absorbed = 0;
+    PromptMatcher::Callbacks cb = r.Callbacks();
+    cb.promptAbsorbed = [&] { ++absorbed; };
+    PromptMatcher m(cb);
+    m.SetClock([&] { return now; });
+
+    // A refused password answered with a bare prompt at once: asked again once settled.
+    m.HandleBlock("PASSWORD:");
+    now += 100ms;
+    m.HandleBlock("\r\nPASSWORD:");
+    EXPECT_EQ(r.asks, 1);
+    EXPECT_EQ(absorbed, 1);
+    now += 500ms;
+    EXPECT_GT(m.AskIfSettled(), 0) << "not quiet long enough yet";
+    EXPECT_EQ(r.asks, 1);
+    now += PromptMatcher::kSettle;
+    EXPECT_EQ(m.AskIfSettled(), 0);
+    EXPECT_EQ(r.asks, 2);
+    EXPECT_EQ(m.AskIfSettled(), 0);
+    EXPECT_EQ(r.asks, 2) << "one dialog for the settled prompt";
+
+    // Repeats keep coming: the window still ends where it began.
+    now += 500ms;
+    m.HandleBlock("\r\nPASSWORD: ");
+    now += 1000ms;
+    m.HandleBlock("\r\nPASSWORD: ");
+    EXPECT_EQ(r.asks, 2);
+    now += 600ms;  // 2.1 s after the answer
+    m.HandleBlock("\r\nPASSWORD:");
+    EXPECT_EQ(r.asks, 3);
+
+    // The switch went on after the absorbed repeat: it was answered, nothing to ask.
+    now += 100ms;
+    m.HandleBlock("\r\nPASSWORD:");
+    m.HandleBlock("\r\nmaint>");
+    now += PromptMatcher::kSettle * 2;
+    EXPECT_EQ(m.AskIfSettled(), 0);
+    EXPECT_EQ(r.asks, 3);
+    EXPECT_FALSE(m.AwaitingLogin());
+}

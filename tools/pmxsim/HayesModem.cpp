@@ -188,9 +188,16 @@ void HayesModem::Tick(Clock::time_point now) {
                 Result("CONNECT 57600");
                 dialogue_ = std::make_unique<SwitchDialogue>(options_.switchOptions);
                 dialogue_->Start(now, /*greet=*/false);
+                carrierLossAt_ = now + options_.carrierLoss;
                 break;
             }
         }
+    }
+    if (state_ == State::Online && options_.carrierLoss.count() > 0 && now >= carrierLossAt_) {
+        dialogue_.reset();
+        escaped_ = false;
+        state_ = State::Command;
+        Result("NO CARRIER");
     }
     if (dialogue_) dialogue_->Tick(now);
 }
@@ -200,6 +207,11 @@ int HayesModem::MsUntilDue(Clock::time_point now) const {
     if (state_ == State::Dialing) {
         const auto next = !ringingSent_ && (outcome_ == Outcome::Connect || outcome_ == Outcome::NoCarrier) ? std::min(ringAt_, resultAt_) : resultAt_;
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+        const int d = ms <= 0 ? 0 : static_cast<int>(std::min<long long>(ms, 60000));
+        due = due < 0 ? d : std::min(due, d);
+    }
+    if (state_ == State::Online && options_.carrierLoss.count() > 0) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(carrierLossAt_ - now).count();
         const int d = ms <= 0 ? 0 : static_cast<int>(std::min<long long>(ms, 60000));
         due = due < 0 ? d : std::min(due, d);
     }

@@ -1,6 +1,6 @@
 // A Hayes-compatible modem in front of the switch: AT commands in command mode (with
 // echo and numeric result codes when asked), ATD dials (CONNECT, BUSY, NO CARRIER or
-// DELAYED after a short delay), and once connected the
+// DELAYED after a short delay), and once connected the (until a carrier loss, if asked)
 // switch's dialogue until "+++" brings the modem back to commands. The same Feed/Pull
 // interface as SwitchDialogue, so the simulator's serve loop drives either.
 // Single-threaded.
@@ -23,6 +23,9 @@ public:
         std::set<std::string> noAnswer;  // numbers that answer NO CARRIER
         std::set<std::string> delayed;   // numbers the modem refuses to redial yet (DELAYED)
         std::chrono::milliseconds connectDelay{400};
+        // A call that connects loses its carrier this long after CONNECT (0: never):
+        // "NO CARRIER", and the modem is back in command mode.
+        std::chrono::milliseconds carrierLoss{0};
         // Carriage returns the switch needs before it wakes (it ignores the earlier ones).
         int answerAfter = 1;
         SwitchDialogue::Options switchOptions;
@@ -64,6 +67,7 @@ private:
     bool ringingSent_ = false;
     Clock::time_point ringAt_{};
     Clock::time_point resultAt_{};
+    Clock::time_point carrierLossAt_{};
 
     std::unique_ptr<SwitchDialogue> dialogue_;  // while a call is up
     bool escaped_ = false;                       // call up, modem back in command mode

@@ -43,7 +43,8 @@ void Usage() {
                  "  --no-answer NUMBER  (modem) dialling NUMBER answers NO CARRIER; repeatable\n"
                  "  --delayed NUMBER    (modem) dialling NUMBER answers DELAYED; repeatable\n"
                  "  --connect-delay MS  (modem) time from ATD to the result (default 400)\n"
-                 "  --answer-after N    (modem) carriage returns before the switch wakes (default 1)\n");
+                 "  --answer-after N    (modem) carriage returns before the switch wakes (default 1)\n"
+                 "  --carrier-loss MS   (modem) a connected call drops MS after CONNECT (NO CARRIER)\n");
 }
 
 // The transport the dialogue talks through: one descriptor to poll, read and write.
@@ -175,6 +176,12 @@ int main(int argc, char** argv) {
                 return 2;
             }
             modem.connectDelay = std::chrono::milliseconds(v);
+        } else if (a == "--carrier-loss" && i + 1 < argc) {
+            if (!count(i, 600000, &v) || v < 1) {
+                Usage();
+                return 2;
+            }
+            modem.carrierLoss = std::chrono::milliseconds(v);
         } else if (a == "--answer-after" && i + 1 < argc) {
             if (!count(i, 1000, &v) || v < 1) {
                 Usage();
