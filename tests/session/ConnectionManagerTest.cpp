@@ -115,7 +115,7 @@ private slots:
         serial.writes.clear();
         s.SendTypedLine("velmod");
         QCOMPARE(s.accessMode(), AccessMode::Maintenance);
-        QCOMPARE(serial.writes, (std::vector<std::string>{"velmod", "\r"}));
+        QCOMPARE(serial.writes, (std::vector<std::string>{"velmod\r"}));
         s.StopResponseTimer();
         s.setLinkConnected(LinkKind::Serial, false);
     }
