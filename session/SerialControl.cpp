@@ -8,6 +8,7 @@
 #include "platform/GuiThread.h"
 #include "platform/MessageService.h"
 #include "links/CSerialLink.h"
+#include "links/PortIo.h"
 #include "links/SerialTexts.h"
 #include "res/resource.h"
 
@@ -27,18 +28,7 @@ void ReportOutputNotice(LinkHost& host, const OutputNotice& notice, const char* 
         return;
     case OutputNotice::Kind::NotSent: break;
     }
-    std::string text = kNotSentText;
-    std::string all;
-    for (const std::string& part : notice.lines) all += part;
-    std::string line;
-    for (char c : all + '\r') {
-        if (c != '\r' && c != '\n') {
-            line += c;
-        } else if (!line.empty()) {
-            text += "\n" + line;
-            line.clear();
-        }
-    }
+    const std::string text = NotSentText(kNotSentText, notice.lines);
     host.ClearNotice(QString::fromLatin1(kOutputHeldText));
     host.ShowStatusMessage(QString::fromLatin1(kNotSentText));
     ShowMessage(text.c_str(), title, MsgIcon::Warning, MsgButtons::Ok);
