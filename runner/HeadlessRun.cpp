@@ -167,8 +167,9 @@ std::optional<std::string> HeadlessRun::askPassword() {
         return std::nullopt;
     }
     // The session applies the access decision and sends the password; then it is looked at.
+    // A prompt can come before the connect's poll has noted the switch reached.
     QTimer::singleShot(0, this, [this] {
-        if (phase_ == Phase::LoggingIn && session_->accessMode() == AccessMode::None)
+        if ((phase_ == Phase::Connecting || phase_ == Phase::LoggingIn) && session_->accessMode() == AccessMode::None)
             finish(kExitLoginRefused, QStringLiteral("login refused: the password gives no access level"));
     });
     return password_;
