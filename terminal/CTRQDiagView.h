@@ -79,6 +79,7 @@ public:
         long paints = 0;
         long linesDrawn = 0;
         long charsDrawn = 0;
+        long scrollBarUpdates = 0;  // range and value pushed to the scroll bars
     };
     PaintStats Stats() const { return stats_; }
 
@@ -118,7 +119,15 @@ private:
     // GUI thread: scroll bars and scroll position from the model, then a repaint of
     // what changed.
     void SyncFromModel();
-    void ApplyScrollSizes(const ScrollSizes& s);
+    // Moves the text to document y top (the pixels already drawn move along); the
+    // scroll bar follows on its own, slower schedule.
+    void MoveTop(int top);
+    // Range and value to the scroll bars now; toEnd shows the last line.
+    void PushScrollBars(bool toEnd = false);
+    // Before the engineer or a key uses the vertical scroll bar.
+    void FreshenScrollBar() {
+        if (barStale_) PushScrollBars();
+    }
     void DrawLine(QPainter& p, int x, int baseline, const std::string& line);
 
     TextPos PosAt(const QPoint& viewportPoint) const;
@@ -150,6 +159,13 @@ private:
     std::atomic<int> scrollTarget_{-1};
     QTimer syncTimer_;
     QElapsedTimer sinceSync_;
+    // The document y shown at the top. While text streams, the scroll bar lags
+    // behind it: its range changes with every line, and redrawing it each frame cost
+    // more than the text did.
+    int top_ = 0;
+    bool barStale_ = false;
+    QTimer barTimer_;
+    QElapsedTimer sincePush_;
     uint64_t clears_ = 0;
 
     QPointer<QWidget> input_;
