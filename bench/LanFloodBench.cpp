@@ -6,7 +6,9 @@
 // input box every 50 ms. Prints MB/s of each and their ratio, how long a typed key took
 // to be painted, and how late the GUI thread ran a 10 ms timer meanwhile; each beside
 // its goal, met or not.
-// Usage: bench_lan_flood [megabytes, default 100]
+// Each round runs the reader and then the program, so that both see about the same
+// load; the median of the rounds' ratios is what counts.
+// Usage: bench_lan_flood [megabytes, default 100] [rounds, default 3]
 #include "app/CMainFrame.h"
 #include "commands/CInputBoxBar.h"
 #include "session/LanControl.h"
@@ -125,6 +127,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     const size_t megabytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100;
     const size_t size = megabytes * 1000 * 1000;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     QApplication app(argc, argv);
     const std::string flood = BuildFlood(size);
 
@@ -133,23 +136,26 @@ int main(int argc, char** argv) {
         ::shutdown(fd, SHUT_WR);
     });
 
+    MemoryProfile profile;
+    Profile::install(&profile);
+    ScriptedMessages boxes;
+    std::vector<double> ratios;
+    std::vector<qint64> lateness, keyDelays;
+    for (int round = 1; round <= rounds; ++round) {
     TempDir readerDir;
     size_t readerGot = 0;
     const double readerSecs = SameWorkReader(peer.port(), readerDir.path(), &readerGot);
     const double readerRate = readerGot / readerSecs / 1e6;
-    std::printf("same-work reader: %zu bytes in %.3f s: %.1f MB/s\n", readerGot, readerSecs, readerRate);
+    std::printf("round %d: same-work reader: %zu bytes in %.3f s: %.1f MB/s\n", round, readerGot, readerSecs,
+                readerRate);
 
     TestStartDir start;
-    MemoryProfile profile;
-    Profile::install(&profile);
-    ScriptedMessages boxes;
     {
         CMainFrame frame;
         if (!frame.OnCreate()) return 1;
         frame.show();
         Profile::get().writeString("Server", "History %c", peer.destination());
 
-        std::vector<qint64> lateness;
         QElapsedTimer clock;
         qint64 last = 0;
         QTimer tick;
@@ -160,9 +166,8 @@ int main(int argc, char** argv) {
             lateness.push_back(std::max<qint64>(0, now - last - 10));
             last = now;
         });
-        // A key typed into the input box every 50 ms: how long until the box repaints.
+        // A key typed into the input box every 20 ms: how long until the box repaints.
         QLineEdit* edit = frame.findChild<CInputBoxBar*>() ? frame.findChild<CInputBoxBar*>()->edit() : nullptr;
-        std::vector<qint64> keyDelays;
         qint64 typedAt = -1;
         struct PaintWatch : QObject {
             std::function<void()> painted;
@@ -177,9 +182,10 @@ int main(int argc, char** argv) {
             typedAt = -1;
         };
         QTimer typist;
-        typist.setInterval(50);
+        typist.setInterval(20);
         QObject::connect(&typist, &QTimer::timeout, [&] {
-            if (!edit || typedAt >= 0 || !edit->isEnabled()) return;
+            // Only while the flood runs: connecting is not what is measured.
+            if (!edit || typedAt >= 0 || !edit->isEnabled() || !frame.session().isLinkConnected(LinkKind::Lan)) return;
             if (edit->text().size() > 60) edit->clear();
             typedAt = clock.elapsed();
             QCoreApplication::postEvent(edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
@@ -208,24 +214,27 @@ int main(int argc, char** argv) {
         if (edit) edit->removeEventFilter(&watch);
         const uint64_t shown = DumpedBytes(start.dir().path()) + frame.session().document().GetTranscript().size();
         const double rate = size / secs / 1e6;
-        std::printf("program (frame, document, view): %zu bytes in %.3f s: %.1f MB/s%s\n", size, secs,
-                    rate, shown == size ? "" : " (bytes missing!)");
+        std::printf("round %d: program (frame, document, view): %zu bytes in %.3f s: %.1f MB/s%s, ratio %.2f\n", round,
+                    size, secs, rate, shown == size ? "" : " (bytes missing!)", rate / readerRate);
         if (shown != size) std::printf("shown %llu of %zu\n", static_cast<unsigned long long>(shown), size);
-        const double ratio = rate / readerRate;
-        std::printf("ratio program / same-work reader: %.2f  (goal >= 0.50)  %s\n", ratio, Met(ratio >= 0.5));
-
-        const qint64 kp50 = Percentile(keyDelays, 50), kp99 = Percentile(keyDelays, 99), kmax = Percentile(keyDelays, 100);
-        std::printf("key typed into the input box to its repaint, %zu keys: p50 %lld ms, p99 %lld ms, max %lld ms"
-                    "  (goal p99 < 20, max < 50)  %s\n",
-                    keyDelays.size(), static_cast<long long>(kp50), static_cast<long long>(kp99),
-                    static_cast<long long>(kmax), keyDelays.empty() ? "NOT MEASURED" : Met(kp99 < 20 && kmax < 50));
-        const qint64 p99 = Percentile(lateness, 99), worst = Percentile(lateness, 100);
-        std::printf("GUI thread lateness over %zu ticks of 10 ms: p99 %lld ms, max %lld ms\n", lateness.size(),
-                    static_cast<long long>(p99), static_cast<long long>(worst));
-        double load[3] = {0, 0, 0};
-        if (::getloadavg(load, 3) > 0) std::printf("load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+        ratios.push_back(rate / readerRate);
         for (const RecordedBox& b : boxes.boxes()) std::printf("box: %s\n", b.text.c_str());
     }
+    }
+    std::sort(ratios.begin(), ratios.end());
+    const double median = ratios[ratios.size() / 2];
+    std::printf("median ratio program / same-work reader over %d rounds: %.2f  (goal >= 0.50)  %s\n", rounds, median,
+                Met(median >= 0.5));
+    const qint64 kp50 = Percentile(keyDelays, 50), kp99 = Percentile(keyDelays, 99), kmax = Percentile(keyDelays, 100);
+    std::printf("key typed into the input box to its repaint, %zu keys: p50 %lld ms, p99 %lld ms, max %lld ms"
+                "  (goal p99 < 20, max < 50)  %s\n",
+                keyDelays.size(), static_cast<long long>(kp50), static_cast<long long>(kp99),
+                static_cast<long long>(kmax), keyDelays.empty() ? "NOT MEASURED" : Met(kp99 < 20 && kmax < 50));
+    const qint64 p99 = Percentile(lateness, 99), worst = Percentile(lateness, 100);
+    std::printf("GUI thread lateness over %zu ticks of 10 ms: p99 %lld ms, max %lld ms\n", lateness.size(),
+                static_cast<long long>(p99), static_cast<long long>(worst));
+    double load[3] = {0, 0, 0};
+    if (::getloadavg(load, 3) > 0) std::printf("load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
     Profile::install(nullptr);
     return 0;
 }

@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace {
 // About sixty repaints a second, however often text arrives.
@@ -173,10 +174,24 @@ void CTRQDiagView::DumpWritten(const DumpReport& r) {
         warning = "Only " + SizeText(uint64_t(std::max<int64_t>(r.freeBytes, 0))).toStdString() +
                   " free in the start directory, where the overflow dumps (" +
                   SizeText(r.totalBytes).toStdString() + " so far) are written.";
-    PostToGui([this, text, warning] {
-        emit statusMessage(text);
-        if (!warning.empty()) ShowMessage(warning, std::string(), MsgIcon::Warning, MsgButtons::Ok);
-    }, this);
+    bool post = false;
+    {
+        std::lock_guard lock(statusLock_);
+        pendingStatus_ = text;
+        post = !std::exchange(statusPosted_, true);
+    }
+    if (post)
+        PostToGui([this] {
+            QString latest;
+            {
+                std::lock_guard lock(statusLock_);
+                latest = std::move(pendingStatus_);
+                statusPosted_ = false;
+            }
+            emit statusMessage(latest);
+        }, this);
+    if (!warning.empty())
+        PostToGui([warning] { ShowMessage(warning, std::string(), MsgIcon::Warning, MsgButtons::Ok); }, this);
 }
 
 void CTRQDiagView::PostSync() {

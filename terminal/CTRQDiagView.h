@@ -18,6 +18,7 @@
 
 #include <array>
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 class QAction;
@@ -180,6 +181,12 @@ private:
     QString findText_;
     std::vector<TextMatch> matches_;
     int currentMatch_ = -1;
+
+    // The newest dump's status text; one post at a time carries it to the GUI thread,
+    // however many dumps a flood makes meanwhile.
+    std::mutex statusLock_;
+    QString pendingStatus_;
+    bool statusPosted_ = false;
 
     QAction* copyAction_ = nullptr;
     QAction* selectAllAction_ = nullptr;
