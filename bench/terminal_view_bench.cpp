@@ -6,7 +6,8 @@
 //    most xterm's share (without xterm: under 5 % of a core);
 //  - peak memory (VmHWM) after 200 MB of CR-ended lines and after 50 MB with no CR,
 //    each in a fresh process, fed the way a serial reader feeds the document.
-// Prints figures and the targets; not a test. Usage: bench_terminal_view [seconds (10)]
+// Prints figures and the targets; not a test.
+// Usage: bench_terminal_view [seconds (10)] [cpu: the paced run only, as for a profiler]
 #include "app/CMainFrame.h"
 #include "session/SerialControl.h"
 #include "links/SerialTexts.h"
@@ -331,6 +332,7 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         if (int rc = RunCpu(seconds > 0 ? seconds : 10)) return rc;
     }
+    if (argc > 2 && std::string(argv[2]) == "cpu") return 0;
     std::printf("peak memory, each in a fresh process:\n");
     std::fflush(stdout);
     for (const char* m : {"memory-cr", "memory-nocr"}) {

@@ -64,8 +64,9 @@ CTRQDiagView::CTRQDiagView(CTRQDiagDoc& doc, QWidget* parent)
         for (int c = 127; c < 160; ++c) glyph_[c] = 0;
     }
 
-    syncTimer_.setSingleShot(true);
-    connect(&syncTimer_, &QTimer::timeout, this, &CTRQDiagView::SyncFromModel);
+    syncTimer_.setTimerType(Qt::PreciseTimer);  // never early: at most one frame an interval
+    syncTimer_.setInterval(kDisplayIntervalMs);
+    connect(&syncTimer_, &QTimer::timeout, this, &CTRQDiagView::FrameTick);
     barTimer_.setSingleShot(true);
     connect(&barTimer_, &QTimer::timeout, this, [this] { FreshenScrollBar(); });
     verticalScrollBar()->installEventFilter(this);
@@ -195,21 +196,39 @@ void CTRQDiagView::DumpWritten(const DumpReport& r) {
 }
 
 void CTRQDiagView::PostSync() {
+    dirty_.store(true);
+    // Seen running: its next tick sees dirty_ (FrameTick checks again after stopping).
+    if (ticking_.load()) return;
     if (syncPending_.exchange(true)) return;
-    PostToGui([this] { ScheduleSync(); }, this);
+    PostToGui([this] {
+        syncPending_.store(false);
+        StartFrames();
+    }, this);
 }
 
-void CTRQDiagView::ScheduleSync() {
+void CTRQDiagView::StartFrames() {
     if (syncTimer_.isActive()) return;
-    const qint64 wait = kDisplayIntervalMs - sinceSync_.elapsed();
-    if (wait <= 0) SyncFromModel();
-    else syncTimer_.start(static_cast<int>(wait));
+    ticking_.store(true);
+    idleFrames_ = 0;
+    syncTimer_.start();
+    // After a pause the first change shows at once (a typed command's echo).
+    if (sinceSync_.elapsed() >= kDisplayIntervalMs && dirty_.exchange(false)) SyncFromModel();
+}
+
+void CTRQDiagView::FrameTick() {
+    if (dirty_.exchange(false)) {
+        idleFrames_ = 0;
+        SyncFromModel();
+        return;
+    }
+    if (++idleFrames_ < 3) return;
+    ticking_.store(false);
+    syncTimer_.stop();
+    // A change marked while ticking_ still read true would otherwise wait unseen.
+    if (dirty_.load()) StartFrames();
 }
 
 void CTRQDiagView::SyncFromModel() {
-    // Cleared first: a request arriving while this runs queues the next sync.
-    syncPending_.store(false);
-    syncTimer_.stop();
     sinceSync_.restart();
     const TerminalModel::Changes changes = model_.TakeChanges();
     const int y = scrollTarget_.exchange(-1);

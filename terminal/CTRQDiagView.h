@@ -113,10 +113,13 @@ private:
     void DumpWritten(const DumpReport& report) override;
 
     void OnInitialUpdate();
-    // Queues one ScheduleSync unless one is already waiting.
+    // Marks the model changed; wakes the GUI thread only when its frame timer is not
+    // already running.
     void PostSync();
-    // GUI thread: runs SyncFromModel now or when the display interval has passed.
-    void ScheduleSync();
+    // GUI thread: the frame timer runs while text streams, one wake-up a frame, and
+    // stops after a few frames without change.
+    void StartFrames();
+    void FrameTick();
     // GUI thread: scroll bars and scroll position from the model, then a repaint of
     // what changed.
     void SyncFromModel();
@@ -157,6 +160,9 @@ private:
     std::array<quint32, 256> glyph_{};
 
     std::atomic<bool> syncPending_{false};
+    std::atomic<bool> dirty_{false};
+    std::atomic<bool> ticking_{false};
+    int idleFrames_ = 0;
     std::atomic<int> scrollTarget_{-1};
     QTimer syncTimer_;
     QElapsedTimer sinceSync_;
