@@ -63,6 +63,7 @@ void CTRQDiagDoc::SetText(const std::string& text) {
     {
         std::lock_guard lock(transcriptLock_);
         transcript_ = text;
+        CloseDumpLocked();
     }
     std::lock_guard lock(newTextLock_);
     newText_ = text;
@@ -72,6 +73,8 @@ void CTRQDiagDoc::ClearText() {
     {
         std::lock_guard lock(transcriptLock_);
         transcript_.clear();
+        // A cleared session (connect, disconnect, Clear New) keeps no dump file open.
+        CloseDumpLocked();
     }
     std::lock_guard lock(newTextLock_);
     newText_.clear();
