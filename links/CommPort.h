@@ -87,6 +87,15 @@ public:
     virtual int SetTimeouts(const CommTimeouts& timeouts) = 0;
     // got/written hold the byte count even when an error is returned.
     virtual int Read(char* buffer, size_t maximum, size_t* got) = 0;
+    // Whatever has been received, up to maximum, without waiting: got is 0 when
+    // nothing is there. One call where a count and a read would take two.
+    virtual int ReadAvailable(char* buffer, size_t maximum, size_t* got) {
+        *got = 0;
+        size_t waiting = 0;
+        if (int err = BytesWaiting(&waiting)) return err;
+        if (waiting == 0 || maximum == 0) return 0;
+        return Read(buffer, waiting < maximum ? waiting : maximum, got);
+    }
     virtual int Write(const char* bytes, size_t length, size_t* written) = 0;
     // Discards both queues.
     virtual int Purge() = 0;

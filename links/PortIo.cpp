@@ -9,6 +9,7 @@
 #include <deque>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -271,7 +272,9 @@ int PortIo::Write(const char* bytes, int length) {
 
 void PortIo::ReadThread(std::shared_ptr<Reader> reader) {
     CommPort& port = *reader->port;
-    char buffer[kReadChunk + 1];
+    // A flood comes in blocks as large as the tty has: fewer, larger deliveries.
+    std::vector<char> block(kReadChunk + 1);
+    char* buffer = block.data();
     bool reported = false;
     port.SetCommMask(EV_RXCHAR);
     while (reader->running.load()) {
@@ -288,10 +291,16 @@ void PortIo::ReadThread(std::shared_ptr<Reader> reader) {
         }
         if (!(events & EV_RXCHAR)) continue;
         while (reader->running.load()) {
-            int n = ReadWaiting(port, buffer, kReadChunk);
+            size_t got = 0;
+            port.ReadAvailable(buffer, kReadChunk, &got);  // errors show at the next wait
+            const int n = static_cast<int>(got);
             if (n <= 0) break;
+            // A tty gives at most its line buffer (4 KiB) a read: a full one means
+            // more is waiting, anything less that the next bytes are worth a wait.
+            const bool more = n >= kTtyReadSize;
             buffer[n] = '\0';
             if (reader->sink) reader->sink->AppendReceived(buffer, n);
+            if (!more) break;
         }
     }
     std::lock_guard<std::mutex> lock(reader->mutex);

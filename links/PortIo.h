@@ -36,7 +36,9 @@ std::string NotSentText(const char* intro, const std::vector<std::string>& write
 
 class PortIo {
 public:
-    static constexpr int kReadChunk = 4096;
+    static constexpr int kReadChunk = 65536;
+    // What a tty hands out in one read at most (its line buffer).
+    static constexpr int kTtyReadSize = 4096;
     // How long a close lets written bytes (the log-out) leave before the line drops.
     static constexpr int kCloseDrainMs = 500;
     // The longest a caller of Write waits: the rest goes out from the writer thread.

@@ -210,6 +210,29 @@ public:
         return 0;
     }
 
+    int ReadAvailable(char* buffer, size_t maximum, size_t* got) override {
+        *got = 0;
+        if (fd_ < 0) return EBADF;
+        if (maximum == 0) return 0;
+        if (hasPushback_) {
+            buffer[0] = pushback_;
+            hasPushback_ = false;
+            *got = 1;
+        }
+        // One read: reading on at once finds the tty all but empty and costs the
+        // kernel a buffer push per few bytes; the caller waits for more instead.
+        for (;;) {
+            const ssize_t r = ::read(fd_, buffer + *got, maximum - *got);
+            if (r > 0) {
+                *got += static_cast<size_t>(r);
+                return 0;
+            }
+            if (r == 0) return *got ? 0 : EIO;
+            if (errno == EINTR) continue;
+            return errno == EAGAIN || *got ? 0 : errno;
+        }
+    }
+
     int Read(char* buffer, size_t maximum, size_t* got) override {
         *got = 0;
         if (fd_ < 0) return EBADF;

@@ -10,6 +10,13 @@
 #include <cstring>
 #include <filesystem>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+CTRQDiagDoc::~CTRQDiagDoc() { CloseDumpLocked(); }
+
 void CTRQDiagDoc::AppendReceived(const char* text, int length) {
     // The length bounds the block (a read buffer handed over by a link need not be
     // NUL-terminated). NUL bytes carry no text: they are dropped and the rest of the
@@ -56,6 +63,7 @@ void CTRQDiagDoc::SetText(const std::string& text) {
     {
         std::lock_guard lock(transcriptLock_);
         transcript_ = text;
+        CloseDumpLocked();
     }
     std::lock_guard lock(newTextLock_);
     newText_ = text;
@@ -65,6 +73,8 @@ void CTRQDiagDoc::ClearText() {
     {
         std::lock_guard lock(transcriptLock_);
         transcript_.clear();
+        // A cleared session (connect, disconnect, Clear New) keeps no dump file open.
+        CloseDumpLocked();
     }
     std::lock_guard lock(newTextLock_);
     newText_.clear();
@@ -138,10 +148,56 @@ bool CTRQDiagDoc::StoreAndClear(const std::string& path, size_t upTo, size_t* wr
     const size_t n = std::min(upTo, transcript_.size());
     if (written) *written = 0;
     if (n == 0) return true;  // no empty dump file
-    if (!StoreLocked(path, true, n)) return false;
+    if (!AppendDumpLocked(path, n)) return false;
     transcript_.erase(0, n);
     if (written) *written = n;
     return true;
+}
+
+void CTRQDiagDoc::CloseDumpLocked() {
+    if (dumpFd_ >= 0) ::close(dumpFd_);
+    dumpFd_ = -1;
+    dumpPath_.clear();
+}
+
+bool CTRQDiagDoc::AppendDumpLocked(const std::string& path, size_t length) {
+    struct stat st {}, named {};
+    // The kept file only while path still names it: one removed, renamed or moved
+    // with its directory since the last dump is not written on unseen.
+    if (dumpFd_ >= 0 && (path != dumpPath_ || ::fstat(dumpFd_, &st) != 0 || ::stat(path.c_str(), &named) != 0 ||
+                         named.st_ino != st.st_ino || named.st_dev != st.st_dev))
+        CloseDumpLocked();
+    bool created = false;
+    if (dumpFd_ < 0) {
+        int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            created = fd >= 0;
+        }
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+        dumpFd_ = fd;
+        dumpPath_ = path;
+    }
+    const off_t oldSize = st.st_size;
+    length = std::min(length, transcript_.size());
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t w = ::write(dumpFd_, transcript_.data() + done, length - done);
+        if (w > 0) done += static_cast<size_t>(w);
+        else if (w < 0 && errno == EINTR) continue;
+        else break;
+    }
+    if (done == length) return true;
+    // An append that fails is undone, so a failed dump leaves no empty or partial file.
+    if (created) ::unlink(path.c_str());
+    else if (::ftruncate(dumpFd_, oldSize) != 0) {
+        // Nothing more to undo with: the next dump goes to a new file.
+    }
+    CloseDumpLocked();
+    return false;
 }
 
 bool CTRQDiagDoc::StoreLocked(const std::string& path, bool append, size_t length) const {

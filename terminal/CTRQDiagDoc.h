@@ -16,6 +16,7 @@ class TerminalDisplay;
 class CTRQDiagDoc : public ReceiveSink {
 public:
     CTRQDiagDoc() = default;
+    ~CTRQDiagDoc() override;
     CTRQDiagDoc(const CTRQDiagDoc&) = delete;
     CTRQDiagDoc& operator=(const CTRQDiagDoc&) = delete;
 
@@ -49,9 +50,16 @@ public:
 
 private:
     bool StoreLocked(const std::string& path, bool append, size_t length = SIZE_MAX) const;
+    // Appends the transcript's first length bytes to path through the file kept open
+    // from the last dump when it is the same (dumps are named by the second), so that
+    // a flood's many dumps cost one write each rather than an open, stats and a close.
+    bool AppendDumpLocked(const std::string& path, size_t length);
+    void CloseDumpLocked();
 
     mutable std::mutex transcriptLock_;
     std::string transcript_;
+    int dumpFd_ = -1;  // the last dump's file, under transcriptLock_
+    std::string dumpPath_;
     mutable std::mutex newTextLock_;
     std::string newText_;
     std::atomic<TerminalDisplay*> view_{nullptr};

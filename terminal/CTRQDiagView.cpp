@@ -25,10 +25,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace {
 // About sixty repaints a second, however often text arrives.
 constexpr int kDisplayIntervalMs = 16;
+// While text streams the scroll bars are brought up to date four times a second, and
+// once the text pauses for a few frames.
+constexpr int kScrollBarIntervalMs = 250;
+constexpr int kScrollBarQuietMs = 50;
 // Find keeps at most this many matches.
 constexpr size_t kMaxMatches = 100000;
 const QColor kMatchColour(255, 230, 90);
@@ -59,8 +64,12 @@ CTRQDiagView::CTRQDiagView(CTRQDiagDoc& doc, QWidget* parent)
         for (int c = 127; c < 160; ++c) glyph_[c] = 0;
     }
 
-    syncTimer_.setSingleShot(true);
-    connect(&syncTimer_, &QTimer::timeout, this, &CTRQDiagView::SyncFromModel);
+    syncTimer_.setTimerType(Qt::PreciseTimer);  // never early: at most one frame an interval
+    syncTimer_.setInterval(kDisplayIntervalMs);
+    connect(&syncTimer_, &QTimer::timeout, this, &CTRQDiagView::FrameTick);
+    barTimer_.setSingleShot(true);
+    connect(&barTimer_, &QTimer::timeout, this, [this] { FreshenScrollBar(); });
+    verticalScrollBar()->installEventFilter(this);
 
     findBar_ = new TerminalFindBar(this);
     connect(findBar_, &TerminalFindBar::next, this, &CTRQDiagView::FindNext);
@@ -117,7 +126,7 @@ void CTRQDiagView::OnInitialUpdate() {
     ascent_ = fm.ascent();
     model_.SetMetrics(lineHeight_, charWidth_);
     model_.SetClientSize(viewport()->width(), viewport()->height());
-    ApplyScrollSizes(model_.Snapshot().scroll);
+    PushScrollBars();
     sinceSync_.start();
 }
 
@@ -166,49 +175,87 @@ void CTRQDiagView::DumpWritten(const DumpReport& r) {
         warning = "Only " + SizeText(uint64_t(std::max<int64_t>(r.freeBytes, 0))).toStdString() +
                   " free in the start directory, where the overflow dumps (" +
                   SizeText(r.totalBytes).toStdString() + " so far) are written.";
-    PostToGui([this, text, warning] {
-        emit statusMessage(text);
-        if (!warning.empty()) ShowMessage(warning, std::string(), MsgIcon::Warning, MsgButtons::Ok);
-    }, this);
+    bool post = false;
+    {
+        std::lock_guard lock(statusLock_);
+        pendingStatus_ = text;
+        post = !std::exchange(statusPosted_, true);
+    }
+    if (post)
+        PostToGui([this] {
+            QString latest;
+            {
+                std::lock_guard lock(statusLock_);
+                latest = std::move(pendingStatus_);
+                statusPosted_ = false;
+            }
+            emit statusMessage(latest);
+        }, this);
+    if (!warning.empty())
+        PostToGui([warning] { ShowMessage(warning, std::string(), MsgIcon::Warning, MsgButtons::Ok); }, this);
 }
 
 void CTRQDiagView::PostSync() {
+    dirty_.store(true);
+    // Seen running: its next tick sees dirty_ (FrameTick checks again after stopping).
+    if (ticking_.load()) return;
     if (syncPending_.exchange(true)) return;
-    PostToGui([this] { ScheduleSync(); }, this);
+    PostToGui([this] {
+        syncPending_.store(false);
+        StartFrames();
+    }, this);
 }
 
-void CTRQDiagView::ScheduleSync() {
+void CTRQDiagView::StartFrames() {
     if (syncTimer_.isActive()) return;
-    const qint64 wait = kDisplayIntervalMs - sinceSync_.elapsed();
-    if (wait <= 0) SyncFromModel();
-    else syncTimer_.start(static_cast<int>(wait));
+    ticking_.store(true);
+    idleFrames_ = 0;
+    syncTimer_.start();
+    // After a pause the first change shows at once (a typed command's echo).
+    if (sinceSync_.elapsed() >= kDisplayIntervalMs && dirty_.exchange(false)) SyncFromModel();
+}
+
+void CTRQDiagView::FrameTick() {
+    if (dirty_.exchange(false)) {
+        idleFrames_ = 0;
+        SyncFromModel();
+        return;
+    }
+    if (++idleFrames_ < 3) return;
+    ticking_.store(false);
+    syncTimer_.stop();
+    // A change marked while ticking_ still read true would otherwise wait unseen.
+    if (dirty_.load()) StartFrames();
 }
 
 void CTRQDiagView::SyncFromModel() {
-    // Cleared first: a request arriving while this runs queues the next sync.
-    syncPending_.store(false);
-    syncTimer_.stop();
     sinceSync_.restart();
     const TerminalModel::Changes changes = model_.TakeChanges();
+    const int y = scrollTarget_.exchange(-1);
     if (changes.clears != clears_) {
         // The text these referred to is gone (dump, clear or an opened file), and so
         // is what the engineer was reading further up.
         clears_ = changes.clears;
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
         anchor_ = cursor_ = TextPos{};
         selecting_ = false;
         matches_.clear();
         currentMatch_ = -1;
         if (findBar_->isVisible()) findBar_->SetCount(-1, 0);
+        PushScrollBars(true);
+    } else {
+        if (y >= 0 && following_) {
+            const ScrollSizes s = model_.Snapshot().scroll;
+            MoveTop(std::clamp(y, 0, std::max(0, s.totalHeight - viewport()->height())));
+        }
+        barStale_ = true;
+        if (!sincePush_.isValid() || sincePush_.elapsed() >= kScrollBarIntervalMs) PushScrollBars();
+        else barTimer_.start(kScrollBarQuietMs);
     }
-    ApplyScrollSizes(model_.Snapshot().scroll);
-    const int y = scrollTarget_.exchange(-1);
-    // Scrolling moves the pixels already drawn (scrollContentsBy).
-    if (y >= 0 && following_) verticalScrollBar()->setValue(y);
     if (changes.erase) {
         viewport()->update();
     } else if (changes.fromLine >= 0) {
-        const int64_t from = int64_t{changes.fromLine} * lineHeight_ - verticalScrollBar()->value();
+        // Only the changed lines: the rest moved with MoveTop.
+        const int64_t from = int64_t{changes.fromLine} * lineHeight_ - top_;
         const int h = viewport()->height();
         if (from < h) {
             const int top = static_cast<int>(std::max<int64_t>(0, from));
@@ -217,19 +264,35 @@ void CTRQDiagView::SyncFromModel() {
     }
 }
 
-void CTRQDiagView::ApplyScrollSizes(const ScrollSizes& s) {
-    QScrollBar* v = verticalScrollBar();
+void CTRQDiagView::MoveTop(int top) {
+    const int dy = top_ - top;
+    if (dy == 0) return;
+    top_ = top;
+    if (std::abs(dy) >= viewport()->height()) viewport()->update();
+    else viewport()->scroll(0, dy);
+}
+
+void CTRQDiagView::PushScrollBars(bool toEnd) {
+    ++stats_.scrollBarUpdates;
+    barStale_ = false;
+    barTimer_.stop();
+    sincePush_.restart();
+    const ScrollSizes s = model_.Snapshot().scroll;
     // A view showing the end keeps showing it when the range or the window changes
     // (a horizontal scroll bar appearing must not hide the last line).
-    const bool atEnd = v->value() >= v->maximum();
+    const bool end = toEnd || following_;
+    const int want = top_;
     QScrollBar* h = horizontalScrollBar();
     h->setRange(0, std::max(0, s.totalWidth - viewport()->width()));
     h->setPageStep(std::max(1, s.pageWidth));
     h->setSingleStep(std::max(1, s.lineWidth));
+    QScrollBar* v = verticalScrollBar();
     v->setRange(0, std::max(0, s.totalHeight - viewport()->height()));
     v->setPageStep(std::max(1, s.pageHeight));
     v->setSingleStep(std::max(1, s.lineHeight));
-    if (atEnd) v->setValue(v->maximum());
+    v->setValue(end ? v->maximum() : std::min(want, v->maximum()));
+    // setValue does nothing when the bar already held that value while top_ moved on.
+    MoveTop(v->value());
 }
 
 void CTRQDiagView::DrawLine(QPainter& p, int x, int baseline, const std::string& line) {
@@ -273,7 +336,7 @@ void CTRQDiagView::paintEvent(QPaintEvent* event) {
     ++stats_.paints;
     QPainter p(viewport());
     p.setFont(font_);
-    const int top = verticalScrollBar()->value();
+    const int top = top_;
     const int left = horizontalScrollBar()->value();
     const QRect area = event->rect();
     const int first = std::max(0, (top + area.top()) / lineHeight_);
@@ -327,11 +390,16 @@ void CTRQDiagView::paintEvent(QPaintEvent* event) {
 void CTRQDiagView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     model_.SetClientSize(viewport()->width(), viewport()->height());
-    ApplyScrollSizes(model_.Snapshot().scroll);
+    PushScrollBars();
     PlaceFindBar();
 }
 
-void CTRQDiagView::scrollContentsBy(int dx, int dy) { viewport()->scroll(dx, dy); }
+// The vertical distance comes from top_, which may already have moved ahead of the bar.
+void CTRQDiagView::scrollContentsBy(int dx, int) {
+    const int dy = top_ - verticalScrollBar()->value();
+    top_ = verticalScrollBar()->value();
+    if (dx || dy) viewport()->scroll(dx, dy);
+}
 
 // The terminal sends nothing itself: the engineer types in the input box, and what
 // is typed here goes there rather than into nothing.
@@ -358,6 +426,11 @@ void CTRQDiagView::SetInputWidget(QWidget* input) {
 }
 
 bool CTRQDiagView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == verticalScrollBar()) {
+        const QEvent::Type t = event->type();
+        if (t == QEvent::MouseButtonPress || t == QEvent::Wheel || t == QEvent::KeyPress) FreshenScrollBar();
+        return QAbstractScrollArea::eventFilter(watched, event);
+    }
     if (watched == input_ && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (event->type() == QEvent::ShortcutOverride) {
@@ -377,6 +450,7 @@ bool CTRQDiagView::eventFilter(QObject* watched, QEvent* event) {
 
 bool CTRQDiagView::ScrollKey(const QKeyEvent& event) {
     const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
+    FreshenScrollBar();
     QScrollBar* v = verticalScrollBar();
     const int page = std::max(lineHeight_, viewport()->height() - lineHeight_);
     if (mods == Qt::ShiftModifier) {
@@ -405,7 +479,7 @@ void CTRQDiagView::UpdateFollowing() {
 }
 
 CTRQDiagView::TextPos CTRQDiagView::PosAt(const QPoint& point) const {
-    const int64_t y = int64_t{verticalScrollBar()->value()} + std::max(0, point.y());
+    const int64_t y = int64_t{top_} + std::max(0, point.y());
     const int lineCount = model_.Snapshot().lineCount;
     const int line = static_cast<int>(std::min<int64_t>(y / lineHeight_, lineCount));
     const int x = horizontalScrollBar()->value() + std::max(0, point.x());
@@ -482,6 +556,7 @@ void CTRQDiagView::mouseMoveEvent(QMouseEvent* event) {
     if (!selecting_ || !(event->buttons() & Qt::LeftButton)) return;
     const QPoint p = event->position().toPoint();
     // Dragging past an edge scrolls a line at a time.
+    FreshenScrollBar();
     QScrollBar* v = verticalScrollBar();
     if (p.y() < 0) v->setValue(v->value() - lineHeight_);
     else if (p.y() > viewport()->height()) v->setValue(v->value() + lineHeight_);
@@ -549,7 +624,7 @@ void CTRQDiagView::FindStep(int direction) {
         currentMatch_ = -1;
     } else if (currentMatch_ < 0 || currentMatch_ >= static_cast<int>(matches_.size())) {
         // A new search starts from what is on screen.
-        const int topLine = verticalScrollBar()->value() / lineHeight_;
+        const int topLine = top_ / lineHeight_;
         auto it = std::lower_bound(matches_.begin(), matches_.end(), topLine,
                                    [](const TextMatch& m, int line) { return m.line < line; });
         if (direction < 0) currentMatch_ = it == matches_.begin() ? static_cast<int>(matches_.size()) - 1
@@ -566,6 +641,7 @@ void CTRQDiagView::FindStep(int direction) {
 }
 
 void CTRQDiagView::ShowMatch(const TextMatch& m) {
+    FreshenScrollBar();
     QScrollBar* v = verticalScrollBar();
     const int y = m.line * lineHeight_;
     const int h = viewport()->height();

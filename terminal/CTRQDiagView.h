@@ -18,6 +18,7 @@
 
 #include <array>
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 class QAction;
@@ -79,6 +80,7 @@ public:
         long paints = 0;
         long linesDrawn = 0;
         long charsDrawn = 0;
+        long scrollBarUpdates = 0;  // range and value pushed to the scroll bars
     };
     PaintStats Stats() const { return stats_; }
 
@@ -111,14 +113,25 @@ private:
     void DumpWritten(const DumpReport& report) override;
 
     void OnInitialUpdate();
-    // Queues one ScheduleSync unless one is already waiting.
+    // Marks the model changed; wakes the GUI thread only when its frame timer is not
+    // already running.
     void PostSync();
-    // GUI thread: runs SyncFromModel now or when the display interval has passed.
-    void ScheduleSync();
+    // GUI thread: the frame timer runs while text streams, one wake-up a frame, and
+    // stops after a few frames without change.
+    void StartFrames();
+    void FrameTick();
     // GUI thread: scroll bars and scroll position from the model, then a repaint of
     // what changed.
     void SyncFromModel();
-    void ApplyScrollSizes(const ScrollSizes& s);
+    // Moves the text to document y top (the pixels already drawn move along); the
+    // scroll bar follows on its own, slower schedule.
+    void MoveTop(int top);
+    // Range and value to the scroll bars now; toEnd shows the last line.
+    void PushScrollBars(bool toEnd = false);
+    // Before the engineer or a key uses the vertical scroll bar.
+    void FreshenScrollBar() {
+        if (barStale_) PushScrollBars();
+    }
     void DrawLine(QPainter& p, int x, int baseline, const std::string& line);
 
     TextPos PosAt(const QPoint& viewportPoint) const;
@@ -147,9 +160,19 @@ private:
     std::array<quint32, 256> glyph_{};
 
     std::atomic<bool> syncPending_{false};
+    std::atomic<bool> dirty_{false};
+    std::atomic<bool> ticking_{false};
+    int idleFrames_ = 0;
     std::atomic<int> scrollTarget_{-1};
     QTimer syncTimer_;
     QElapsedTimer sinceSync_;
+    // The document y shown at the top. While text streams, the scroll bar lags
+    // behind it: its range changes with every line, and redrawing it each frame cost
+    // more than the text did.
+    int top_ = 0;
+    bool barStale_ = false;
+    QTimer barTimer_;
+    QElapsedTimer sincePush_;
     uint64_t clears_ = 0;
 
     QPointer<QWidget> input_;
@@ -164,6 +187,12 @@ private:
     QString findText_;
     std::vector<TextMatch> matches_;
     int currentMatch_ = -1;
+
+    // The newest dump's status text; one post at a time carries it to the GUI thread,
+    // however many dumps a flood makes meanwhile.
+    std::mutex statusLock_;
+    QString pendingStatus_;
+    bool statusPosted_ = false;
 
     QAction* copyAction_ = nullptr;
     QAction* selectAllAction_ = nullptr;

@@ -181,6 +181,49 @@ private slots:
         QVERIFY(after.charsDrawn > mid.charsDrawn);
     }
 
+    // Lines arriving a few at a time: a frame draws the new lines only (the rest is
+    // moved), the scroll bar takes the growing range a few times a second rather than
+    // every frame, and shows the end once the text pauses.
+    void streamingRedrawsOnlyNewText() {
+        ShownTerminal t;
+        QVERIFY(QTest::qWaitForWindowExposed(&t.window));
+        for (int i = 0; i < 100; ++i) t.Feed("filler\r\n");
+        QScrollBar* bar = t.view->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+        const auto before = t.view->Stats();
+        QElapsedTimer clock;
+        clock.start();
+        constexpr int kLines = 300;
+        std::atomic<bool> done{false};
+        std::thread reader([&] {
+            for (int i = 0; i < kLines; ++i) {
+                t.Feed("TRUNK " + std::to_string(i) + " IDLE\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 60000);
+        reader.join();
+        const long streamed = clock.elapsed();
+        const auto after = t.view->Stats();
+        const long paints = after.paints - before.paints;
+        const long lines = after.linesDrawn - before.linesDrawn;
+        const long barUpdates = after.scrollBarUpdates - before.scrollBarUpdates;
+        QVERIFY(paints > 0);
+        QVERIFY2(lines <= kLines + 3 * paints, qPrintable(QStringLiteral("%1 lines in %2 paints").arg(lines).arg(paints)));
+        QVERIFY2(barUpdates <= streamed / 250 + 2,
+                 qPrintable(QStringLiteral("%1 scroll bar updates in %2 ms").arg(barUpdates).arg(streamed)));
+
+        const int shown = t.view->viewport()->height();
+        QTRY_COMPARE(bar->maximum(), t.view->Model().Snapshot().scroll.totalHeight - shown);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+        QVERIFY(t.view->Following());
+        // Scrolling back from there starts from the end, not from a stale bar.
+        QTest::keyClick(t.view, Qt::Key_PageUp, Qt::ShiftModifier);
+        QCOMPARE(bar->value(), bar->maximum() - std::max(t.view->LineHeight(), shown - t.view->LineHeight()));
+        QVERIFY(!t.view->Following());
+    }
+
     // Drag, double-click, triple-click, Select All and Ctrl+Shift+C give the text as
     // shown, lines ended by "\n"; the switch gets nothing.
     void selectionToClipboard() {
@@ -247,7 +290,7 @@ private slots:
         QTRY_VERIFY(sb->maximum() > 0 && sb->value() == sb->maximum());
         t.input->setFocus();
         QTest::keyClicks(t.input, "ab");
-        QTest::keyClick(t.input, Qt::Key_PageUp, Qt::ShiftModifier);
+        QTest::keyClick(t.view, Qt::Key_PageUp, Qt::ShiftModifier);
         const int up = sb->value();
         QVERIFY(up < sb->maximum());
         QVERIFY(!v.Following());

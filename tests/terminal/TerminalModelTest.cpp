@@ -385,6 +385,32 @@ TEST(TerminalOverflow, LongLineWithoutCRIsDumpedExactly) {
     SetStartDirectory("");
 }
 
+// A dump file removed between two dumps of the same second is made anew: the later
+// dump is not written into the removed file.
+TEST(TerminalOverflow, RemovedDumpFileIsMadeAnew) {
+    TempDir dir;
+    SetStartDirectory(dir.path());
+    Terminal t(20, 100);
+    int next = 0;
+    auto feedUntilDump = [&] {
+        std::string fed;
+        const size_t files = DumpFiles(dir.path()).size();
+        for (; DumpFiles(dir.path()).size() == files && fed.size() < 4 * kOverflowBytes; ++next) {
+            fed += SwitchLine(next);
+            t.Feed(SwitchLine(next));
+        }
+        return fed;
+    };
+    feedUntilDump();
+    for (const auto& f : DumpFiles(dir.path())) std::filesystem::remove(dir.file(f));
+    const std::string before = t.doc.GetTranscript();
+    const std::string fed = feedUntilDump();
+    std::string dumped;
+    for (const auto& f : DumpFiles(dir.path())) dumped += dir.read(f);
+    EXPECT_EQ(dumped + t.doc.GetTranscript(), before + fed);
+    SetStartDirectory("");
+}
+
 // Failing dumps keep the text, are told once per run of failures, and leave no empty
 // or partial dump file behind (a write cut short by a file size limit, as on a full disk).
 TEST(TerminalOverflow, FailedDumpsKeepTextAndAreToldOnce) {
