@@ -1,9 +1,12 @@
 // Prompt and cancel matching over received blocks, on the delivering thread.
 #include "terminal/PromptMatcher.h"
 
-#include "terminal/ByteScan.h"
-
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 const char* const kWatchedText[] = {PromptMatcher::kBanner, PromptMatcher::kPassword,
@@ -25,19 +28,6 @@ bool Step(int& counter, const char* watched, char c) {
     return false;
 }
 
-// While no prompt is under way, a byte that cannot start one leaves every counter
-// at 0, so a run of such bytes is passed over at once. The cancel text counts only
-// where it is stepped character by character.
-size_t NextStartByte(std::string_view text, size_t from, bool withCancel) {
-    const char* s = text.data() + from;
-    const size_t n = text.size() - from;
-    using M = PromptMatcher;
-    if (withCancel)
-        return from + FindFirstOf(s, n, M::kBanner[0], M::kPassword[0], M::kMaintPrompt[0],
-                                  M::kMonPrompt[0], M::kCanceled[0]);
-    return from + FindFirstOf(s, n, M::kBanner[0], M::kPassword[0], M::kMaintPrompt[0], M::kMonPrompt[0]);
-}
-
 // Whether c0 followed by c1 can leave a counter above 0: a string (the cancel text
 // only where it is stepped) goes on with c1 after starting with c0, or c1 starts one.
 // When neither, the pair changes nothing: c1 ends what c0 began, and a character that
@@ -49,6 +39,47 @@ bool PairMatters(char c0, char c1, bool withCancel) {
         if (kWatchedText[w][0] == c0 && kWatchedText[w][1] == c1) return true;
     }
     return false;
+}
+
+bool StartsOne(char c, bool withCancel) {
+    const int strings = withCancel ? 5 : 4;
+    for (int w = 0; w < strings; ++w)
+        if (kWatchedText[w][0] == c) return true;
+    return false;
+}
+
+// While no prompt is under way, the first place from `from` on where stepping the
+// counters could matter: a byte that starts a string and, with the byte after it,
+// can leave a counter above 0 (the last byte of the text always counts, its follower
+// is not here yet). Every byte before it leaves all counters at 0. Sixteen places are
+// judged at once: a flood of text passes here at memory speed, however often its
+// bytes happen to start a string.
+size_t NextCandidate(std::string_view text, size_t from, bool withCancel) {
+    const char* s = text.data();
+    const size_t n = text.size();
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i cancelOn = withCancel ? _mm_set1_epi8(-1) : _mm_setzero_si128();
+    for (; i + 17 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
+        __m128i startX = _mm_setzero_si128(), startY = _mm_setzero_si128(), pair = _mm_setzero_si128();
+        for (int w = 0; w < 5; ++w) {
+            const __m128i on = w == 4 ? cancelOn : _mm_set1_epi8(-1);
+            const __m128i first = _mm_set1_epi8(kWatchedText[w][0]);
+            const __m128i fx = _mm_and_si128(on, _mm_cmpeq_epi8(x, first));
+            startX = _mm_or_si128(startX, fx);
+            startY = _mm_or_si128(startY, _mm_and_si128(on, _mm_cmpeq_epi8(y, first)));
+            pair = _mm_or_si128(pair, _mm_and_si128(fx, _mm_cmpeq_epi8(y, _mm_set1_epi8(kWatchedText[w][1]))));
+        }
+        const __m128i hit = _mm_and_si128(startX, _mm_or_si128(startY, pair));
+        if (const int bits = _mm_movemask_epi8(hit))
+            return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(bits)));
+    }
+#endif
+    for (; i < n; ++i)
+        if (StartsOne(s[i], withCancel) && (i + 1 == n || PairMatters(s[i], s[i + 1], withCancel))) return i;
+    return n;
 }
 } // namespace
 
@@ -90,11 +121,7 @@ void PromptMatcher::HandleBlock(std::string_view text, bool loading, bool eachCh
         if (!absorbRepeats_ && PromptsIdle()) {
             const bool cancelStepped = eachCharacter && awaitingLogin_.load() == 1 && linkConnected();
             if (!cancelStepped || progress_[kCancelIndex] == 0) {
-                for (;;) {
-                    i = NextStartByte(text, i, cancelStepped);
-                    if (i + 1 >= text.size() || PairMatters(text[i], text[i + 1], cancelStepped)) break;
-                    i += 2;
-                }
+                i = NextCandidate(text, i, cancelStepped);
                 if (i == text.size()) break;
             }
         }
