@@ -55,26 +55,36 @@ bool StartsOne(char c, bool withCancel) {
 // judged at once: a flood of text passes here at memory speed, however often its
 // bytes happen to start a string.
 size_t NextCandidate(std::string_view text, size_t from, bool withCancel) {
+    using M = PromptMatcher;
     const char* s = text.data();
     const size_t n = text.size();
     size_t i = from;
 #if defined(__SSE2__)
+    // The strings' first bytes and the second bytes that may follow them; the two
+    // prompts starting with 'm' share a first byte, the cancel text's second is 'a'.
+    static_assert(M::kBanner[0] == 't' && M::kBanner[1] == 'i' && M::kPassword[0] == 'P' &&
+                  M::kPassword[1] == 'A' && M::kMaintPrompt[0] == 'm' && M::kMaintPrompt[1] == 'a' &&
+                  M::kMonPrompt[0] == 'm' && M::kMonPrompt[1] == 'o' && M::kCanceled[0] == 'C' &&
+                  M::kCanceled[1] == 'a');
     const __m128i cancelOn = withCancel ? _mm_set1_epi8(-1) : _mm_setzero_si128();
+    const __m128i t = _mm_set1_epi8('t'), p = _mm_set1_epi8('P'), m = _mm_set1_epi8('m'), c = _mm_set1_epi8('C');
+    const __m128i i2 = _mm_set1_epi8('i'), a2 = _mm_set1_epi8('A'), ma2 = _mm_set1_epi8('a'), o2 = _mm_set1_epi8('o');
     for (; i + 17 <= n; i += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
-        __m128i startX = _mm_setzero_si128(), startY = _mm_setzero_si128(), pair = _mm_setzero_si128();
-        for (int w = 0; w < 5; ++w) {
-            const __m128i on = w == 4 ? cancelOn : _mm_set1_epi8(-1);
-            const __m128i first = _mm_set1_epi8(kWatchedText[w][0]);
-            const __m128i fx = _mm_and_si128(on, _mm_cmpeq_epi8(x, first));
-            startX = _mm_or_si128(startX, fx);
-            startY = _mm_or_si128(startY, _mm_and_si128(on, _mm_cmpeq_epi8(y, first)));
-            pair = _mm_or_si128(pair, _mm_and_si128(fx, _mm_cmpeq_epi8(y, _mm_set1_epi8(kWatchedText[w][1]))));
-        }
-        const __m128i hit = _mm_and_si128(startX, _mm_or_si128(startY, pair));
-        if (const int bits = _mm_movemask_epi8(hit))
-            return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(bits)));
+        const __m128i xt = _mm_cmpeq_epi8(x, t), xp = _mm_cmpeq_epi8(x, p), xm = _mm_cmpeq_epi8(x, m);
+        const __m128i xc = _mm_and_si128(cancelOn, _mm_cmpeq_epi8(x, c));
+        const __m128i start = _mm_or_si128(_mm_or_si128(xt, xp), _mm_or_si128(xm, xc));
+        const __m128i ya = _mm_cmpeq_epi8(y, ma2);
+        const __m128i pair = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(xt, _mm_cmpeq_epi8(y, i2)), _mm_and_si128(xp, _mm_cmpeq_epi8(y, a2))),
+            _mm_or_si128(_mm_and_si128(xm, _mm_or_si128(ya, _mm_cmpeq_epi8(y, o2))), _mm_and_si128(xc, ya)));
+        const unsigned starts = static_cast<unsigned>(_mm_movemask_epi8(start));
+        if (!starts) continue;
+        // A start byte right after a start byte: the byte after this run of 16 is y's last.
+        const unsigned next = (starts >> 1) | (StartsOne(s[i + 16], withCancel) ? 0x8000u : 0u);
+        if (const unsigned bits = starts & (next | static_cast<unsigned>(_mm_movemask_epi8(pair))))
+            return i + static_cast<size_t>(std::countr_zero(bits));
     }
 #endif
     for (; i < n; ++i)

@@ -8,6 +8,7 @@
 #include "terminal/CTRQDiagDoc.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -72,8 +73,9 @@ void TerminalModel::SetClientSize(int width, int height) {
 }
 
 // Appends a block to the drawn text in runs: ordinary bytes are copied a run at a
-// time, and only the part of the block on the last line is measured (a line's width
-// is the sum of its characters'), so the cost is per block, not per byte.
+// time, found 64 bytes at a time, and only the part of the block on the last line is
+// measured (a line's width is the sum of its characters'), so the cost is per block
+// and per line, not per byte.
 void TerminalModel::AppendDrawnLocked(std::string_view block, int64_t rawBase) {
     if (changes_.fromLine < 0 || st_.lineCount < changes_.fromLine)
         changes_.fromLine = st_.lineCount;
@@ -81,11 +83,10 @@ void TerminalModel::AppendDrawnLocked(std::string_view block, int64_t rawBase) {
     const size_t n = block.size();
     const size_t before = drawn_.size();
     bool newLine = false;
-    size_t i = 0;
-    while (i < n) {
-        const size_t j = i + FindFirstOf(s + i, n - i, kCR, kLF, kTab);
-        if (j > i) drawn_.append(s + i, j - i);
-        if (j == n) break;
+    size_t run = 0;  // where the bytes not yet copied begin
+    auto special = [&](size_t j) {
+        if (j > run) drawn_.append(s + run, j - run);
+        run = j + 1;
         const uint64_t at = uint64_t(rawBase) + j;
         if (s[j] == kCR) {
             lineStarts_.push_back(drawn_.size());
@@ -95,11 +96,16 @@ void TerminalModel::AppendDrawnLocked(std::string_view block, int64_t rawBase) {
         } else if (s[j] == kLF) {
             // The LF of a CR LF still belongs to the line it ends.
             if (rawBase >= 0 && lineStartByte_ == at) lineStartByte_ = at + 1;
-        } else if (s[j] == kTab) {
+        } else {
             drawn_.append(kTabBlanks);
         }
-        i = j + 1;
-    }
+    };
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64)
+        for (uint64_t m = MaskOf64(s + i, kCR, kLF, kTab); m; m &= m - 1)
+            special(i + size_t(std::countr_zero(m)));
+    for (; (i += FindFirstOf(s + i, n - i, kCR, kLF, kTab)) < n; ++i) special(i);
+    if (n > run) drawn_.append(s + run, n - run);
     const size_t lastLine = lineStarts_.back();
     if (newLine) st_.textX = 0;
     st_.textX += surface_.LineWidth(std::string_view(drawn_).substr(std::max(lastLine, before)));
@@ -199,7 +205,10 @@ void TerminalModel::UpdateScrollSizes() {
             // engineer is about to answer. Bytes another deliverer added meanwhile stay
             // in the document too; they are shown when their turn comes.
             // Never more than half the byte limit, so the screen stays bounded by it.
-            const bool keepLine = receivedBytes_ - lineStartByte_ <= std::min<uint64_t>(kKeptLineBytes, overflowBytes_ / 2);
+            // Measured as received and as drawn (a TAB is drawn as eight blanks).
+            const uint64_t keepBound = std::min<uint64_t>(kKeptLineBytes, overflowBytes_ / 2);
+            const bool keepLine = receivedBytes_ - lineStartByte_ <= keepBound &&
+                                  drawn_.size() - lineStarts_.back() <= keepBound;
             const uint64_t upTo = keepLine ? lineStartByte_ : receivedBytes_;
             size_t n = 0;
             // Appended: a second dump within the same second must not overwrite the first.
@@ -212,7 +221,8 @@ void TerminalModel::UpdateScrollSizes() {
                     st_.textX = surface_.LineWidth(line);
                 }
                 receivedBytes_ = kept;
-                dumpFailing_ = false;
+                // Nothing written is no sign that the disk is back.
+                if (n > 0) dumpFailing_ = false;
                 cleared = true;
                 dumpedBytes_ += n;
                 if (n > 0) written.path = std::move(path);
