@@ -5,7 +5,7 @@
 // frame, document and view (offscreen) over LAN Connect, with a key typed into the
 // input box every 50 ms. Prints MB/s of each and their ratio, how long a typed key took
 // to be painted, and how late the GUI thread ran a 10 ms timer meanwhile; each beside
-// its goal, met or not.
+// its goal, met or not. The CPU time of each (with the sending peer's) is printed too.
 // Each round runs the reader and then the program, so that both see about the same
 // load; the median of the rounds' ratios is what counts.
 // Usage: bench_lan_flood [megabytes, default 100] [rounds, default 3]
@@ -36,6 +36,8 @@
 #include <filesystem>
 #include <thread>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -115,6 +117,14 @@ qint64 Percentile(std::vector<qint64> v, int pct) {
 
 const char* Met(bool met) { return met ? "met" : "NOT MET"; }
 
+// CPU seconds this process has used (every thread, the sending peer's included): the
+// work a round costs, which load on a shared machine does not change as much as time.
+double CpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 uint64_t DumpedBytes(const std::string& dir) {
     uint64_t n = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir))
@@ -144,10 +154,12 @@ int main(int argc, char** argv) {
     for (int round = 1; round <= rounds; ++round) {
     TempDir readerDir;
     size_t readerGot = 0;
+    const double readerCpu0 = CpuSeconds();
     const double readerSecs = SameWorkReader(peer.port(), readerDir.path(), &readerGot);
     const double readerRate = readerGot / readerSecs / 1e6;
-    std::printf("round %d: same-work reader: %zu bytes in %.3f s: %.1f MB/s\n", round, readerGot, readerSecs,
-                readerRate);
+    const double readerCpu = CpuSeconds() - readerCpu0;
+    std::printf("round %d: same-work reader: %zu bytes in %.3f s: %.1f MB/s, CPU %.3f s\n", round, readerGot,
+                readerSecs, readerRate, readerCpu);
 
     TestStartDir start;
     {
@@ -196,6 +208,7 @@ int main(int argc, char** argv) {
         tick.start();
         typist.start();
         const auto begin = Clock::now();
+        const double cpu0 = CpuSeconds();
         frame.action(ID_LAN_CONNECT)->trigger();
         bool seen = false;
         // The peer closes once it has sent everything; the worker has laid out every
@@ -209,13 +222,14 @@ int main(int argc, char** argv) {
             if (seen && !frame.session().isLinkConnected(LinkKind::Lan) && !frame.session().lan().thread()) break;
         }
         const double secs = std::chrono::duration<double>(Clock::now() - begin).count();
+        const double cpu = CpuSeconds() - cpu0;
         tick.stop();
         typist.stop();
         if (edit) edit->removeEventFilter(&watch);
         const uint64_t shown = DumpedBytes(start.dir().path()) + frame.session().document().GetTranscript().size();
         const double rate = size / secs / 1e6;
-        std::printf("round %d: program (frame, document, view): %zu bytes in %.3f s: %.1f MB/s%s, ratio %.2f\n", round,
-                    size, secs, rate, shown == size ? "" : " (bytes missing!)", rate / readerRate);
+        std::printf("round %d: program (frame, document, view): %zu bytes in %.3f s: %.1f MB/s%s, CPU %.3f s, ratio %.2f\n",
+                    round, size, secs, rate, shown == size ? "" : " (bytes missing!)", cpu, rate / readerRate);
         if (shown != size) std::printf("shown %llu of %zu\n", static_cast<unsigned long long>(shown), size);
         ratios.push_back(rate / readerRate);
         for (const RecordedBox& b : boxes.boxes()) std::printf("box: %s\n", b.text.c_str());

@@ -4,7 +4,9 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -48,6 +50,43 @@ bool StartsOne(char c, bool withCancel) {
     return false;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define PMX_SCAN_AVX2 1
+// The same judgement as the loop in NextCandidate, 32 places at once, on processors
+// that have the wider registers. Returns where it stopped: a candidate, or the first
+// place it could not judge (fewer than 33 bytes left).
+__attribute__((target("avx2"))) size_t NextCandidateAvx2(const char* s, size_t i, size_t n, bool withCancel) {
+    const __m256i cancelOn = withCancel ? _mm256_set1_epi8(-1) : _mm256_setzero_si256();
+    const __m256i t = _mm256_set1_epi8('t'), p = _mm256_set1_epi8('P'), m = _mm256_set1_epi8('m');
+    const __m256i c = _mm256_set1_epi8('C'), i2 = _mm256_set1_epi8('i'), a2 = _mm256_set1_epi8('A');
+    const __m256i ma2 = _mm256_set1_epi8('a'), o2 = _mm256_set1_epi8('o');
+    for (; i + 33 <= n; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i xt = _mm256_cmpeq_epi8(x, t), xp = _mm256_cmpeq_epi8(x, p), xm = _mm256_cmpeq_epi8(x, m);
+        const __m256i xc = _mm256_and_si256(cancelOn, _mm256_cmpeq_epi8(x, c));
+        const __m256i start = _mm256_or_si256(_mm256_or_si256(xt, xp), _mm256_or_si256(xm, xc));
+        const unsigned starts = static_cast<unsigned>(_mm256_movemask_epi8(start));
+        if (!starts) continue;
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 1));
+        const __m256i ya = _mm256_cmpeq_epi8(y, ma2);
+        const __m256i pair = _mm256_or_si256(
+            _mm256_or_si256(_mm256_and_si256(xt, _mm256_cmpeq_epi8(y, i2)),
+                            _mm256_and_si256(xp, _mm256_cmpeq_epi8(y, a2))),
+            _mm256_or_si256(_mm256_and_si256(xm, _mm256_or_si256(ya, _mm256_cmpeq_epi8(y, o2))),
+                            _mm256_and_si256(xc, ya)));
+        const unsigned next = (starts >> 1) | (StartsOne(s[i + 32], withCancel) ? 0x80000000u : 0u);
+        if (const unsigned bits = starts & (next | static_cast<unsigned>(_mm256_movemask_epi8(pair))))
+            return i + static_cast<size_t>(std::countr_zero(bits));
+    }
+    return i;
+}
+
+bool HaveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
 // While no prompt is under way, the first place from `from` on where stepping the
 // counters could matter: a byte that starts a string and, with the byte after it,
 // can leave a counter above 0 (the last byte of the text always counts, its follower
@@ -59,6 +98,12 @@ size_t NextCandidate(std::string_view text, size_t from, bool withCancel) {
     const char* s = text.data();
     const size_t n = text.size();
     size_t i = from;
+#if defined(PMX_SCAN_AVX2)
+    if (HaveAvx2()) {
+        i = NextCandidateAvx2(s, i, n, withCancel);
+        if (i + 33 <= n) return i;
+    }
+#endif
 #if defined(__SSE2__)
     // The strings' first bytes and the second bytes that may follow them; the two
     // prompts starting with 'm' share a first byte, the cancel text's second is 'a'.
@@ -71,16 +116,16 @@ size_t NextCandidate(std::string_view text, size_t from, bool withCancel) {
     const __m128i i2 = _mm_set1_epi8('i'), a2 = _mm_set1_epi8('A'), ma2 = _mm_set1_epi8('a'), o2 = _mm_set1_epi8('o');
     for (; i + 17 <= n; i += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
         const __m128i xt = _mm_cmpeq_epi8(x, t), xp = _mm_cmpeq_epi8(x, p), xm = _mm_cmpeq_epi8(x, m);
         const __m128i xc = _mm_and_si128(cancelOn, _mm_cmpeq_epi8(x, c));
         const __m128i start = _mm_or_si128(_mm_or_si128(xt, xp), _mm_or_si128(xm, xc));
+        const unsigned starts = static_cast<unsigned>(_mm_movemask_epi8(start));
+        if (!starts) continue;
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
         const __m128i ya = _mm_cmpeq_epi8(y, ma2);
         const __m128i pair = _mm_or_si128(
             _mm_or_si128(_mm_and_si128(xt, _mm_cmpeq_epi8(y, i2)), _mm_and_si128(xp, _mm_cmpeq_epi8(y, a2))),
             _mm_or_si128(_mm_and_si128(xm, _mm_or_si128(ya, _mm_cmpeq_epi8(y, o2))), _mm_and_si128(xc, ya)));
-        const unsigned starts = static_cast<unsigned>(_mm_movemask_epi8(start));
-        if (!starts) continue;
         // A start byte right after a start byte: the byte after this run of 16 is y's last.
         const unsigned next = (starts >> 1) | (StartsOne(s[i + 16], withCancel) ? 0x8000u : 0u);
         if (const unsigned bits = starts & (next | static_cast<unsigned>(_mm_movemask_epi8(pair))))
