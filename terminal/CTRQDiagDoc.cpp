@@ -34,14 +34,13 @@ void CTRQDiagDoc::AppendReceived(const char* text, int length) {
     }
     {
         std::lock_guard lock(transcriptLock_);
+        newTextAt_ = transcript_.size();
+        newTextSize_ = block.size();
+        newTextCopied_ = false;
         transcript_.append(block);
     }
-    {
-        std::lock_guard lock(newTextLock_);
-        newText_.assign(block);
-    }
     if (TerminalDisplay* view = view_.load()) {
-        // The block itself goes to the view: another thread may replace newText_
+        // The block itself goes to the view: another thread may append the next one
         // before the view reads it.
         view->ShowNewText(block);
         view->UpdateScrollSizes();
@@ -55,29 +54,27 @@ std::string CTRQDiagDoc::GetTranscript() const {
 }
 
 std::string CTRQDiagDoc::GetNewText() const {
-    std::lock_guard lock(newTextLock_);
-    return newText_;
+    std::lock_guard lock(transcriptLock_);
+    if (newTextCopied_) return newText_;
+    return transcript_.substr(std::min(newTextAt_, transcript_.size()), newTextSize_);
 }
 
 void CTRQDiagDoc::SetText(const std::string& text) {
-    {
-        std::lock_guard lock(transcriptLock_);
-        transcript_ = text;
-        CloseDumpLocked();
-    }
-    std::lock_guard lock(newTextLock_);
-    newText_ = text;
+    std::lock_guard lock(transcriptLock_);
+    transcript_ = text;
+    newTextAt_ = 0;
+    newTextSize_ = text.size();
+    newTextCopied_ = false;
+    CloseDumpLocked();
 }
 
 void CTRQDiagDoc::ClearText() {
-    {
-        std::lock_guard lock(transcriptLock_);
-        transcript_.clear();
-        // A cleared session (connect, disconnect, Clear New) keeps no dump file open.
-        CloseDumpLocked();
-    }
-    std::lock_guard lock(newTextLock_);
-    newText_.clear();
+    std::lock_guard lock(transcriptLock_);
+    transcript_.clear();
+    newTextAt_ = newTextSize_ = 0;
+    newTextCopied_ = false;
+    // A cleared session (connect, disconnect, Clear New) keeps no dump file open.
+    CloseDumpLocked();
 }
 
 void CTRQDiagDoc::OnNewDocument() {
@@ -149,6 +146,14 @@ bool CTRQDiagDoc::StoreAndClear(const std::string& path, size_t upTo, size_t* wr
     if (written) *written = 0;
     if (n == 0) return true;  // no empty dump file
     if (!AppendDumpLocked(path, n)) return false;
+    if (!newTextCopied_) {
+        if (newTextAt_ < n) {
+            newText_ = transcript_.substr(newTextAt_, newTextSize_);
+            newTextCopied_ = true;
+        } else {
+            newTextAt_ -= n;
+        }
+    }
     transcript_.erase(0, n);
     if (written) *written = n;
     return true;

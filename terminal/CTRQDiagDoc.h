@@ -1,6 +1,6 @@
 // The terminal's document: the transcript of the connection and the most recent
 // block received. AppendReceived runs on the delivering thread (serial, modem or
-// ISDN reader, or the GUI thread for LAN); everything else on the GUI thread,
+// ISDN reader, or the LAN worker); everything else on the GUI thread,
 // except the overflow dump, which the view runs on the delivering thread.
 #pragma once
 
@@ -60,7 +60,13 @@ private:
     std::string transcript_;
     int dumpFd_ = -1;  // the last dump's file, under transcriptLock_
     std::string dumpPath_;
-    mutable std::mutex newTextLock_;
+    // The newest block is the transcript's last newTextSize_ bytes from newTextAt_:
+    // kept as a place rather than a copy, so a flood's blocks are copied once. A dump
+    // that takes part of it first copies it to newText_ (newTextCopied_). All under
+    // transcriptLock_.
+    size_t newTextAt_ = 0;
+    size_t newTextSize_ = 0;
+    bool newTextCopied_ = false;
     std::string newText_;
     std::atomic<TerminalDisplay*> view_{nullptr};
 };

@@ -77,6 +77,8 @@ void Run(const std::string& stream, int lineHeight, bool dumpsFail, Cut cut, uin
         size_t n = cut == Cut::Byte ? 1 : cut == Cut::Link ? 512 : 1 + rng.Below(rng.Below(2) ? 1000 : 100);
         n = std::min(n, stream.size() - at);
         doc.AppendReceived(stream.data() + at, static_cast<int>(n));
+        std::string block;
+        std::copy_if(stream.begin() + at, stream.begin() + at + n, std::back_inserter(block), [](char c) { return c; });
         at += n;
 
         const TerminalModel::State st = model.Snapshot();
@@ -85,6 +87,9 @@ void Run(const std::string& stream, int lineHeight, bool dumpsFail, Cut cut, uin
         // The folder is read only after a clear (a dump empties the screen).
         const bool cleared = surface.erasingRepaints.load() != clears;
         clears = surface.erasingRepaints.load();
+        // The block stays the new text when a dump cuts through it; only the clear at
+        // the keep limit of failing dumps empties it.
+        if (!dumpsFail || !cleared) FUZZ_CHECK(doc.GetNewText() == block);
         const std::string dump = dumpsFail || !cleared ? std::string() : TakeDumps();
         if (!dump.empty()) {
             dumped += dump;

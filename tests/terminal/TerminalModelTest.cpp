@@ -293,6 +293,8 @@ TEST(TerminalOverflow, DumpKeepsTheCurrentLineAndReportsTotals) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(dir.read(files[0]), fed);
     EXPECT_EQ(t.doc.GetTranscript(), "maint> ");
+    // The block the dump cut through is still the new text, whole.
+    EXPECT_EQ(t.doc.GetNewText(), SwitchLine(1600) + "maint> ");
     EXPECT_EQ(t.model.VisibleLines(0, 5, 100), std::vector<std::string>{"maint> "});
     auto st = t.model.Snapshot();
     EXPECT_EQ(st.lineCount, 0);
