@@ -67,7 +67,7 @@ double SameWorkReader(unsigned short port, const std::string& dumpDir, size_t* g
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const auto start = Clock::now();
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return 0;
-    std::vector<char> buf(65536);
+    std::vector<char> buf(256 * 1024);  // as large as the program's largest read
     std::string transcript;
     size_t lines = 0, commands = 0;
     std::FILE* dump = nullptr;

@@ -77,7 +77,7 @@ public:
     static int ConnectTimeoutMs();
     // A read event takes at most this much, so one block never holds the receiver long;
     // the rest is reported by the next read event.
-    static constexpr int kMaxReadBlock = 64 * 1024;
+    static constexpr int kMaxReadBlock = 256 * 1024;
     static constexpr int kMinReadBlock = 4096;
 
     // A peer that stops reading: the unsent bytes are bounded, and so is their wait.
