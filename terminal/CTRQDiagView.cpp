@@ -30,6 +30,14 @@
 namespace {
 // About sixty repaints a second, however often text arrives.
 constexpr int kDisplayIntervalMs = 16;
+// Text that keeps streaming (a serial line, a long listing) is shown about 25 times a
+// second: at 115200 baud a frame at display rate would add little more than part of a
+// line, and each frame costs a scroll, a repaint and a round trip to the display.
+// The first change after a pause, and what follows a key the engineer typed, still
+// show at display rate.
+constexpr int kStreamIntervalMs = 40;
+constexpr int kFramesBeforeStreaming = 3;
+constexpr int kTypedMs = 1000;
 // While text streams the scroll bars are brought up to date four times a second, and
 // once the text pauses for a few frames.
 constexpr int kScrollBarIntervalMs = 250;
@@ -210,7 +218,8 @@ void CTRQDiagView::StartFrames() {
     if (syncTimer_.isActive()) return;
     ticking_.store(true);
     idleFrames_ = 0;
-    syncTimer_.start();
+    busyFrames_ = 0;
+    syncTimer_.start(kDisplayIntervalMs);
     // After a pause the first change shows at once (a typed command's echo).
     if (sinceSync_.elapsed() >= kDisplayIntervalMs && dirty_.exchange(false)) SyncFromModel();
 }
@@ -218,14 +227,26 @@ void CTRQDiagView::StartFrames() {
 void CTRQDiagView::FrameTick() {
     if (dirty_.exchange(false)) {
         idleFrames_ = 0;
+        if (++busyFrames_ >= kFramesBeforeStreaming && syncTimer_.interval() != kStreamIntervalMs &&
+            !(sinceKey_.isValid() && sinceKey_.elapsed() < kTypedMs))
+            syncTimer_.start(kStreamIntervalMs);
         SyncFromModel();
         return;
     }
+    // The text paused: the next change shows at display rate again.
+    busyFrames_ = 0;
+    if (syncTimer_.interval() != kDisplayIntervalMs) syncTimer_.start(kDisplayIntervalMs);
     if (++idleFrames_ < 3) return;
     ticking_.store(false);
     syncTimer_.stop();
     // A change marked while ticking_ still read true would otherwise wait unseen.
     if (dirty_.load()) StartFrames();
+}
+
+void CTRQDiagView::KeyTyped() {
+    sinceKey_.start();
+    busyFrames_ = 0;
+    if (syncTimer_.isActive() && syncTimer_.interval() != kDisplayIntervalMs) syncTimer_.start(kDisplayIntervalMs);
 }
 
 void CTRQDiagView::SyncFromModel() {
@@ -433,6 +454,7 @@ bool CTRQDiagView::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == input_ && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyPress) KeyTyped();
         if (event->type() == QEvent::ShortcutOverride) {
             // Claimed before the edit's own Shift+Home / Shift+End selection can take it.
             const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;

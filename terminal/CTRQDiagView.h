@@ -117,9 +117,11 @@ private:
     // already running.
     void PostSync();
     // GUI thread: the frame timer runs while text streams, one wake-up a frame, and
-    // stops after a few frames without change.
+    // stops after a few frames without change. Frames stretch while text streams on.
     void StartFrames();
     void FrameTick();
+    // A key typed where the engineer types: the answer is awaited at display rate.
+    void KeyTyped();
     // GUI thread: scroll bars and scroll position from the model, then a repaint of
     // what changed.
     void SyncFromModel();
@@ -163,6 +165,8 @@ private:
     std::atomic<bool> dirty_{false};
     std::atomic<bool> ticking_{false};
     int idleFrames_ = 0;
+    int busyFrames_ = 0;
+    QElapsedTimer sinceKey_;
     std::atomic<int> scrollTarget_{-1};
     QTimer syncTimer_;
     QElapsedTimer sinceSync_;
