@@ -30,18 +30,20 @@
 namespace {
 // About sixty repaints a second, however often text arrives.
 constexpr int kDisplayIntervalMs = 16;
-// Text that keeps streaming (a serial line, a long listing) is shown about 25 times a
+// Text that keeps streaming (a serial line, a long listing) is shown about 20 times a
 // second: at 115200 baud a frame at display rate would add little more than part of a
 // line, and each frame costs a scroll, a repaint and a round trip to the display.
 // The first change after a pause, and what follows a key the engineer typed, still
 // show at display rate.
-constexpr int kStreamIntervalMs = 40;
+constexpr int kStreamIntervalMs = 50;
 constexpr int kFramesBeforeStreaming = 3;
 constexpr int kTypedMs = 1000;
-// While text streams the scroll bars are brought up to date four times a second, and
+// While text streams the scroll bars are brought up to date once a second (a push
+// repaints the bar through the style, whose tall fills wake Qt's thread pool), and
 // once the text pauses for a few frames.
-constexpr int kScrollBarIntervalMs = 250;
-constexpr int kScrollBarQuietMs = 50;
+constexpr int kScrollBarIntervalMs = 1000;
+constexpr int kScrollBarQuietMs = 100;
+constexpr int kFillStripRows = 32;
 // Find keeps at most this many matches.
 constexpr size_t kMaxMatches = 100000;
 const QColor kMatchColour(255, 230, 90);
@@ -110,6 +112,8 @@ CTRQDiagView::CTRQDiagView(CTRQDiagDoc& doc, QWidget* parent)
                             Qt::WindowShortcut, &CTRQDiagView::OpenFind);
 
     viewport()->setCursor(Qt::IBeamCursor);
+    // paintEvent fills the background itself, in strips (see there).
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &CTRQDiagView::UpdateFollowing);
     OnInitialUpdate();
     // Last: from here on a link may deliver text to this view.
@@ -360,6 +364,12 @@ void CTRQDiagView::paintEvent(QPaintEvent* event) {
     const int top = top_;
     const int left = horizontalScrollBar()->value();
     const QRect area = event->rect();
+    // In strips of a few dozen rows: the raster engine hands a taller fill to its
+    // thread pool, and waking and parking those threads every frame cost more than
+    // the fill.
+    const QColor base = palette().color(QPalette::Base);
+    for (int y = area.top(); y <= area.bottom(); y += kFillStripRows)
+        p.fillRect(QRect(area.left(), y, area.width(), std::min(kFillStripRows, area.bottom() + 1 - y)), base);
     const int first = std::max(0, (top + area.top()) / lineHeight_);
     const int last = (top + area.bottom()) / lineHeight_;
     // Only the columns that can reach the area: a long line costs no more than a short one.

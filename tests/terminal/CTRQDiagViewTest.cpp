@@ -210,7 +210,7 @@ private slots:
         const long paints = after.paints - before.paints;
         const long lines = after.linesDrawn - before.linesDrawn;
         const long barUpdates = after.scrollBarUpdates - before.scrollBarUpdates;
-        QVERIFY2(paints > 0 && paints <= streamed / 30 + 4,
+        QVERIFY2(paints > 0 && paints <= streamed / 35 + 4,
                  qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints).arg(streamed)));
         QVERIFY2(lines <= kLines + 3 * paints, qPrintable(QStringLiteral("%1 lines in %2 paints").arg(lines).arg(paints)));
         QVERIFY2(barUpdates <= streamed / 250 + 2,
