@@ -4,6 +4,7 @@
 // --modem: the same pty with a Hayes modem in front of the switch (HayesModem.h).
 // One thread: a poll loop over the transport, a signal pipe and the idle timer.
 #include "tools/pmxsim/HayesModem.h"
+#include "tools/pmxsim/LinePacer.h"
 #include "tools/pmxsim/SwitchDialogue.h"
 #include "tools/pmxsim/TcpServer.h"
 
@@ -96,39 +97,11 @@ private:
     std::string path_;
 };
 
-// Output no faster than a serial line: ten bits a byte, handed over every 5 ms as a
-// UART's interrupts would. A pty alone passes any amount at once.
-class Pacer {
-public:
-    using Clock = pmxsim::SwitchDialogue::Clock;
-    explicit Pacer(long baud) : bytesPerSecond_(baud / 10.0) {}
-    // Bytes that may go now; a pause in the output does not save up a burst.
-    size_t Allowed(Clock::time_point now, bool wasIdle) {
-        if (bytesPerSecond_ <= 0) return SIZE_MAX;
-        if (wasIdle) {
-            start_ = now;
-            sent_ = 0;
-        }
-        const auto slices = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count() / kSliceMs + 1;
-        const auto due = static_cast<uint64_t>(double(slices) * kSliceMs / 1000.0 * bytesPerSecond_);
-        return due > sent_ ? static_cast<size_t>(due - sent_) : 0;
-    }
-    void Sent(size_t n) { sent_ += n; }
-    // Poll time-out while held back: the next slice.
-    int MsUntilNext() const { return bytesPerSecond_ > 0 ? kSliceMs : -1; }
-
-private:
-    static constexpr long kSliceMs = 5;
-    double bytesPerSecond_;
-    Clock::time_point start_{};
-    uint64_t sent_ = 0;
-};
-
 template <class Dialogue>
 int Serve(Transport& transport, Dialogue& dialogue, long baud) {
     using Clock = pmxsim::SwitchDialogue::Clock;
     const int fd = transport.Fd();
-    Pacer pacer(baud);
+    pmxsim::LinePacer pacer(baud);
     bool idle = true;  // nothing was waiting to go out
     std::string pending;  // pulled from the dialogue, not yet accepted by the transport
     size_t pendingPos = 0;
