@@ -53,6 +53,19 @@ public:
     std::optional<std::string> saveFileName(const SaveFileRequest&) override { return std::nullopt; }
 };
 
+// Counts paint events by widget while installed on the application.
+struct PaintCounter : QObject {
+    std::map<std::string, long> paints;
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Paint) {
+            std::string name = watched->metaObject()->className();
+            if (!watched->objectName().isEmpty()) name.append(1, ' ').append(watched->objectName().toStdString());
+            ++paints[name];
+        }
+        return false;
+    }
+};
+
 double ThreadCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
@@ -212,6 +225,7 @@ int RunCpu(double seconds) {
     uint64_t frameBytes = 0;
     char work[160] = "";
     char threadSplit[512] = "";
+    char paintSplit[1024] = "";
     {
         linktest::PtyPair pty;
         using namespace serialtext;
@@ -230,6 +244,8 @@ int RunCpu(double seconds) {
         QTest::qWait(300);
         auto* view = frame.findChild<CTRQDiagView*>();
         const CTRQDiagView::PaintStats stats0 = view ? view->Stats() : CTRQDiagView::PaintStats{};
+        PaintCounter painted;
+        qApp->installEventFilter(&painted);
         const auto threads0 = ThreadTimes();
         const double cpu0 = ProcessCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
@@ -243,6 +259,14 @@ int RunCpu(double seconds) {
         loop.exec();
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         frameShare = (ProcessCpuSeconds() - cpu0 - pacer.ownCpu) / wall * 100;
+        qApp->removeEventFilter(&painted);
+        std::string others;
+        for (const auto& [name, n] : painted.paints) {
+            char part[128];
+            std::snprintf(part, sizeof part, "%s%s %.1f", others.empty() ? "" : ", ", name.c_str(), n / wall);
+            others += part;
+        }
+        std::snprintf(paintSplit, sizeof paintSplit, "  paint events per second: %s\n", others.c_str());
         // Where it went, by thread (clock-tick resolution: a rough split).
         std::string split;
         for (const auto& [tid, t] : ThreadTimes()) {
@@ -308,7 +332,7 @@ int RunCpu(double seconds) {
         std::printf("  xterm: not installed or no display (run under xvfb-run for the peer)\n");
         std::printf("  goal: program under 5 %% of a core: %s\n", frameShare < 5 ? "met" : "NOT MET");
     }
-    std::printf("%s%s", threadSplit, work);
+    std::printf("%s%s%s", threadSplit, work, paintSplit);
     std::printf("  plain pty reader:                              %5.2f %% of a core\n", plainShare);
     double load[3] = {0, 0, 0};
     if (::getloadavg(load, 3) > 0) std::printf("  load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
