@@ -183,7 +183,7 @@ private slots:
 
     // Lines arriving a few at a time: frames come less often than the display's while
     // the text streams on, a frame draws the new lines only (the rest is moved), the
-    // scroll bar takes the growing range a few times a second rather than every frame,
+    // scroll bar takes the growing range about once a second rather than every frame,
     // and shows the end once the text pauses.
     void streamingRedrawsOnlyNewText() {
         ShownTerminal t;
@@ -213,7 +213,7 @@ private slots:
         QVERIFY2(paints > 0 && paints <= streamed / 35 + 4,
                  qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints).arg(streamed)));
         QVERIFY2(lines <= kLines + 3 * paints, qPrintable(QStringLiteral("%1 lines in %2 paints").arg(lines).arg(paints)));
-        QVERIFY2(barUpdates <= streamed / 250 + 2,
+        QVERIFY2(barUpdates <= streamed / 1000 + 2,
                  qPrintable(QStringLiteral("%1 scroll bar updates in %2 ms").arg(barUpdates).arg(streamed)));
 
         const int shown = t.view->viewport()->height();
