@@ -1,7 +1,8 @@
 // The terminal window: a scroll view that paints the document's text in the system's
 // fixed-pitch font. Received text is laid out by its TerminalModel on the delivering
 // thread; this widget only turns the model into pixels, on the GUI thread, at most
-// about sixty times a second and only where something changed. It also offers
+// about sixty times a second (twenty while text streams on) and only where something
+// changed. It also offers
 // selection with the mouse, Copy, Select All and a find bar; none of them sends
 // anything to the switch.
 #pragma once
