@@ -48,6 +48,10 @@ void CMainFrame::refreshLinkPane() {
     QString detail;
     const QString text = session_->linkText(&detail);
     linkPane_->setText(text);
+    // Held at the size its text needs: the clock's next second then repaints the pane
+    // alone, where a pane free to resize lays out and repaints the whole status bar.
+    const QSize fits = linkPane_->sizeHint();
+    if (linkPane_->minimumSize() != fits || linkPane_->maximumSize() != fits) linkPane_->setFixedSize(fits);
     // The device's whole path is in the tool tip: the pane must leave the message area room.
     linkPane_->setToolTip(detail);
     const bool up = session_->IsAnyLinkConnected();

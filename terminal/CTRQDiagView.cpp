@@ -30,10 +30,20 @@
 namespace {
 // About sixty repaints a second, however often text arrives.
 constexpr int kDisplayIntervalMs = 16;
-// While text streams the scroll bars are brought up to date four times a second, and
+// Text that keeps streaming (a serial line, a long listing) is shown about 20 times a
+// second: at 115200 baud a frame at display rate would add little more than part of a
+// line, and each frame costs a scroll, a repaint and a round trip to the display.
+// The first change after a pause, and what follows a key the engineer typed, still
+// show at display rate.
+constexpr int kStreamIntervalMs = 50;
+constexpr int kFramesBeforeStreaming = 3;
+constexpr int kTypedMs = 1000;
+// While text streams the scroll bars are brought up to date once a second (a push
+// repaints the bar through the style, whose tall fills wake Qt's thread pool), and
 // once the text pauses for a few frames.
-constexpr int kScrollBarIntervalMs = 250;
-constexpr int kScrollBarQuietMs = 50;
+constexpr int kScrollBarIntervalMs = 1000;
+constexpr int kScrollBarQuietMs = 100;
+constexpr int kFillStripRows = 32;
 // Find keeps at most this many matches.
 constexpr size_t kMaxMatches = 100000;
 const QColor kMatchColour(255, 230, 90);
@@ -102,6 +112,8 @@ CTRQDiagView::CTRQDiagView(CTRQDiagDoc& doc, QWidget* parent)
                             Qt::WindowShortcut, &CTRQDiagView::OpenFind);
 
     viewport()->setCursor(Qt::IBeamCursor);
+    // paintEvent fills the background itself, in strips (see there).
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &CTRQDiagView::UpdateFollowing);
     OnInitialUpdate();
     // Last: from here on a link may deliver text to this view.
@@ -210,7 +222,8 @@ void CTRQDiagView::StartFrames() {
     if (syncTimer_.isActive()) return;
     ticking_.store(true);
     idleFrames_ = 0;
-    syncTimer_.start();
+    busyFrames_ = 0;
+    syncTimer_.start(kDisplayIntervalMs);
     // After a pause the first change shows at once (a typed command's echo).
     if (sinceSync_.elapsed() >= kDisplayIntervalMs && dirty_.exchange(false)) SyncFromModel();
 }
@@ -218,14 +231,26 @@ void CTRQDiagView::StartFrames() {
 void CTRQDiagView::FrameTick() {
     if (dirty_.exchange(false)) {
         idleFrames_ = 0;
+        if (++busyFrames_ >= kFramesBeforeStreaming && syncTimer_.interval() != kStreamIntervalMs &&
+            !(sinceKey_.isValid() && sinceKey_.elapsed() < kTypedMs))
+            syncTimer_.start(kStreamIntervalMs);
         SyncFromModel();
         return;
     }
+    // The text paused: the next change shows at display rate again.
+    busyFrames_ = 0;
+    if (syncTimer_.interval() != kDisplayIntervalMs) syncTimer_.start(kDisplayIntervalMs);
     if (++idleFrames_ < 3) return;
     ticking_.store(false);
     syncTimer_.stop();
     // A change marked while ticking_ still read true would otherwise wait unseen.
     if (dirty_.load()) StartFrames();
+}
+
+void CTRQDiagView::KeyTyped() {
+    sinceKey_.start();
+    busyFrames_ = 0;
+    if (syncTimer_.isActive() && syncTimer_.interval() != kDisplayIntervalMs) syncTimer_.start(kDisplayIntervalMs);
 }
 
 void CTRQDiagView::SyncFromModel() {
@@ -339,6 +364,12 @@ void CTRQDiagView::paintEvent(QPaintEvent* event) {
     const int top = top_;
     const int left = horizontalScrollBar()->value();
     const QRect area = event->rect();
+    // In strips of a few dozen rows: the raster engine hands a taller fill to its
+    // thread pool, and waking and parking those threads every frame cost more than
+    // the fill.
+    const QColor base = palette().color(QPalette::Base);
+    for (int y = area.top(); y <= area.bottom(); y += kFillStripRows)
+        p.fillRect(QRect(area.left(), y, area.width(), std::min(kFillStripRows, area.bottom() + 1 - y)), base);
     const int first = std::max(0, (top + area.top()) / lineHeight_);
     const int last = (top + area.bottom()) / lineHeight_;
     // Only the columns that can reach the area: a long line costs no more than a short one.
@@ -433,6 +464,7 @@ bool CTRQDiagView::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == input_ && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyPress) KeyTyped();
         if (event->type() == QEvent::ShortcutOverride) {
             // Claimed before the edit's own Shift+Home / Shift+End selection can take it.
             const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;

@@ -1,7 +1,8 @@
 // The terminal window: a scroll view that paints the document's text in the system's
 // fixed-pitch font. Received text is laid out by its TerminalModel on the delivering
 // thread; this widget only turns the model into pixels, on the GUI thread, at most
-// about sixty times a second and only where something changed. It also offers
+// about sixty times a second (twenty while text streams on) and only where something
+// changed. It also offers
 // selection with the mouse, Copy, Select All and a find bar; none of them sends
 // anything to the switch.
 #pragma once
@@ -117,9 +118,11 @@ private:
     // already running.
     void PostSync();
     // GUI thread: the frame timer runs while text streams, one wake-up a frame, and
-    // stops after a few frames without change.
+    // stops after a few frames without change. Frames stretch while text streams on.
     void StartFrames();
     void FrameTick();
+    // A key typed where the engineer types: the answer is awaited at display rate.
+    void KeyTyped();
     // GUI thread: scroll bars and scroll position from the model, then a repaint of
     // what changed.
     void SyncFromModel();
@@ -163,6 +166,8 @@ private:
     std::atomic<bool> dirty_{false};
     std::atomic<bool> ticking_{false};
     int idleFrames_ = 0;
+    int busyFrames_ = 0;
+    QElapsedTimer sinceKey_;
     std::atomic<int> scrollTarget_{-1};
     QTimer syncTimer_;
     QElapsedTimer sinceSync_;

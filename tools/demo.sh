@@ -41,9 +41,10 @@ wait_for_line() {
     return 1
 }
 
-# ---- Serial port: COM1 is the simulator's pty (115200 8N1, no flow control) ----
+# ---- Serial port: COM1 is the simulator's pty (115200 8N1, no flow control), which
+# sends at that line's pace as a real port would ----
 serial_link="$demo/ttyPMX0"
-"$build/tools/pmxsim" --pty --link "$serial_link" > "$demo/pmxsim-serial.log" 2>&1 &
+"$build/tools/pmxsim" --pty --baud 115200 --link "$serial_link" > "$demo/pmxsim-serial.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -e "$serial_link" ] && break; sleep 0.1; done
 [ -e "$serial_link" ] || { echo "demo: the serial simulator did not start:" >&2; cat "$demo/pmxsim-serial.log" >&2; exit 1; }

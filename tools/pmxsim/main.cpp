@@ -4,12 +4,15 @@
 // --modem: the same pty with a Hayes modem in front of the switch (HayesModem.h).
 // One thread: a poll loop over the transport, a signal pipe and the idle timer.
 #include "tools/pmxsim/HayesModem.h"
+#include "tools/pmxsim/LinePacer.h"
 #include "tools/pmxsim/SwitchDialogue.h"
 #include "tools/pmxsim/TcpServer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +41,7 @@ void Usage() {
                  "  --tcp PORT      serve Telnet on 127.0.0.1:PORT (0: a free one); the port goes to stdout\n"
                  "  --idle SECONDS  password prompt idle time before \"Canceled!\" (default 30)\n"
                  "  --link PATH     also make PATH a symbolic link to the terminal end\n"
+                 "  --baud RATE     (pty, modem) send no faster than a serial line at RATE (8N1)\n"
                  "  --modem         a Hayes modem on the pty; the switch answers after CONNECT\n"
                  "  --busy NUMBER   (modem) dialling NUMBER answers BUSY; repeatable\n"
                  "  --no-answer NUMBER  (modem) dialling NUMBER answers NO CARRIER; repeatable\n"
@@ -94,9 +98,11 @@ private:
 };
 
 template <class Dialogue>
-int Serve(Transport& transport, Dialogue& dialogue) {
+int Serve(Transport& transport, Dialogue& dialogue, long baud) {
     using Clock = pmxsim::SwitchDialogue::Clock;
     const int fd = transport.Fd();
+    pmxsim::LinePacer pacer(baud);
+    bool idle = true;  // nothing was waiting to go out
     std::string pending;  // pulled from the dialogue, not yet accepted by the transport
     size_t pendingPos = 0;
     char buf[65536];
@@ -107,10 +113,15 @@ int Serve(Transport& transport, Dialogue& dialogue) {
             pending.assign(buf, n);
             pendingPos = 0;
         }
-        const bool wantOut = pendingPos < pending.size();
+        const bool pendingOut = pendingPos < pending.size();
+        const size_t allowed = pendingOut ? pacer.Allowed(Clock::now(), idle) : 0;
+        idle = !pendingOut;
+        const bool wantOut = allowed > 0;
+        int timeout = dialogue.MsUntilDue(Clock::now());
+        if (pendingOut && !wantOut && (timeout < 0 || timeout > pacer.MsUntilNext())) timeout = pacer.MsUntilNext();
         pollfd fds[2] = {{g_signalPipe[0], POLLIN, 0},
                          {fd, static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0}};
-        int r = ::poll(fds, 2, dialogue.MsUntilDue(Clock::now()));
+        int r = ::poll(fds, 2, timeout);
         if (r < 0 && errno != EINTR) {
             std::perror("pmxsim: poll");
             return 1;
@@ -123,8 +134,11 @@ int Serve(Transport& transport, Dialogue& dialogue) {
             if (n > 0) dialogue.Feed(buf, static_cast<size_t>(n), Clock::now());
         }
         if ((fds[1].revents & POLLOUT) && wantOut) {
-            ssize_t n = ::write(fd, pending.data() + pendingPos, pending.size() - pendingPos);
-            if (n > 0) pendingPos += static_cast<size_t>(n);
+            ssize_t n = ::write(fd, pending.data() + pendingPos, std::min(allowed, pending.size() - pendingPos));
+            if (n > 0) {
+                pendingPos += static_cast<size_t>(n);
+                pacer.Sent(static_cast<size_t>(n));
+            }
         }
         if (fds[1].revents & (POLLHUP | POLLERR)) {
             // No terminal end open (cannot last while we hold one): do not spin.
@@ -139,6 +153,7 @@ int main(int argc, char** argv) {
     std::string mode = "pty";
     std::string link;
     int tcpPort = 0;
+    long baud = 0;
     pmxsim::SwitchDialogue::Options options;
     pmxsim::HayesModem::Options modem;
     auto count = [&](int& i, long max, long* out) {
@@ -196,6 +211,12 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.idleCancel = std::chrono::milliseconds(static_cast<long long>(s * 1000));
+        } else if (a == "--baud" && i + 1 < argc) {
+            if (!count(i, 4000000, &v) || v < 50) {
+                Usage();
+                return 2;
+            }
+            baud = v;
         } else if (a == "--link" && i + 1 < argc) {
             link = argv[++i];
         } else {
@@ -233,10 +254,10 @@ int main(int argc, char** argv) {
     if (mode == "modem") {
         modem.switchOptions = options;
         pmxsim::HayesModem hayes(modem);
-        rc = Serve(pty, hayes);
+        rc = Serve(pty, hayes, baud);
     } else {
         pmxsim::SwitchDialogue dialogue(options);
-        rc = Serve(pty, dialogue);
+        rc = Serve(pty, dialogue, baud);
     }
     if (!link.empty()) ::unlink(link.c_str());
     return rc;
