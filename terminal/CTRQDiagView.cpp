@@ -266,7 +266,15 @@ void CTRQDiagView::SyncFromModel() {
         matches_.clear();
         currentMatch_ = -1;
         if (findBar_->isVisible()) findBar_->SetCount(-1, 0);
-        PushScrollBars(true);
+        // A flood dumps and clears many times a frame: the text is shown from its end at
+        // once, while the bars follow at their own pace like any streaming change.
+        if (!sincePush_.isValid() || sincePush_.elapsed() >= kScrollBarIntervalMs) {
+            PushScrollBars(true);
+        } else {
+            MoveTop(std::max(0, model_.Snapshot().scroll.totalHeight - viewport()->height()));
+            barStale_ = true;
+            barTimer_.start(kScrollBarQuietMs);
+        }
     } else {
         if (y >= 0 && following_) {
             const ScrollSizes s = model_.Snapshot().scroll;
@@ -361,9 +369,15 @@ void CTRQDiagView::paintEvent(QPaintEvent* event) {
     ++stats_.paints;
     QPainter p(viewport());
     p.setFont(font_);
+    const QRect area = event->rect();
+    if (area.contains(viewport()->rect())) {
+        // The text may have been dumped and cleared since this frame was laid out: a
+        // whole repaint shows the end of what is there rather than lines now gone.
+        const int64_t end = int64_t{model_.Snapshot().lineCount + 1} * lineHeight_ - viewport()->height();
+        if (top_ > end) top_ = static_cast<int>(std::max<int64_t>(0, end));
+    }
     const int top = top_;
     const int left = horizontalScrollBar()->value();
-    const QRect area = event->rect();
     // In strips of a few dozen rows: the raster engine hands a taller fill to its
     // thread pool, and waking and parking those threads every frame cost more than
     // the fill.

@@ -226,6 +226,38 @@ private slots:
         QVERIFY(!t.view->Following());
     }
 
+    // A flood dumped every few dozen lines clears the screen many times a second: the
+    // bars still follow at the streaming pace, and end at the end of what is left.
+    void floodOfDumpsKeepsTheBarsPaced() {
+        ShownTerminal t;
+        QVERIFY(QTest::qWaitForWindowExposed(&t.window));
+        t.view->Model().SetOverflowLimits(uint64_t{40} * static_cast<uint64_t>(t.view->LineHeight()), 1 << 20);
+        const auto before = t.view->Stats();
+        QElapsedTimer clock;
+        clock.start();
+        std::atomic<bool> done{false};
+        std::thread reader([&] {
+            for (int i = 0; i < 300; ++i) {
+                std::string block;
+                for (int k = 0; k < 30; ++k) block += "LINE " + std::to_string(i * 30 + k) + "\r\n";
+                t.Feed(block);
+                std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            }
+            t.Feed("maint> ");
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 60000);
+        reader.join();
+        const long streamed = clock.elapsed();
+        const long barUpdates = t.view->Stats().scrollBarUpdates - before.scrollBarUpdates;
+        QVERIFY2(barUpdates <= streamed / 1000 + 2,
+                 qPrintable(QStringLiteral("%1 scroll bar updates in %2 ms").arg(barUpdates).arg(streamed)));
+        QScrollBar* bar = t.view->verticalScrollBar();
+        QTRY_COMPARE(bar->maximum(), std::max(0, t.view->Model().Snapshot().scroll.totalHeight -
+                                                     t.view->viewport()->height()));
+        QTRY_COMPARE(bar->value(), bar->maximum());
+    }
+
     // Drag, double-click, triple-click, Select All and Ctrl+Shift+C give the text as
     // shown, lines ended by "\n"; the switch gets nothing.
     void selectionToClipboard() {
