@@ -81,13 +81,15 @@ private:
 
 // Seconds the plain reader takes for a flood of n bytes from its own simulator (the
 // same binary and pty kind as the program's), 0 when it did not all come.
-double PlainReaderSeconds(uint64_t n, const std::string& dumpDir) {
+double PlainReaderSeconds(uint64_t n, const std::string& dumpDir, double* cpu) {
     linktest::SimProcess sim;
     if (!sim.ok()) return 0;
     const int fd = benchpty::OpenRaw(sim.path());
     if (fd < 0) return 0;
     benchpty::LogIn(fd);
+    const double cpu0 = benchpty::CpuSeconds();
     const double s = benchpty::ReadFlood(fd, n, dumpDir, [](const char*, size_t) {});
+    *cpu = benchpty::CpuSeconds() - cpu0;
     ::close(fd);
     return s;
 }
@@ -148,15 +150,17 @@ int main(int argc, char** argv) {
     }
     // The program's flood: from the command to the last byte taken into the document,
     // the GUI thread running its event loop meanwhile as it does in use.
-    auto programSeconds = [&](uint64_t n) -> double {
+    auto programSeconds = [&](uint64_t n, double* cpu) -> double {
         const std::string line = "flood " + std::to_string(n);
         QEventLoop loop;
         counter.Arm(counter.bytes() + line.size() + 2 + n, &loop);  // the echo, its CR LF, the flood
         QTimer::singleShot(300000, &loop, &QEventLoop::quit);
         const auto start = benchpty::Clock::now();
+        const double cpu0 = benchpty::CpuSeconds();
         frame.session().SendToLink(line.data(), int(line.size()), false);
         frame.session().SendToLink("\r", 1, false);
         if (!counter.reached()) loop.exec();
+        *cpu = benchpty::CpuSeconds() - cpu0;
         if (!counter.reached()) return 0;
         const double s = std::chrono::duration<double>(counter.reachedAt() - start).count();
         QTest::qWait(200);  // the prompt after the flood
@@ -171,18 +175,19 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         const uint64_t n = sizes[round % 2];
         const bool plainFirst = (round / 2) % 2 == 0;
-        double plain = 0, program = 0;
-        if (plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string());
-        program = programSeconds(n);
-        if (!plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string());
+        double plain = 0, program = 0, plainCpu = 0, programCpu = 0;
+        if (plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string(), &plainCpu);
+        program = programSeconds(n, &programCpu);
+        if (!plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string(), &plainCpu);
         if (program <= 0) {
             std::fprintf(stderr, "flood of %llu bytes did not arrive\n", (unsigned long long)n);
             return 1;
         }
         const double rate = n / program / 1e6, plainRate = plain > 0 ? n / plain / 1e6 : 0;
-        std::printf("  %9llu bytes  program %6.3f s %7.1f MB/s   plain reader %6.3f s %7.1f MB/s   ratio %.2f  (%s first)\n",
-                    (unsigned long long)n, program, rate, plain, plainRate, plain > 0 ? rate / plainRate : 0.0,
-                    plainFirst ? "reader" : "program");
+        std::printf("  %9llu bytes  program %6.3f s %6.1f MB/s %5.3f CPU-s | plain reader %6.3f s %6.1f MB/s %5.3f CPU-s"
+                    " | ratio %.2f (%s first)\n",
+                    (unsigned long long)n, program, rate, programCpu, plain, plainRate, plainCpu,
+                    plain > 0 ? rate / plainRate : 0.0, plainFirst ? "reader" : "program");
         if (plain > 0) ratios.push_back(rate / plainRate);
         for (const auto& e : std::filesystem::directory_iterator(plainDir)) std::filesystem::remove(e.path());
     }
