@@ -212,8 +212,14 @@ TEST_F(SerialLinkTest, AFullReadIsFollowedByAnotherReadNotAWait) {
     ASSERT_EQ(port->GetState(&dcb), 0);
     ASSERT_EQ(port->SetState(dcb), 0);  // raw
     PortIo::PreparePort(*port);
-    const std::string burst = Pattern(12 * 1024);  // well within what a pty takes unread
-    ASSERT_TRUE(pty.WriteAll(burst));
+    // As much as the pty takes unread (about 20 KiB), written before anyone reads.
+    std::string burst = Pattern(32 * 1024);
+    ::fcntl(pty.master(), F_SETFL, ::fcntl(pty.master(), F_GETFL) | O_NONBLOCK);
+    size_t written = 0;
+    for (ssize_t n; written < burst.size() && (n = ::write(pty.master(), burst.data() + written, 1024)) > 0;)
+        written += static_cast<size_t>(n);
+    burst.resize(written);
+    ASSERT_GE(written, 3u * PortIo::kTtyReadSize);
     ASSERT_TRUE(WaitUntil([&] {
         size_t n = 0;
         return port->BytesWaiting(&n) == 0 && n >= size_t(PortIo::kTtyReadSize);
