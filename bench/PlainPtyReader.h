@@ -88,9 +88,10 @@ inline void LogIn(int fd) {
 
 // Asks for a flood of n bytes and reads it with the least work, handing each read to
 // check. Without a dump directory the text is only checked. Seconds from the command
-// to the last byte, 0 when it did not all come within 10 s of quiet.
+// to the last byte, 0 when it did not all come within 10 s of quiet; firstByte, when
+// given, gets the seconds to the first.
 template <class Check>
-double ReadFlood(int fd, uint64_t n, const std::string& dumpDir, Check&& check) {
+double ReadFlood(int fd, uint64_t n, const std::string& dumpDir, Check&& check, double* firstByte = nullptr) {
     const std::string command = "flood " + std::to_string(n) + "\r";
     const uint64_t want = n + command.size() + 1;  // the echo and its CR LF
     std::vector<char> buf(65536);
@@ -103,6 +104,7 @@ double ReadFlood(int fd, uint64_t n, const std::string& dumpDir, Check&& check) 
     while (got < want && ::poll(&p, 1, 10000) > 0) {
         const ssize_t r = ::read(fd, buf.data(), buf.size());
         if (r <= 0) break;
+        if (got == 0 && firstByte) *firstByte = std::chrono::duration<double>(Clock::now() - start).count();
         got += static_cast<uint64_t>(r);
         check(buf.data(), static_cast<size_t>(r));
         if (dumpDir.empty()) continue;

@@ -54,6 +54,7 @@ public:
     explicit CountingSink(ReceiveSink& next) : next_(next) {}
     void AppendReceived(const char* text, int length) override {
         next_.AppendReceived(text, length);
+        if (!started_.exchange(true)) firstAt_ = benchpty::Clock::now();
         const uint64_t now = bytes_.fetch_add(static_cast<uint64_t>(length)) + static_cast<uint64_t>(length);
         if (now >= mark_.load() && !reached_.exchange(true)) {
             reachedAt_ = benchpty::Clock::now();
@@ -64,31 +65,33 @@ public:
     void Arm(uint64_t mark, QEventLoop* loop) {
         loop_.store(loop);
         reached_.store(false);
+        started_.store(false);
         mark_.store(mark);
     }
     uint64_t bytes() const { return bytes_.load(); }
     bool reached() const { return reached_.load(); }
     benchpty::Clock::time_point reachedAt() const { return reachedAt_; }
+    benchpty::Clock::time_point firstAt() const { return firstAt_; }
 
 private:
     ReceiveSink& next_;
     std::atomic<uint64_t> bytes_{0};
     std::atomic<uint64_t> mark_{UINT64_MAX};
-    std::atomic<bool> reached_{false};
+    std::atomic<bool> reached_{false}, started_{false};
     std::atomic<QEventLoop*> loop_{nullptr};
-    benchpty::Clock::time_point reachedAt_;
+    benchpty::Clock::time_point reachedAt_, firstAt_;
 };
 
 // Seconds the plain reader takes for a flood of n bytes from its own simulator (the
 // same binary and pty kind as the program's), 0 when it did not all come.
-double PlainReaderSeconds(uint64_t n, const std::string& dumpDir, double* cpu) {
+double PlainReaderSeconds(uint64_t n, const std::string& dumpDir, double* cpu, double* firstByte) {
     linktest::SimProcess sim;
     if (!sim.ok()) return 0;
     const int fd = benchpty::OpenRaw(sim.path());
     if (fd < 0) return 0;
     benchpty::LogIn(fd);
     const double cpu0 = benchpty::CpuSeconds();
-    const double s = benchpty::ReadFlood(fd, n, dumpDir, [](const char*, size_t) {});
+    const double s = benchpty::ReadFlood(fd, n, dumpDir, [](const char*, size_t) {}, firstByte);
     *cpu = benchpty::CpuSeconds() - cpu0;
     ::close(fd);
     return s;
@@ -150,7 +153,7 @@ int main(int argc, char** argv) {
     }
     // The program's flood: from the command to the last byte taken into the document,
     // the GUI thread running its event loop meanwhile as it does in use.
-    auto programSeconds = [&](uint64_t n, double* cpu) -> double {
+    auto programSeconds = [&](uint64_t n, double* cpu, double* firstByte) -> double {
         const std::string line = "flood " + std::to_string(n);
         QEventLoop loop;
         counter.Arm(counter.bytes() + line.size() + 2 + n, &loop);  // the echo, its CR LF, the flood
@@ -163,30 +166,32 @@ int main(int argc, char** argv) {
         *cpu = benchpty::CpuSeconds() - cpu0;
         if (!counter.reached()) return 0;
         const double s = std::chrono::duration<double>(counter.reachedAt() - start).count();
+        *firstByte = std::chrono::duration<double>(counter.firstAt() - start).count();
         QTest::qWait(200);  // the prompt after the flood
         return s;
     };
     std::printf("serial path, simulator flood -> frame/document/view (offscreen), 115200 8N1 on a pty\n");
     std::printf("plain reader: its own simulator's pty, raw, 64 KiB reads, line ends counted, the text\n"
-                "appended to the current second's dump file every 2000 lines\n");
+                "appended to the current second's dump file every 2000 lines; ms: from the command to the first byte\n");
     const auto plainDir = dir / "plain";
     std::filesystem::create_directories(plainDir);
     std::vector<double> ratios;
     for (int round = 0; round < rounds; ++round) {
         const uint64_t n = sizes[round % 2];
         const bool plainFirst = (round / 2) % 2 == 0;
-        double plain = 0, program = 0, plainCpu = 0, programCpu = 0;
-        if (plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string(), &plainCpu);
-        program = programSeconds(n, &programCpu);
-        if (!plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string(), &plainCpu);
+        double plain = 0, program = 0, plainCpu = 0, programCpu = 0, plainFirstByte = 0, programFirstByte = 0;
+        if (plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string(), &plainCpu, &plainFirstByte);
+        program = programSeconds(n, &programCpu, &programFirstByte);
+        if (!plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string(), &plainCpu, &plainFirstByte);
         if (program <= 0) {
             std::fprintf(stderr, "flood of %llu bytes did not arrive\n", (unsigned long long)n);
             return 1;
         }
         const double rate = n / program / 1e6, plainRate = plain > 0 ? n / plain / 1e6 : 0;
-        std::printf("  %9llu bytes  program %6.3f s %6.1f MB/s %5.3f CPU-s | plain reader %6.3f s %6.1f MB/s %5.3f CPU-s"
-                    " | ratio %.2f (%s first)\n",
-                    (unsigned long long)n, program, rate, programCpu, plain, plainRate, plainCpu,
+        std::printf("  %9llu bytes  program %6.3f s %6.1f MB/s %5.3f CPU-s %4.1f ms | plain reader %6.3f s %6.1f MB/s"
+                    " %5.3f CPU-s %4.1f ms | ratio %.2f (%s first)\n",
+                    (unsigned long long)n, program, rate, programCpu, programFirstByte * 1e3, plain, plainRate, plainCpu,
+                    plainFirstByte * 1e3,
                     plain > 0 ? rate / plainRate : 0.0, plainFirst ? "reader" : "program");
         if (plain > 0) ratios.push_back(rate / plainRate);
         for (const auto& e : std::filesystem::directory_iterator(plainDir)) std::filesystem::remove(e.path());
