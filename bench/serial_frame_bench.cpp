@@ -143,6 +143,10 @@ int main(int argc, char** argv) {
 
     CMainFrame frame;
     if (!frame.OnCreate()) return 1;
+    // Shown, as in use: the view paints what arrives at display rate meanwhile.
+    frame.resize(900, 600);
+    frame.show();
+    if (!QTest::qWaitForWindowExposed(&frame)) return 1;
     CountingSink counter(frame.session().document());
     frame.session().setReceiveSink(&counter);
     frame.session().serial().OnConnect();
