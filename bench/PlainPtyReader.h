@@ -27,6 +27,13 @@ inline double CpuSeconds() {
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
+// CPU seconds the calling thread has used.
+inline double ThreadCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 // Appends text to <dir>/T<hhmmss>.dat of the current second, the file kept open
 // while that second lasts.
 class SecondDump {

@@ -157,17 +157,18 @@ int main(int argc, char** argv) {
     }
     // The program's flood: from the command to the last byte taken into the document,
     // the GUI thread running its event loop meanwhile as it does in use.
-    auto programSeconds = [&](uint64_t n, double* cpu, double* firstByte) -> double {
+    auto programSeconds = [&](uint64_t n, double* cpu, double* guiCpu, double* firstByte) -> double {
         const std::string line = "flood " + std::to_string(n);
         QEventLoop loop;
         counter.Arm(counter.bytes() + line.size() + 2 + n, &loop);  // the echo, its CR LF, the flood
         QTimer::singleShot(300000, &loop, &QEventLoop::quit);
         const auto start = benchpty::Clock::now();
-        const double cpu0 = benchpty::CpuSeconds();
+        const double cpu0 = benchpty::CpuSeconds(), gui0 = benchpty::ThreadCpuSeconds();
         frame.session().SendToLink(line.data(), int(line.size()), false);
         frame.session().SendToLink("\r", 1, false);
         if (!counter.reached()) loop.exec();
         *cpu = benchpty::CpuSeconds() - cpu0;
+        *guiCpu = benchpty::ThreadCpuSeconds() - gui0;
         if (!counter.reached()) return 0;
         const double s = std::chrono::duration<double>(counter.reachedAt() - start).count();
         *firstByte = std::chrono::duration<double>(counter.firstAt() - start).count();
@@ -183,18 +184,18 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         const uint64_t n = sizes[round % 2];
         const bool plainFirst = (round / 2) % 2 == 0;
-        double plain = 0, program = 0, plainCpu = 0, programCpu = 0, plainFirstByte = 0, programFirstByte = 0;
+        double plain = 0, program = 0, plainCpu = 0, programCpu = 0, guiCpu = 0, plainFirstByte = 0, programFirstByte = 0;
         if (plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string(), &plainCpu, &plainFirstByte);
-        program = programSeconds(n, &programCpu, &programFirstByte);
+        program = programSeconds(n, &programCpu, &guiCpu, &programFirstByte);
         if (!plainFirst && !programOnly) plain = PlainReaderSeconds(n, plainDir.string(), &plainCpu, &plainFirstByte);
         if (program <= 0) {
             std::fprintf(stderr, "flood of %llu bytes did not arrive\n", (unsigned long long)n);
             return 1;
         }
         const double rate = n / program / 1e6, plainRate = plain > 0 ? n / plain / 1e6 : 0;
-        std::printf("  %9llu bytes  program %6.3f s %6.1f MB/s %5.3f CPU-s %4.1f ms | plain reader %6.3f s %6.1f MB/s"
-                    " %5.3f CPU-s %4.1f ms | ratio %.2f (%s first)\n",
-                    (unsigned long long)n, program, rate, programCpu, programFirstByte * 1e3, plain, plainRate, plainCpu,
+        std::printf("  %9llu bytes  program %6.3f s %6.1f MB/s %5.3f CPU-s (GUI %5.3f) %4.1f ms | plain reader %6.3f s"
+                    " %6.1f MB/s %5.3f CPU-s %4.1f ms | ratio %.2f (%s first)\n",
+                    (unsigned long long)n, program, rate, programCpu, guiCpu, programFirstByte * 1e3, plain, plainRate, plainCpu,
                     plainFirstByte * 1e3,
                     plain > 0 ? rate / plainRate : 0.0, plainFirst ? "reader" : "program");
         if (plain > 0) ratios.push_back(rate / plainRate);
