@@ -103,10 +103,11 @@ Result LinkRound(int baud, uint64_t bytes) {
     link.SetSettings(0, baud, 8, 0, 0, 0);
     link.SetReceiver(&sink);
     if (!link.Open()) return r;
+    // As long a log-in as the plain reader's, so both floods start after as much quiet.
     link.Write("\r", 1);
-    usleep(100000);
+    usleep(200000);
     link.Write("velmod\r", 7);
-    usleep(100000);
+    usleep(200000);
     sink.Arm();
     const std::string cmd = "flood " + std::to_string(bytes) + "\r";
     const auto start = benchpty::Clock::now();
