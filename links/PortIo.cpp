@@ -295,8 +295,9 @@ void PortIo::ReadThread(std::shared_ptr<Reader> reader) {
             port.ReadAvailable(buffer, kReadChunk, &got);  // errors show at the next wait
             const int n = static_cast<int>(got);
             if (n <= 0) break;
-            // A tty gives at most its line buffer (4 KiB) a read: a full one means
-            // more is waiting, anything less that the next bytes are worth a wait.
+            // A tty gives at most its line buffer a read: a full one means more is on
+            // its way (the next read waits for the tty's own push of it), anything
+            // less that the next bytes are worth a wait.
             const bool more = n >= kTtyReadSize;
             buffer[n] = '\0';
             if (reader->sink) reader->sink->AppendReceived(buffer, n);

@@ -37,8 +37,9 @@ std::string NotSentText(const char* intro, const std::vector<std::string>& write
 class PortIo {
 public:
     static constexpr int kReadChunk = 65536;
-    // What a tty hands out in one read at most (its line buffer).
-    static constexpr int kTtyReadSize = 4096;
+    // What a tty's 4 KiB line buffer holds (one byte less): a read this long found
+    // it full. (A read can return more when the tty refills it meanwhile.)
+    static constexpr int kTtyReadSize = 4095;
     // How long a close lets written bytes (the log-out) leave before the line drops.
     static constexpr int kCloseDrainMs = 500;
     // The longest a caller of Write waits: the rest goes out from the writer thread.

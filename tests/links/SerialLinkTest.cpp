@@ -3,11 +3,13 @@
 // and open/close cycles that must not leak threads or descriptors.
 #include "platform/Profile.h"
 #include "links/CSerialLink.h"
+#include "links/PortIo.h"
 #include "links/SerialDevices.h"
 #include "links/SerialTexts.h"
 #include "terminal/PromptMatcher.h"
 #include "tests/links/LinkTestSupport.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -161,6 +163,75 @@ TEST_F(SerialLinkTest, ABurstArrivesCompleteInOrderInBoundedChunks) {
         EXPECT_EQ(texts[i].size(), static_cast<size_t>(lengths[i])) << "each chunk is zero-terminated";
     }
     EXPECT_GT(lengths.size(), 1u);
+}
+
+// The real port, counting the read thread's waits that follow a read which came full.
+class WaitCountingPort : public CommPort {
+public:
+    int Open(const std::string& path) override { return port_->Open(path); }
+    bool IsOpen() const override { return port_->IsOpen(); }
+    void Close() override { port_->Close(); }
+    void SetCommMask(uint32_t mask) override { port_->SetCommMask(mask); }
+    int WaitCommEvent(uint32_t* events) override { return WaitCommEventFor(events, -1); }
+    int WaitCommEventFor(uint32_t* events, int timeoutMs) override {
+        if (lastRead_ >= PortIo::kTtyReadSize) ++waitsAfterFullRead;
+        return port_->WaitCommEventFor(events, timeoutMs);
+    }
+    void WaitMaskChange() override { port_->WaitMaskChange(); }
+    int BytesWaiting(size_t* count) override { return port_->BytesWaiting(count); }
+    int SetTimeouts(const CommTimeouts& t) override { return port_->SetTimeouts(t); }
+    int Read(char* buffer, size_t maximum, size_t* got) override { return port_->Read(buffer, maximum, got); }
+    int ReadAvailable(char* buffer, size_t maximum, size_t* got) override {
+        const int err = port_->ReadAvailable(buffer, maximum, got);
+        lastRead_ = *got;
+        fullReads += *got >= PortIo::kTtyReadSize;
+        return err;
+    }
+    int Write(const char* bytes, size_t length, size_t* written) override { return port_->Write(bytes, length, written); }
+    int Purge() override { return port_->Purge(); }
+    int SetDtr(bool raised) override { return port_->SetDtr(raised); }
+    int GetState(DeviceControlBlock* dcb) override { return port_->GetState(dcb); }
+    int SetState(const DeviceControlBlock& dcb) override { return port_->SetState(dcb); }
+    std::string RefusedReason() const override { return port_->RefusedReason(); }
+
+    std::atomic<int> waitsAfterFullRead{0}, fullReads{0};
+
+private:
+    std::unique_ptr<CommPort> port_ = CreateCommPort();
+    size_t lastRead_ = 0;  // the read thread's
+};
+
+TEST_F(SerialLinkTest, AFullReadIsFollowedByAnotherReadNotAWait) {
+    // A flood keeps the tty's line buffer full: each full read is followed at once by
+    // the next, the wait (a poll and a count) only once the tty has run short.
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = std::make_shared<WaitCountingPort>();
+    ASSERT_EQ(port->Open(pty.path()), 0);
+    DeviceControlBlock dcb;
+    ASSERT_EQ(port->GetState(&dcb), 0);
+    ASSERT_EQ(port->SetState(dcb), 0);  // raw
+    PortIo::PreparePort(*port);
+    // As much as the pty takes unread (about 20 KiB), written before anyone reads.
+    std::string burst = Pattern(32 * 1024);
+    ::fcntl(pty.master(), F_SETFL, ::fcntl(pty.master(), F_GETFL) | O_NONBLOCK);
+    size_t written = 0;
+    for (ssize_t n; written < burst.size() && (n = ::write(pty.master(), burst.data() + written, 1024)) > 0;)
+        written += static_cast<size_t>(n);
+    burst.resize(written);
+    ASSERT_GE(written, 3u * PortIo::kTtyReadSize);
+    ASSERT_TRUE(WaitUntil([&] {
+        size_t n = 0;
+        return port->BytesWaiting(&n) == 0 && n >= size_t(PortIo::kTtyReadSize);
+    }));
+    RecordingSink sink;
+    PortIo io;
+    ASSERT_EQ(io.Start(port, &sink, {}), 0);
+    ASSERT_TRUE(sink.WaitFor([&](const std::string& b) { return b.size() >= burst.size(); }));
+    io.Stop(std::chrono::milliseconds(3000), true);
+    EXPECT_TRUE(sink.bytes() == burst);
+    EXPECT_GE(port->fullReads.load(), 1);
+    EXPECT_EQ(port->waitsAfterFullRead.load(), 0);
 }
 
 TEST_F(SerialLinkTest, AReceivedNulEndsItsChunksText) {
