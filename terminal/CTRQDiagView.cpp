@@ -44,6 +44,8 @@ constexpr int kTypedMs = 1000;
 constexpr int kScrollBarIntervalMs = 1000;
 constexpr int kScrollBarQuietMs = 100;
 constexpr int kFillStripRows = 32;
+// A flood's dumps are named on the status bar at most this often; the newest is shown.
+constexpr qint64 kStatusIntervalMs = 250;
 // Find keeps at most this many matches.
 constexpr size_t kMaxMatches = 100000;
 const QColor kMatchColour(255, 230, 90);
@@ -79,6 +81,8 @@ CTRQDiagView::CTRQDiagView(CTRQDiagDoc& doc, QWidget* parent)
     connect(&syncTimer_, &QTimer::timeout, this, &CTRQDiagView::FrameTick);
     barTimer_.setSingleShot(true);
     connect(&barTimer_, &QTimer::timeout, this, [this] { FreshenScrollBar(); });
+    statusTimer_.setSingleShot(true);
+    connect(&statusTimer_, &QTimer::timeout, this, [this] { ShowDumpStatus(); });
     verticalScrollBar()->installEventFilter(this);
 
     findBar_ = new TerminalFindBar(this);
@@ -176,35 +180,40 @@ QString SizeText(uint64_t bytes) {
 } // namespace
 
 void CTRQDiagView::DumpWritten(const DumpReport& r) {
-    const QString name = QFileInfo(QFile::decodeName(r.path.c_str())).fileName();
-    const QString text = QStringLiteral("Screen saved to %1 (%2); %3 dump%4 this session, %5 on disk")
-                             .arg(name, SizeText(r.bytes))
-                             .arg(r.dumps)
-                             .arg(r.dumps == 1 ? QString() : QStringLiteral("s"))
-                             .arg(SizeText(r.totalBytes));
-    std::string warning;
-    if (r.lowSpace)
-        warning = "Only " + SizeText(uint64_t(std::max<int64_t>(r.freeBytes, 0))).toStdString() +
-                  " free in the start directory, where the overflow dumps (" +
-                  SizeText(r.totalBytes).toStdString() + " so far) are written.";
     bool post = false;
     {
         std::lock_guard lock(statusLock_);
-        pendingStatus_ = text;
+        pendingDump_ = r;
         post = !std::exchange(statusPosted_, true);
     }
-    if (post)
-        PostToGui([this] {
-            QString latest;
-            {
-                std::lock_guard lock(statusLock_);
-                latest = std::move(pendingStatus_);
-                statusPosted_ = false;
-            }
-            emit statusMessage(latest);
-        }, this);
-    if (!warning.empty())
+    if (post) PostToGui([this] { ShowDumpStatus(); }, this);
+    if (r.lowSpace) {
+        const std::string warning = "Only " + SizeText(uint64_t(std::max<int64_t>(r.freeBytes, 0))).toStdString() +
+                                    " free in the start directory, where the overflow dumps (" +
+                                    SizeText(r.totalBytes).toStdString() + " so far) are written.";
         PostToGui([warning] { ShowMessage(warning, std::string(), MsgIcon::Warning, MsgButtons::Ok); }, this);
+    }
+}
+
+void CTRQDiagView::ShowDumpStatus() {
+    if (sinceStatus_.isValid() && sinceStatus_.elapsed() < kStatusIntervalMs) {
+        // The report stays pending (and posts stay off) until the timer shows the newest.
+        if (!statusTimer_.isActive()) statusTimer_.start(int(kStatusIntervalMs - sinceStatus_.elapsed()));
+        return;
+    }
+    DumpReport r;
+    {
+        std::lock_guard lock(statusLock_);
+        r = std::move(pendingDump_);
+        statusPosted_ = false;
+    }
+    sinceStatus_.restart();
+    const QString name = QFileInfo(QFile::decodeName(r.path.c_str())).fileName();
+    emit statusMessage(QStringLiteral("Screen saved to %1 (%2); %3 dump%4 this session, %5 on disk")
+                           .arg(name, SizeText(r.bytes))
+                           .arg(r.dumps)
+                           .arg(r.dumps == 1 ? QString() : QStringLiteral("s"))
+                           .arg(SizeText(r.totalBytes)));
 }
 
 void CTRQDiagView::PostSync() {

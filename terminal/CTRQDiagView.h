@@ -193,11 +193,15 @@ private:
     std::vector<TextMatch> matches_;
     int currentMatch_ = -1;
 
-    // The newest dump's status text; one post at a time carries it to the GUI thread,
-    // however many dumps a flood makes meanwhile.
+    // The newest dump's report; one post at a time carries it to the GUI thread,
+    // however many dumps a flood makes meanwhile, and the status bar shows it at most
+    // every kStatusIntervalMs (each showing repaints the bar).
     std::mutex statusLock_;
-    QString pendingStatus_;
+    DumpReport pendingDump_;
     bool statusPosted_ = false;
+    QElapsedTimer sinceStatus_;
+    QTimer statusTimer_;
+    void ShowDumpStatus();
 
     QAction* copyAction_ = nullptr;
     QAction* selectAllAction_ = nullptr;

@@ -10,9 +10,9 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QVBoxLayout>
-#include <QSignalSpy>
 #include <QtTest>
 
+#include <filesystem>
 #include <thread>
 
 // A window holding a terminal above an input line, shown, with its own start
@@ -232,6 +232,7 @@ private slots:
         ShownTerminal t;
         QVERIFY(QTest::qWaitForWindowExposed(&t.window));
         t.view->Model().SetOverflowLimits(uint64_t{40} * static_cast<uint64_t>(t.view->LineHeight()), 1 << 20);
+        QSignalSpy notices(t.view, &CTRQDiagView::statusMessage);
         const auto before = t.view->Stats();
         QElapsedTimer clock;
         clock.start();
@@ -256,6 +257,11 @@ private slots:
         QTRY_COMPARE(bar->maximum(), std::max(0, t.view->Model().Snapshot().scroll.totalHeight -
                                                      t.view->viewport()->height()));
         QTRY_COMPARE(bar->value(), bar->maximum());
+        // The status bar names the dumps a few times a second, ending with the newest.
+        const int dumps = static_cast<int>(std::distance(std::filesystem::directory_iterator(t.dir.path()), {}));
+        QVERIFY(dumps > 0);
+        QTRY_VERIFY(!notices.isEmpty() && notices.last().at(0).toString().contains(" dumps this session"));
+        QVERIFY2(notices.size() <= streamed / 250 + 2, qPrintable(QStringLiteral("%1 notices").arg(notices.size())));
     }
 
     // Drag, double-click, triple-click, Select All and Ctrl+Shift+C give the text as
