@@ -11,6 +11,7 @@
 #include <bit>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -155,6 +156,36 @@ void TerminalModel::AppendShownLocked(std::string_view block) {
     }
 }
 
+// Lines that the dump after this block takes before any frame can show them are
+// counted, not laid out: during a flood most of each block is such lines, and they
+// reach the dump file from the document either way. The dump is certain once the
+// block's carriage returns alone carry the lines past the height bound; the rest of
+// the block (the line being received) is laid out as usual. While dumps fail the
+// text stays on screen, so nothing is skipped then.
+std::string_view TerminalModel::SkipDumpedLinesLocked(std::string_view block) {
+    if (hideControls_.load() || dumpFailing_ || block.size() < 64) return block;
+    const void* lastCr = memrchr(block.data(), kCR, block.size());
+    if (!lastCr) return block;
+    const size_t upTo = size_t(static_cast<const char*>(lastCr) - block.data()) + 1;
+    const uint64_t lineHeight = uint64_t(st_.lineHeight);
+    if ((uint64_t(st_.lineCount) + upTo) * lineHeight <= dumpAboveHeight_) return block;
+    uint64_t crs = 0;
+    size_t i = 0;
+    for (; i + 64 <= upTo; i += 64) crs += uint64_t(std::popcount(MaskOf64(block.data() + i, kCR)));
+    crs += uint64_t(std::count(block.data() + i, block.data() + upTo, kCR));
+    if ((uint64_t(st_.lineCount) + crs) * lineHeight <= dumpAboveHeight_ || crs > uint64_t(INT_MAX - st_.lineCount))
+        return block;
+    if (changes_.fromLine < 0 || st_.lineCount < changes_.fromLine) changes_.fromLine = st_.lineCount;
+    lineStarts_.insert(lineStarts_.end(), crs, drawn_.size());
+    st_.lineCount += static_cast<int>(crs);
+    st_.textX = 0;
+    st_.textY = int64_t{st_.lineCount} * st_.lineHeight;
+    receivedBytes_ += upTo;
+    lineStartByte_ = receivedBytes_;
+    skippedLines_ = true;
+    return block.substr(upTo);
+}
+
 void TerminalModel::ShowNewText(std::string_view newText) {
     if (hooks_.textArrived) hooks_.textArrived();
 
@@ -162,7 +193,7 @@ void TerminalModel::ShowNewText(std::string_view newText) {
         std::lock_guard lock(drawingLock_);
         const bool trace = hooks_.capturing && hooks_.traceBlock && g_loading.load() == 0 &&
                            hooks_.capturing();
-        AppendShownLocked(newText);
+        AppendShownLocked(SkipDumpedLinesLocked(newText));
         if (trace && !newText.empty()) hooks_.traceBlock(newText);
     }
     if (!newText.empty()) surface_.RequestRepaint(false);
@@ -230,6 +261,9 @@ void TerminalModel::UpdateScrollSizes() {
                 written.totalBytes = dumpedBytes_;
                 written.dumps = ++dumps_;
             } else {
+                // The lines counted without layout are shown after all: laid out from the
+                // document, which holds the text since the last dump.
+                if (skippedLines_) RelayFromDocumentLocked();
                 // Keep the text rather than lose it; try again after as much text more,
                 // and at the latest at the keep limit, so that the limit below is met.
                 dumpAboveHeight_ = std::min<uint64_t>(height + overflowHeight_,
@@ -277,12 +311,26 @@ void TerminalModel::ScrollToEnd() {
     surface_.RequestRepaint(false);
 }
 
+void TerminalModel::RelayFromDocumentLocked() {
+    const std::string text = doc_.GetTranscript();
+    drawn_.clear();
+    lineStarts_.assign(1, 0);
+    st_.lineCount = 0;
+    st_.textX = 0;
+    AppendDrawnLocked(text, -1);  // where the line being received starts is known already
+    skippedLines_ = false;
+    changes_.erase = true;
+    changes_.fromLine = 0;
+    ++changes_.clears;  // the lines a find matched have changed
+}
+
 void TerminalModel::ClearLocked() {
     doc_.ClearText();
     ResetLocked();
 }
 
 void TerminalModel::ResetLocked() {
+    skippedLines_ = false;
     st_.textX = st_.textY = 0;
     st_.lineCount = 0;
     drawn_.clear();

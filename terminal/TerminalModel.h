@@ -127,6 +127,11 @@ private:
     void NoteLineStartLocked(std::string_view block, uint64_t base);
     // AppendDrawnLocked after the control filter, when it is on.
     void AppendShownLocked(std::string_view block);
+    // Counts the lines of block that the coming dump is certain to take, without laying
+    // them out; returns the rest of the block. RelayFromDocumentLocked lays them out
+    // after all when that dump fails.
+    std::string_view SkipDumpedLinesLocked(std::string_view block);
+    void RelayFromDocumentLocked();
     std::string_view LineLocked(int line) const;
 
     CTRQDiagDoc& doc_;
@@ -145,6 +150,7 @@ private:
     uint64_t dumpAboveHeight_ = kOverflowHeight;  // raised when a dump could not be written
     uint64_t dumpAboveBytes_ = kOverflowBytes;
     bool dumpFailing_ = false;  // reported once per run of failed dumps
+    bool skippedLines_ = false;  // lines counted but not laid out since the last clear
     uint64_t dumpedBytes_ = 0;  // written by the dumps of this run
     int dumps_ = 0;
     bool lowSpaceTold_ = false;

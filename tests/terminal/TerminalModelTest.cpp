@@ -415,6 +415,24 @@ TEST(TerminalOverflow, RemovedDumpFileIsMadeAnew) {
 
 // Failing dumps keep the text, are told once per run of failures, and leave no empty
 // or partial dump file behind (a write cut short by a file size limit, as on a full disk).
+// A flood's block past the bound is counted rather than laid out, as its dump takes
+// it; when that dump fails, the screen still shows every line of it.
+TEST(TerminalOverflow, ABlockPastTheBoundIsShownWhenItsDumpFails) {
+    TempDir dir;
+    SetStartDirectory(dir.file("missing"));
+    Terminal t(20, 100);
+    std::string block;
+    for (int i = 0; i < 2500; ++i) block += SwitchLine(i);
+    block += "maint> ";
+    t.Feed(block);
+    std::vector<std::string> expected;
+    ForEachScreenLine(block, 0, 1 << 30, [&](int, std::string_view l) { expected.emplace_back(l); });
+    EXPECT_EQ(t.model.VisibleLines(0, 1 << 30, 1000), expected);
+    EXPECT_EQ(t.model.Snapshot().lineCount, 2500);
+    EXPECT_EQ(t.surface.FailedDumps().size(), 1u);
+    SetStartDirectory("");
+}
+
 TEST(TerminalOverflow, FailedDumpsKeepTextAndAreToldOnce) {
     TempDir dir;
     SetStartDirectory(dir.file("missing"));
