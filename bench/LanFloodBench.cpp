@@ -9,6 +9,7 @@
 // Each round runs the reader and then the program, so that both see about the same
 // load; the median of the rounds' ratios is what counts.
 // Usage: bench_lan_flood [megabytes, default 100] [rounds, default 3]
+#include "bench/BenchReport.h"
 #include "app/CMainFrame.h"
 #include "commands/CInputBoxBar.h"
 #include "session/LanControl.h"
@@ -114,8 +115,6 @@ qint64 Percentile(std::vector<qint64> v, int pct) {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, v.size() * static_cast<size_t>(pct) / 100)];
 }
-
-const char* Met(bool met) { return met ? "met" : "NOT MET"; }
 
 // CPU seconds this process has used (every thread, the sending peer's included): the
 // work a round costs, which load on a shared machine does not change as much as time.
@@ -235,8 +234,7 @@ int main(int argc, char** argv) {
         for (const RecordedBox& b : boxes.boxes()) std::printf("box: %s\n", b.text.c_str());
     }
     }
-    std::sort(ratios.begin(), ratios.end());
-    const double median = ratios[ratios.size() / 2];
+    const double median = Median(ratios);
     std::printf("median ratio program / same-work reader over %d rounds: %.2f  (goal >= 0.50)  %s\n", rounds, median,
                 Met(median >= 0.5));
     const qint64 kp50 = Percentile(keyDelays, 50), kp99 = Percentile(keyDelays, 99), kmax = Percentile(keyDelays, 100);
@@ -247,8 +245,7 @@ int main(int argc, char** argv) {
     const qint64 p99 = Percentile(lateness, 99), worst = Percentile(lateness, 100);
     std::printf("GUI thread lateness over %zu ticks of 10 ms: p99 %lld ms, max %lld ms\n", lateness.size(),
                 static_cast<long long>(p99), static_cast<long long>(worst));
-    double load[3] = {0, 0, 0};
-    if (::getloadavg(load, 3) > 0) std::printf("load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    PrintLoadAverage();
     Profile::install(nullptr);
     return 0;
 }

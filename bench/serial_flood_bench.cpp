@@ -5,6 +5,7 @@
 // whatever baud rate is set, so the figures measure the read thread and the pty, not a
 // line. Goal: the link at least 0.9 of the plain reader, median over the rounds.
 // Usage: bench_serial_flood [bytes, default 50000000] [rounds per setting, default 4]
+#include "bench/BenchReport.h"
 #include "bench/PlainPtyReader.h"
 #include "platform/Profile.h"
 #include "links/CSerialLink.h"
@@ -188,13 +189,10 @@ int main(int argc, char** argv) {
             ratios.push_back(rate / plainRate);
         }
     }
-    std::sort(ratios.begin(), ratios.end());
-    const size_t k = ratios.size();
-    const double ratio = k % 2 ? ratios[k / 2] : (ratios[k / 2 - 1] + ratios[k / 2]) / 2;
-    std::printf("median ratio link / plain reader %.2f over %zu rounds  (goal >= 0.90)  %s\n", ratio, k,
-                ratio >= 0.9 ? "met" : "NOT MET");
-    double load[3] = {0, 0, 0};
-    if (::getloadavg(load, 3) > 0) std::printf("load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    const double ratio = Median(ratios);
+    std::printf("median ratio link / plain reader %.2f over %zu rounds  (goal >= 0.90)  %s\n", ratio, ratios.size(),
+                Met(ratio >= 0.9));
+    PrintLoadAverage();
     Profile::install(nullptr);
     return 0;
 }

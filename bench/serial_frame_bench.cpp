@@ -6,6 +6,7 @@
 // Both clocks run from the flood command to the last byte taken in; neither counts
 // the connect, the log-in or the close.
 // Usage: bench_serial_frame [rounds, default 12] [--program-only (for profiling)]
+#include "bench/BenchReport.h"
 #include "app/CMainFrame.h"
 #include "bench/PlainPtyReader.h"
 #include "session/SerialControl.h"
@@ -205,14 +206,11 @@ int main(int argc, char** argv) {
         for (const auto& e : std::filesystem::directory_iterator(plainDir)) std::filesystem::remove(e.path());
     }
     if (!ratios.empty()) {
-        std::sort(ratios.begin(), ratios.end());
-        const size_t k = ratios.size();
-        const double ratio = k % 2 ? ratios[k / 2] : (ratios[k / 2 - 1] + ratios[k / 2]) / 2;
-        std::printf("  median ratio program / plain reader %.2f over %zu rounds  (goal >= 0.90)  %s\n", ratio, k,
-                    ratio >= 0.9 ? "met" : "NOT MET");
+        const double ratio = Median(ratios);
+        std::printf("  median ratio program / plain reader %.2f over %zu rounds  (goal >= 0.90)  %s\n", ratio,
+                    ratios.size(), Met(ratio >= 0.9));
     }
-    double load[3] = {0, 0, 0};
-    if (::getloadavg(load, 3) > 0) std::printf("  load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    PrintLoadAverage("  ");
     frame.session().serial().Disconnect();
     SetModalHook(nullptr);
     MessageService::install(nullptr);

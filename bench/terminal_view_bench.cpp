@@ -8,6 +8,7 @@
 //    each in a fresh process, fed the way a serial reader feeds the document.
 // Prints figures and the targets; not a test.
 // Usage: bench_terminal_view [seconds (10)] [cpu: the paced run only, as for a profiler]
+#include "bench/BenchReport.h"
 #include "app/CMainFrame.h"
 #include "session/SerialControl.h"
 #include "links/SerialTexts.h"
@@ -334,8 +335,7 @@ int RunCpu(double seconds) {
     }
     std::printf("%s%s%s", threadSplit, work, paintSplit);
     std::printf("  plain pty reader:                              %5.2f %% of a core\n", plainShare);
-    double load[3] = {0, 0, 0};
-    if (::getloadavg(load, 3) > 0) std::printf("  load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    PrintLoadAverage("  ");
     MessageService::install(nullptr);
     Profile::install(nullptr);
     std::filesystem::current_path(std::filesystem::temp_directory_path());
